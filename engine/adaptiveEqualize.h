@@ -1,0 +1,16 @@
+// adaptiveEqualize.h -- the equalisation run over the whole colour store
+#pragma once
+
+#include "entry/hostInterface.h"
+
+struct RowStore;
+struct RunContext;
+struct SignatureBlock;
+
+// Shows the dialog unless skipDialog, writes the parameters used back into the
+// block and rewrites every stored row in place. 0, -128 (dialog cancelled, host
+// abort, area narrower than 15 pixels), -108 (no working memory).
+OSErr adaptiveEqualize8(RowStore* store, RunContext* context, SignatureBlock* block,
+                        bool skipDialog);
+OSErr adaptiveEqualize16(RowStore* store, RunContext* context, SignatureBlock* block,
+                         bool skipDialog);

@@ -1,0 +1,218 @@
+// filterDriver.cpp -- the continue selector: rows into the stores, one run, rows back out
+#include <cstring>
+
+#include "entry/filterGlobals.h"
+#include "entry/hostErrors.h"
+#include "entry/runContext.h"
+#include "store/rowStore.h"
+
+namespace {
+
+// Values derived from the host's record at the start of every continue call.
+// Byte counts are 32-bit: a 16-bit RGB row can exceed 32,767 bytes.
+struct RowGeometry {
+  int32_t bytesPerSample;
+  int16_t width;
+  int16_t height;
+  int32_t channels;
+  int32_t planes;
+  int32_t extraPlanes;
+  int32_t row;
+  int32_t packedRowBytes;
+  int32_t extraRowBytes;
+};
+
+RowGeometry deriveGeometry(const FilterGlobals* globals) {
+  const FilterRecord* record = globals->filterRecord;
+  RowGeometry g;
+  g.bytesPerSample = globals->bitsPerChannel == 16 ? 2 : 1;
+  g.width = int16_t(record->filterRect.right - record->filterRect.left);
+  g.height = int16_t(record->filterRect.bottom - record->filterRect.top);
+  g.channels = channelsForMode(record->imageMode);
+  g.planes = record->planes;
+  g.extraPlanes = g.planes - g.channels;
+  g.row = record->outRect.top - record->filterRect.top;
+  g.packedRowBytes = g.bytesPerSample * g.width * g.channels;
+  g.extraRowBytes = g.bytesPerSample * g.width * g.extraPlanes;
+  return g;
+}
+
+void emptyRect(Rect* rect) { *rect = Rect{0, 0, 0, 0}; }
+
+void requestRow(FilterGlobals* globals, int32_t row, bool withMask) {
+  FilterRecord* record = globals->filterRecord;
+  record->outRect.top = int16_t(record->filterRect.top + row);
+  record->inRect.top = record->outRect.top;
+  record->outRect.bottom = int16_t(record->outRect.top + 1);
+  record->inRect.bottom = record->outRect.bottom;
+  if (withMask && globals->useMask) {
+    record->maskRect.top = int16_t(record->filterRect.top + row);
+    record->maskRect.bottom = int16_t(record->filterRect.top + row + 1);
+  }
+}
+
+void progress(const FilterGlobals* globals, int32_t done, int32_t total) {
+  if (globals->filterRecord->progressProc != nullptr) {
+    globals->filterRecord->progressProc(done, total);
+  }
+}
+
+void disposeStores(FilterGlobals* globals) {
+  disposeColourStore(globals->colourStore);
+  globals->colourStore = nullptr;
+  disposeExtraStore(globals->extraStore);
+  globals->extraStore = nullptr;
+  disposeMaskStore(globals->maskStore);
+  globals->maskStore = nullptr;
+}
+
+void createStores(FilterGlobals* globals, const RowGeometry& g) {
+  if (g.extraPlanes != 0) {
+    OSErr err = createExtraStore(g.width, g.height, g.bytesPerSample * g.extraPlanes,
+                                 &globals->extraStore);
+    if (err != noErr) globals->result = err;
+  }
+  OSErr err = createColourStore(g.width, g.height, g.bytesPerSample * g.channels,
+                                &globals->colourStore);
+  if (err != noErr) {
+    globals->result = err;
+    globals->useMask = 0;
+  }
+  if (err == noErr && globals->useMask) {
+    // Without a mask store the run simply goes on without the mask.
+    if (createMaskStore(g.width, g.height, 1, &globals->maskStore) != noErr) {
+      globals->useMask = 0;
+    }
+  }
+}
+
+// Moves the extra-plane samples out of the delivered row and packs the colour
+// samples to the front. Forward is safe: a packed position never lies after
+// the delivered one.
+void splitRow(uint8_t* row, uint8_t* extra, const RowGeometry& g) {
+  const int32_t s = g.bytesPerSample;
+  for (int32_t p = 0; p < g.width; ++p) {
+    std::memcpy(extra + p * g.extraPlanes * s, row + (p * g.planes + g.channels) * s,
+                size_t(g.extraPlanes * s));
+  }
+  for (int32_t p = 0; p < g.width; ++p) {
+    std::memmove(row + p * g.channels * s, row + p * g.planes * s, size_t(g.channels * s));
+  }
+}
+
+// Re-interleaves in place from the last pixel down, so no sample is overwritten
+// before it has moved.
+void joinRow(uint8_t* row, const uint8_t* extra, const RowGeometry& g) {
+  const int32_t s = g.bytesPerSample;
+  for (int32_t p = g.width - 1; p >= 0; --p) {
+    std::memmove(row + p * g.planes * s, row + p * g.channels * s, size_t(g.channels * s));
+    std::memcpy(row + (p * g.planes + g.channels) * s, extra + p * g.extraPlanes * s,
+                size_t(g.extraPlanes * s));
+  }
+}
+
+void continueRead(FilterGlobals* globals, const RowGeometry& g) {
+  FilterRecord* record = globals->filterRecord;
+  if (record->inData == nullptr) {
+    globals->result = filterBadParameters;  // a host must deliver the row it was asked for
+    return;
+  }
+  if (globals->colourStore == nullptr) createStores(globals, g);
+
+  uint8_t* row = static_cast<uint8_t*>(record->inData);
+  if (g.extraPlanes > 0) {
+    splitRow(row, globals->rowBuffer, g);
+    writeStoreRow(globals->extraStore, 0, g.row, g.extraRowBytes, globals->rowBuffer);
+  }
+  writeStoreRow(globals->colourStore, 0, g.row, g.packedRowBytes, row);
+  if (globals->useMask && record->maskData != nullptr) {
+    writeStoreRow(globals->maskStore, 0, g.row, g.width, record->maskData);
+  }
+  progress(globals, g.row, 6 * g.height);
+
+  if (g.row + 1 < g.height) {
+    requestRow(globals, g.row + 1, true);
+  } else {
+    globals->phase = PhaseRun;
+    requestRow(globals, 0, true);
+  }
+}
+
+void continueRun(FilterGlobals* globals) {
+  doRunStage(globals);
+  if (globals->phase == PhaseRun) {
+    globals->phase = PhaseWrite;  // the rectangles still name row 0
+    return;
+  }
+  if (globals->phase == PhaseDone) {
+    disposeStores(globals);
+    emptyRect(&globals->filterRecord->inRect);
+    emptyRect(&globals->filterRecord->outRect);
+  }
+}
+
+void continueWrite(FilterGlobals* globals, const RowGeometry& g) {
+  FilterRecord* record = globals->filterRecord;
+  if (record->outData == nullptr) {
+    globals->result = filterBadParameters;
+    return;
+  }
+  uint8_t* row = static_cast<uint8_t*>(record->outData);
+  readStoreRow(globals->colourStore, 0, g.row, g.packedRowBytes, row);
+  if (g.extraPlanes > 0) {
+    readStoreRow(globals->extraStore, 0, g.row, g.extraRowBytes, globals->rowBuffer);
+    joinRow(row, globals->rowBuffer, g);
+  }
+  progress(globals, 5 * g.height + g.row, 6 * g.height);
+
+  if (g.row + 1 < g.height) {
+    requestRow(globals, g.row + 1, false);
+  } else {
+    // The mask rectangle stays: with a mask the host calls once more, and that
+    // call disposes of the stores.
+    globals->phase = PhaseDone;
+    emptyRect(&record->inRect);
+    emptyRect(&record->outRect);
+  }
+}
+
+}  // namespace
+
+void doContinue(FilterGlobals* globals) {
+  FilterRecord* record = globals->filterRecord;
+  const RowGeometry g = deriveGeometry(globals);
+  globals->result = noErr;
+
+  // A record that changed shape since start would send rows outside the buffers.
+  const bool rowInRange = g.row >= 0 && g.row < g.height;
+  if ((globals->phase == PhaseRead || globals->phase == PhaseRun ||
+       globals->phase == PhaseWrite) &&
+      (!rowInRange || g.extraPlanes < 0 || globals->rowBuffer == nullptr)) {
+    globals->result = filterBadParameters;
+    globals->phase = PhaseDone;
+  }
+
+  switch (globals->phase) {
+    case PhaseIdle:
+      emptyRect(&record->inRect);
+      emptyRect(&record->outRect);
+      break;
+    case PhaseRead:
+      continueRead(globals, g);
+      break;
+    case PhaseRun:
+      continueRun(globals);
+      break;
+    case PhaseWrite:
+      continueWrite(globals, g);
+      break;
+    case PhaseDone:
+      disposeStores(globals);
+      emptyRect(&record->inRect);
+      emptyRect(&record->outRect);
+      emptyRect(&record->maskRect);
+      break;
+    default:
+      break;
+  }
+}

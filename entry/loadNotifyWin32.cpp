@@ -1,0 +1,9 @@
+// loadNotifyWin32.cpp -- the library's load notification: keeps the module instance handle
+#include <windows.h>
+
+#include "entry/moduleInstance.h"
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) setModuleInstance(instance);
+  return TRUE;
+}

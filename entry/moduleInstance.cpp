@@ -1,0 +1,10 @@
+// moduleInstance.cpp -- the process-wide module instance handle
+#include "entry/moduleInstance.h"
+
+namespace {
+void* moduleInstance = nullptr;
+}
+
+void* getModuleInstance() { return moduleInstance; }
+
+void setModuleInstance(void* instance) { moduleInstance = instance; }

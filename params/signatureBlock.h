@@ -1,0 +1,65 @@
+// signatureBlock.h -- the big-endian, self-describing parameter list of one run
+#pragma once
+
+#include <cstdint>
+
+#include "entry/hostInterface.h"
+
+struct RunContext;
+
+constexpr int32_t kSignatureSlotBytes = 24;
+constexpr int32_t kSignatureHeaderBytes = 48;
+constexpr int32_t kRunSignatureSlots = 22;  // the header and room for 20 entries
+
+// Entry indexes of the filter's four parameters.
+enum : int32_t {
+  kAlphaIndex = 0,
+  kBetaIndex = 1,
+  kGammaIndex = 2,
+  kDeltaIndex = 3,
+};
+
+struct SignatureBlock {
+  uint8_t* bytes;      // slotCount x 24 bytes, big-endian fields
+  int32_t slotCount;
+  uint8_t** texts;     // text references of "Pth " entries, one per entry slot:
+                       // pointers may be wider than the 4-byte value field
+};
+
+// A zero-filled block of slotCount slots, or null when memory is exhausted.
+SignatureBlock* createSignatureBlock(int32_t slotCount);
+// Releases the entries' texts, then the block; null is ignored.
+void disposeSignatureBlock(SignatureBlock* block);
+
+void setSignatureHeader(SignatureBlock* block, OSType signature, int8_t needsMask,
+                        int8_t noWriteback);
+int32_t addFloatParameter(SignatureBlock* block, DescriptorKeyID key, float min, float max,
+                          float value);
+
+int32_t getInputCount(const SignatureBlock* block);
+int32_t getOutputCount(const SignatureBlock* block);
+int32_t getSignature(const SignatureBlock* block);
+int32_t getNeedsMask(const SignatureBlock* block);
+int32_t getNoWriteback(const SignatureBlock* block);
+
+// Entry fields; indexes are trusted.
+DescriptorKeyID getEntryKey(const SignatureBlock* block, int32_t index);
+DescriptorTypeID getEntryType(const SignatureBlock* block, int32_t index);
+int32_t getEntryFlags(const SignatureBlock* block, int32_t index);
+float getFloatMin(const SignatureBlock* block, int32_t index);
+float getFloatMax(const SignatureBlock* block, int32_t index);
+int32_t getLongMin(const SignatureBlock* block, int32_t index);
+int32_t getLongMax(const SignatureBlock* block, int32_t index);
+
+int32_t getLongValue(const SignatureBlock* block, int32_t index);
+float getFloatValue(const SignatureBlock* block, int32_t index);
+int32_t getBooleanValue(const SignatureBlock* block, int32_t index);
+const uint8_t* getTextValue(const SignatureBlock* block, int32_t index);
+void setLongValue(SignatureBlock* block, int32_t index, int32_t value);
+void setFloatValue(SignatureBlock* block, int32_t index, float value);
+// Copies a length-prefixed, zero-terminated text; null stores null.
+void setTextValue(SignatureBlock* block, int32_t index, const uint8_t* text);
+
+// Signature "AHEq" and the four float entries AEqa, AEqb, AEqg, AEqd in 0..1
+// from the context's settings. Always 0.
+OSErr fillFilterSignature(const RunContext* context, SignatureBlock* block);

@@ -1,0 +1,1 @@
+// fileLayerPosix.cpp -- placeholder until written

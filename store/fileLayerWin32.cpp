@@ -1,0 +1,1 @@
+// fileLayerWin32.cpp -- placeholder until written

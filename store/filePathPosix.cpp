@@ -1,0 +1,1 @@
+// filePathPosix.cpp -- placeholder until written

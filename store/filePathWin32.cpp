@@ -1,0 +1,1 @@
+// filePathWin32.cpp -- placeholder until written
