@@ -1,0 +1,19 @@
+// descriptorText.h -- recorded descriptors as small text files, one "KEY TYPE VALUE" line each
+#pragma once
+
+#include <string>
+
+#include "host/testHost.h"
+
+// Four characters to a code and back; spaces are kept ("Pth ").
+uint32_t codeFromText(const char* text);
+std::string codeToText(uint32_t code);
+
+// Replaces or appends a float item under key.
+void setDescriptorFloat(HostDescriptor* descriptor, DescriptorKeyID key, double value);
+
+// Lines: "AEqa doub 0.5", "KEY long 12", "KEY bool 1", "KEY enum TYPE 3",
+// "KEY TEXT 68656c6c6f" (hex bytes). Blank lines and lines from '#' are skipped.
+bool readDescriptorText(const std::string& path, HostDescriptor* descriptor, std::string* error);
+bool writeDescriptorText(const std::string& path, const HostDescriptor& descriptor,
+                         std::string* error);

@@ -1,0 +1,22 @@
+// moduleLoader.h -- loads the filter module through its export, as a host does
+#pragma once
+
+#include <string>
+
+#include "entry/hostInterface.h"
+
+typedef void(BRISEL_CDECL* EntryPointProc)(int16_t selector, FilterRecord* record, intptr* data,
+                                           int16_t* result);
+
+struct LoadedModule {
+  void* library = nullptr;
+  EntryPointProc entry = nullptr;
+};
+
+// Loads the library at path and finds ENTRYPOINT. On failure returns false and
+// describes the problem in *error.
+bool loadModule(const std::string& path, LoadedModule* module, std::string* error);
+void unloadModule(LoadedModule* module);
+
+// The module built beside the running executable: libbrisel.so or brisel.8bf.
+std::string defaultModulePath();

@@ -1,0 +1,549 @@
+// testHost.cpp -- the host's side of a filter run: record, suites, row delivery
+#include "host/testHost.h"
+
+#include <cstring>
+#include <map>
+#include <memory>
+
+namespace {
+
+// ---- handles -------------------------------------------------------------
+
+struct HostHandleBlock {
+  char* data;  // the handle is the address of this field
+  int32_t size;
+};
+
+std::map<Handle, std::unique_ptr<HostHandleBlock>>& liveHandles() {
+  static std::map<Handle, std::unique_ptr<HostHandleBlock>> handles;
+  return handles;
+}
+
+Handle BRISEL_CDECL hostNewHandle(int32_t size) {
+  if (size < 0) return nullptr;
+  auto block = std::make_unique<HostHandleBlock>();
+  block->data = static_cast<char*>(std::calloc(1, size_t(size) + 1));
+  block->size = size;
+  Handle handle = &block->data;
+  liveHandles()[handle] = std::move(block);
+  return handle;
+}
+
+void BRISEL_CDECL hostDisposeHandle(Handle handle) {
+  auto found = liveHandles().find(handle);
+  if (found == liveHandles().end()) return;  // a foreign or double disposal changes nothing
+  std::free(found->second->data);
+  liveHandles().erase(found);
+}
+
+int32_t BRISEL_CDECL hostGetHandleSize(Handle handle) {
+  auto found = liveHandles().find(handle);
+  return found == liveHandles().end() ? 0 : found->second->size;
+}
+
+OSErr BRISEL_CDECL hostSetHandleSize(Handle handle, int32_t size) {
+  auto found = liveHandles().find(handle);
+  if (found == liveHandles().end() || size < 0) return -50;
+  char* grown = static_cast<char*>(std::realloc(found->second->data, size_t(size) + 1));
+  if (grown == nullptr) return -108;
+  if (size > found->second->size) {
+    std::memset(grown + found->second->size, 0, size_t(size - found->second->size));
+  }
+  found->second->data = grown;
+  found->second->size = size;
+  return 0;
+}
+
+char* BRISEL_CDECL hostLockHandle(Handle handle, Boolean) { return handle ? *handle : nullptr; }
+void BRISEL_CDECL hostUnlockHandle(Handle) {}
+void BRISEL_CDECL hostRecoverSpace(int32_t) {}
+
+// ---- descriptors ---------------------------------------------------------
+// A descriptor handle holds its items serialised: key, type, then the value.
+
+const DescriptorTypeID kTypeFloat = fourCharCode("doub");
+const DescriptorTypeID kTypeLong = fourCharCode("long");
+const DescriptorTypeID kTypeBool = fourCharCode("bool");
+const DescriptorTypeID kTypeText = fourCharCode("TEXT");
+const DescriptorTypeID kTypeEnum = fourCharCode("enum");
+
+void appendBytes(std::vector<uint8_t>* out, const void* data, size_t size) {
+  const uint8_t* bytes = static_cast<const uint8_t*>(data);
+  out->insert(out->end(), bytes, bytes + size);
+}
+
+Handle serialiseDescriptor(const HostDescriptor& descriptor) {
+  std::vector<uint8_t> bytes;
+  const uint32_t count = uint32_t(descriptor.items.size());
+  appendBytes(&bytes, &count, 4);
+  for (const HostDescriptorItem& item : descriptor.items) {
+    appendBytes(&bytes, &item.key, 4);
+    appendBytes(&bytes, &item.type, 4);
+    appendBytes(&bytes, &item.number, 8);
+    appendBytes(&bytes, &item.integer, 4);
+    appendBytes(&bytes, &item.enumType, 4);
+    const uint32_t textSize = uint32_t(item.text.size());
+    appendBytes(&bytes, &textSize, 4);
+    appendBytes(&bytes, item.text.data(), item.text.size());
+  }
+  Handle handle = hostNewHandle(int32_t(bytes.size()));
+  std::memcpy(*handle, bytes.data(), bytes.size());
+  return handle;
+}
+
+bool parseDescriptor(Handle handle, HostDescriptor* descriptor) {
+  descriptor->items.clear();
+  const int32_t size = hostGetHandleSize(handle);
+  if (size < 4) return false;
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(*handle);
+  const uint8_t* end = p + size;
+  uint32_t count;
+  std::memcpy(&count, p, 4);
+  p += 4;
+  for (uint32_t i = 0; i < count; ++i) {
+    HostDescriptorItem item;
+    if (end - p < 32) return false;
+    std::memcpy(&item.key, p, 4);
+    std::memcpy(&item.type, p + 4, 4);
+    std::memcpy(&item.number, p + 8, 8);
+    std::memcpy(&item.integer, p + 16, 4);
+    std::memcpy(&item.enumType, p + 20, 4);
+    uint32_t textSize;
+    std::memcpy(&textSize, p + 24, 4);
+    p += 28;
+    if (uint32_t(end - p) < textSize) return false;
+    item.text.assign(p, p + textSize);
+    p += textSize;
+    descriptor->items.push_back(item);
+  }
+  return true;
+}
+
+struct ReadToken {
+  HostDescriptor descriptor;
+  size_t next = 0;
+  const HostDescriptorItem* current = nullptr;
+};
+
+struct WriteToken {
+  HostDescriptor descriptor;
+};
+
+PIReadDescriptor BRISEL_CDECL hostOpenRead(Handle descriptor, DescriptorKeyID*) {
+  if (descriptor == nullptr) return nullptr;
+  auto* token = new ReadToken;
+  if (!parseDescriptor(descriptor, &token->descriptor)) {
+    delete token;
+    return nullptr;
+  }
+  return reinterpret_cast<PIReadDescriptor>(token);
+}
+
+OSErr BRISEL_CDECL hostCloseRead(PIReadDescriptor token) {
+  delete reinterpret_cast<ReadToken*>(token);
+  return 0;
+}
+
+Boolean BRISEL_CDECL hostGetKey(PIReadDescriptor token, DescriptorKeyID* key,
+                                DescriptorTypeID* type, int32_t* flags) {
+  auto* read = reinterpret_cast<ReadToken*>(token);
+  if (read == nullptr || read->next >= read->descriptor.items.size()) return 0;
+  read->current = &read->descriptor.items[read->next++];
+  if (key) *key = read->current->key;
+  if (type) *type = read->current->type;
+  if (flags) *flags = 0;
+  return 1;
+}
+
+const HostDescriptorItem* currentItem(PIReadDescriptor token) {
+  auto* read = reinterpret_cast<ReadToken*>(token);
+  return read == nullptr ? nullptr : read->current;
+}
+
+// Numbers coerce between integer and float as a host's descriptors do; text
+// does not coerce.
+OSErr BRISEL_CDECL hostGetInteger(PIReadDescriptor token, int32_t* value) {
+  const HostDescriptorItem* item = currentItem(token);
+  if (item == nullptr || item->type == kTypeText) return -1700;
+  *value = item->type == kTypeFloat ? int32_t(item->number) : item->integer;
+  return 0;
+}
+
+OSErr BRISEL_CDECL hostGetFloat(PIReadDescriptor token, double* value) {
+  const HostDescriptorItem* item = currentItem(token);
+  if (item == nullptr || item->type == kTypeText) return -1700;
+  *value = item->type == kTypeFloat ? item->number : double(item->integer);
+  return 0;
+}
+
+OSErr BRISEL_CDECL hostGetBoolean(PIReadDescriptor token, Boolean* value) {
+  const HostDescriptorItem* item = currentItem(token);
+  if (item == nullptr || item->type == kTypeText) return -1700;
+  *value = Boolean(item->type == kTypeFloat ? item->number != 0 : item->integer != 0);
+  return 0;
+}
+
+OSErr BRISEL_CDECL hostGetText(PIReadDescriptor token, Handle* value) {
+  const HostDescriptorItem* item = currentItem(token);
+  if (item == nullptr || item->type != kTypeText) return -1700;
+  *value = hostNewHandle(int32_t(item->text.size()));
+  std::memcpy(**value, item->text.data(), item->text.size());
+  return 0;
+}
+
+OSErr BRISEL_CDECL hostGetEnumerated(PIReadDescriptor token, DescriptorEnumID* value) {
+  const HostDescriptorItem* item = currentItem(token);
+  if (item == nullptr || item->type == kTypeText || item->type == kTypeFloat) return -1700;
+  *value = DescriptorEnumID(item->integer);
+  return 0;
+}
+
+PIWriteDescriptor BRISEL_CDECL hostOpenWrite() {
+  return reinterpret_cast<PIWriteDescriptor>(new WriteToken);
+}
+
+OSErr BRISEL_CDECL hostCloseWrite(PIWriteDescriptor token, Handle* descriptor) {
+  auto* write = reinterpret_cast<WriteToken*>(token);
+  if (write == nullptr) return -50;
+  if (descriptor) *descriptor = serialiseDescriptor(write->descriptor);
+  delete write;
+  return 0;
+}
+
+OSErr putItem(PIWriteDescriptor token, const HostDescriptorItem& item) {
+  auto* write = reinterpret_cast<WriteToken*>(token);
+  if (write == nullptr) return -50;
+  write->descriptor.items.push_back(item);
+  return 0;
+}
+
+OSErr BRISEL_CDECL hostPutInteger(PIWriteDescriptor token, DescriptorKeyID key, int32_t value) {
+  HostDescriptorItem item;
+  item.key = key;
+  item.type = kTypeLong;
+  item.integer = value;
+  return putItem(token, item);
+}
+
+OSErr BRISEL_CDECL hostPutFloat(PIWriteDescriptor token, DescriptorKeyID key,
+                                const double* value) {
+  HostDescriptorItem item;
+  item.key = key;
+  item.type = kTypeFloat;
+  item.number = value ? *value : 0;
+  return putItem(token, item);
+}
+
+OSErr BRISEL_CDECL hostPutBoolean(PIWriteDescriptor token, DescriptorKeyID key, Boolean value) {
+  HostDescriptorItem item;
+  item.key = key;
+  item.type = kTypeBool;
+  item.integer = value;
+  return putItem(token, item);
+}
+
+OSErr BRISEL_CDECL hostPutText(PIWriteDescriptor token, DescriptorKeyID key, Handle value) {
+  HostDescriptorItem item;
+  item.key = key;
+  item.type = kTypeText;
+  if (value != nullptr) {
+    const int32_t size = hostGetHandleSize(value);
+    item.text.assign(*value, *value + size);
+  }
+  return putItem(token, item);
+}
+
+OSErr BRISEL_CDECL hostPutEnumerated(PIWriteDescriptor token, DescriptorKeyID key,
+                                     DescriptorTypeID type, DescriptorEnumID value) {
+  HostDescriptorItem item;
+  item.key = key;
+  item.type = kTypeEnum;
+  item.enumType = type;
+  item.integer = int32_t(value);
+  return putItem(token, item);
+}
+
+// ---- progress and abort ----------------------------------------------------
+
+HostRunResult* activeResult = nullptr;
+const HostRunOptions* activeOptions = nullptr;
+int32_t activeAbortAt = -1;
+
+void BRISEL_CDECL hostProgress(int32_t done, int32_t total) {
+  if (activeResult) activeResult->progress.emplace_back(done, total);
+  if (activeOptions && activeOptions->onProgress) activeOptions->onProgress(done, total);
+}
+
+Boolean BRISEL_CDECL hostAbort() {
+  if (activeResult == nullptr) return 0;
+  const int32_t call = activeResult->abortCalls++;
+  return Boolean(activeAbortAt >= 0 && call >= activeAbortAt);
+}
+
+bool rectEmpty(const Rect& r) { return r.top >= r.bottom || r.left >= r.right; }
+
+// The rows of rect, planes lo..hi, copied out of the image into a buffer.
+bool gatherRect(const HostImage& image, const Rect& r, int32_t lo, int32_t hi,
+                std::vector<uint8_t>* buffer, int32_t* rowBytes, std::string* error) {
+  if (r.top < 0 || r.left < 0 || r.bottom > image.height || r.right > image.width ||
+      lo < 0 || hi >= image.planes || lo > hi) {
+    *error = "module asked for a rectangle or planes outside the image";
+    return false;
+  }
+  const int32_t s = image.bytesPerSample();
+  const int32_t planes = hi - lo + 1;
+  *rowBytes = (r.right - r.left) * planes * s;
+  buffer->assign(size_t(*rowBytes) * size_t(r.bottom - r.top) + 16, 0);
+  for (int32_t y = r.top; y < r.bottom; ++y) {
+    for (int32_t x = r.left; x < r.right; ++x) {
+      const uint8_t* from = image.data.data() + size_t(y) * image.rowBytes() +
+                            (size_t(x) * image.planes + size_t(lo)) * s;
+      uint8_t* to = buffer->data() + size_t(y - r.top) * size_t(*rowBytes) +
+                    size_t(x - r.left) * planes * s;
+      std::memcpy(to, from, size_t(planes * s));
+    }
+  }
+  return true;
+}
+
+void scatterRect(HostImage* image, const Rect& r, int32_t lo, int32_t hi,
+                 const std::vector<uint8_t>& buffer, int32_t rowBytes) {
+  const int32_t s = image->bytesPerSample();
+  const int32_t planes = hi - lo + 1;
+  for (int32_t y = r.top; y < r.bottom; ++y) {
+    for (int32_t x = r.left; x < r.right; ++x) {
+      uint8_t* to = image->data.data() + size_t(y) * image->rowBytes() +
+                    (size_t(x) * image->planes + size_t(lo)) * s;
+      const uint8_t* from = buffer.data() + size_t(y - r.top) * size_t(rowBytes) +
+                            size_t(x - r.left) * planes * s;
+      std::memcpy(to, from, size_t(planes * s));
+    }
+  }
+}
+
+}  // namespace
+
+uint32_t HostImage::sample(int32_t x, int32_t y, int32_t plane) const {
+  const size_t at = size_t(y) * rowBytes() + (size_t(x) * planes + size_t(plane)) * bytesPerSample();
+  if (depth == 16) {
+    uint16_t value;
+    std::memcpy(&value, data.data() + at, 2);
+    return value;
+  }
+  return data[at];
+}
+
+void HostImage::setSample(int32_t x, int32_t y, int32_t plane, uint32_t value) {
+  const size_t at = size_t(y) * rowBytes() + (size_t(x) * planes + size_t(plane)) * bytesPerSample();
+  if (depth == 16) {
+    const uint16_t v = uint16_t(value);
+    std::memcpy(data.data() + at, &v, 2);
+  } else {
+    data[at] = uint8_t(value);
+  }
+}
+
+HostImage makeHostImage(int32_t width, int32_t height, int32_t depth, int16_t imageMode,
+                        int32_t planes) {
+  HostImage image;
+  image.width = width;
+  image.height = height;
+  image.depth = depth;
+  image.imageMode = imageMode;
+  image.planes = planes;
+  image.data.assign(image.rowBytes() * size_t(height), 0);
+  return image;
+}
+
+bool openHostSession(const std::string& modulePath, HostSession* session, std::string* error) {
+  session->data = 0;
+  session->parameters = nullptr;
+  return loadModule(modulePath, &session->module, error);
+}
+
+void closeHostSession(HostSession* session) {
+  // The module's globals and parameters stay with the host's data slot; a real
+  // host drops them with the module.
+  unloadModule(&session->module);
+}
+
+int16_t callSelector(HostSession* session, int16_t selector, FilterRecord* record) {
+  int16_t result = 0;
+  session->module.entry(selector, record, &session->data, &result);
+  return result;
+}
+
+void runFilter(HostSession* session, HostImage* image, const HostRunOptions& options,
+               HostRunResult* result) {
+  *result = HostRunResult();
+  const size_t handlesBefore = liveHandles().size();
+
+  HandleProcs handleProcs{};
+  handleProcs.handleProcsVersion = options.handleProcsVersion;
+  handleProcs.numHandleProcs = 8;
+  handleProcs.newProc = hostNewHandle;
+  handleProcs.disposeProc = hostDisposeHandle;
+  handleProcs.getSizeProc = hostGetHandleSize;
+  handleProcs.setSizeProc = hostSetHandleSize;
+  handleProcs.lockProc = hostLockHandle;
+  handleProcs.unlockProc = hostUnlockHandle;
+  handleProcs.recoverSpaceProc = hostRecoverSpace;
+  handleProcs.disposeRegularHandleProc = hostDisposeHandle;
+
+  ReadDescriptorProcs readProcs{};
+  readProcs.readDescriptorProcsVersion = 0;
+  readProcs.numReadDescriptorProcs = options.numReadDescriptorProcs;
+  readProcs.openReadDescriptorProc = hostOpenRead;
+  readProcs.closeReadDescriptorProc = hostCloseRead;
+  readProcs.getKeyProc = hostGetKey;
+  readProcs.getIntegerProc = hostGetInteger;
+  readProcs.getFloatProc = hostGetFloat;
+  readProcs.getBooleanProc = hostGetBoolean;
+  readProcs.getTextProc = hostGetText;
+  readProcs.getEnumeratedProc = hostGetEnumerated;
+
+  WriteDescriptorProcs writeProcs{};
+  writeProcs.writeDescriptorProcsVersion = 0;
+  writeProcs.numWriteDescriptorProcs = options.numWriteDescriptorProcs;
+  writeProcs.openWriteDescriptorProc = hostOpenWrite;
+  writeProcs.closeWriteDescriptorProc = hostCloseWrite;
+  writeProcs.putIntegerProc = hostPutInteger;
+  writeProcs.putFloatProc = hostPutFloat;
+  writeProcs.putBooleanProc = hostPutBoolean;
+  writeProcs.putTextProc = hostPutText;
+  writeProcs.putEnumeratedProc = hostPutEnumerated;
+
+  PIDescriptorParameters descriptorParameters{};
+  descriptorParameters.descriptorParametersVersion = options.descriptorParametersVersion;
+  descriptorParameters.playInfo = options.playInfo;
+  descriptorParameters.recordInfo = plugInDialogNone;
+  descriptorParameters.descriptor =
+      options.hasDescriptor ? serialiseDescriptor(options.descriptor) : nullptr;
+  descriptorParameters.readDescriptorProcs = &readProcs;
+  descriptorParameters.writeDescriptorProcs = &writeProcs;
+
+  PlatformData platformData{options.parentWindow};
+
+  FilterRecord record;
+  std::memset(&record, 0, sizeof record);
+  record.serialNumber = 0;
+  record.abortProc = hostAbort;
+  record.progressProc = hostProgress;
+  record.parameters = session->parameters;
+  record.imageSize = Point{int16_t(image->height), int16_t(image->width)};
+  record.planes = int16_t(options.reportedPlanes >= 0 ? options.reportedPlanes : image->planes);
+  record.filterRect = options.hasFilterRect
+                          ? options.filterRect
+                          : Rect{0, 0, int16_t(image->height), int16_t(image->width)};
+  record.maxSpace = 64 * 1024 * 1024;
+  record.haveMask = Boolean(!options.mask.empty());
+  record.hostSig = fourCharCode("BRSL");
+  record.imageMode = image->imageMode;
+  record.imageHRes = 72 << 16;
+  record.imageVRes = 72 << 16;
+  record.wholeSize = record.imageSize;
+  record.platformData = &platformData;
+  record.handleProcs = options.offerHandleProcs ? &handleProcs : nullptr;
+  record.descriptorParameters = options.scripting ? &descriptorParameters : nullptr;
+  record.depth = options.reportedDepth >= 0 ? options.reportedDepth : image->depth;
+
+  activeResult = result;
+  activeOptions = &options;
+  activeAbortAt = options.abortAtCall;
+
+  auto call = [&](int16_t selector) {
+    const int16_t code = callSelector(session, selector, &record);
+    if (code != 0 && result->result == 0) {
+      result->result = code;
+      result->failedSelector = selector;
+    }
+    return code;
+  };
+
+  HostImage output = *image;
+  bool started = false;
+  bool ok = true;
+  if (options.callParameters) ok = call(filterSelectorParameters) == 0;
+  session->parameters = record.parameters;
+  if (ok) ok = call(filterSelectorPrepare) == 0;
+  if (ok) {
+    started = true;
+    ok = call(filterSelectorStart) == 0;
+  }
+
+  const int32_t limit = options.maxContinueCalls >= 0 ? options.maxContinueCalls
+                                                      : 4 * (image->height + 4) + 16;
+  std::vector<uint8_t> inBuffer, outBuffer, maskBuffer;
+  while (ok && (!rectEmpty(record.inRect) || !rectEmpty(record.outRect) ||
+                !rectEmpty(record.maskRect))) {
+    if (result->continueCalls >= limit) {
+      result->hostError = "module kept asking for rows";
+      ok = false;
+      break;
+    }
+    const Rect inRect = record.inRect;
+    const Rect outRect = record.outRect;
+    const Rect maskRect = record.maskRect;
+    record.inData = record.outData = record.maskData = nullptr;
+    int32_t rowBytes = 0;
+    if (!rectEmpty(inRect)) {
+      if (!gatherRect(*image, inRect, record.inLoPlane, record.inHiPlane, &inBuffer, &rowBytes,
+                      &result->hostError)) {
+        ok = false;
+        break;
+      }
+      record.inData = inBuffer.data();
+      record.inRowBytes = rowBytes;
+    }
+    if (!rectEmpty(outRect)) {
+      if (!gatherRect(output, outRect, record.outLoPlane, record.outHiPlane, &outBuffer,
+                      &rowBytes, &result->hostError)) {
+        ok = false;
+        break;
+      }
+      record.outData = outBuffer.data();
+      record.outRowBytes = rowBytes;
+    }
+    if (!rectEmpty(maskRect)) {
+      result->maskRequests.push_back(maskRect);
+      if (options.mask.empty() || maskRect.top < 0 || maskRect.left < 0 ||
+          maskRect.bottom > image->height || maskRect.right > image->width) {
+        result->hostError = "module asked for a mask row the host does not have";
+        ok = false;
+        break;
+      }
+      const int32_t w = maskRect.right - maskRect.left;
+      maskBuffer.assign(size_t(w) * size_t(maskRect.bottom - maskRect.top) + 16, 0);
+      for (int32_t y = maskRect.top; y < maskRect.bottom; ++y) {
+        std::memcpy(maskBuffer.data() + size_t(y - maskRect.top) * size_t(w),
+                    options.mask.data() + size_t(y) * size_t(image->width) + maskRect.left,
+                    size_t(w));
+      }
+      record.maskData = maskBuffer.data();
+      record.maskRowBytes = w;
+    }
+    ++result->continueCalls;
+    const int16_t code = call(filterSelectorContinue);
+    if (!rectEmpty(outRect) && record.outData != nullptr) {
+      scatterRect(&output, outRect, record.outLoPlane, record.outHiPlane, outBuffer,
+                  record.outRowBytes);
+    }
+    if (code != 0) ok = false;
+  }
+  if (started) call(filterSelectorFinish);
+
+  if (ok && result->result == 0 && result->hostError.empty()) *image = output;
+
+  if (options.scripting) {
+    result->recordInfo = descriptorParameters.recordInfo;
+    if (descriptorParameters.descriptor != nullptr) {
+      result->recorded = true;
+      parseDescriptor(descriptorParameters.descriptor, &result->recordedDescriptor);
+      hostDisposeHandle(descriptorParameters.descriptor);
+    }
+  }
+  result->liveHostHandles = int32_t(liveHandles().size()) - int32_t(handlesBefore);
+  activeResult = nullptr;
+  activeOptions = nullptr;
+  activeAbortAt = -1;
+}

@@ -1,0 +1,114 @@
+// testHost.h -- plays the host's side of a filter run against a loaded module
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "entry/hostInterface.h"
+#include "host/moduleLoader.h"
+
+// An image as the host holds it: planes interleaved per pixel, colour planes
+// first, 16-bit samples (0..32768) in machine order.
+struct HostImage {
+  int32_t width = 0;
+  int32_t height = 0;
+  int32_t depth = 8;  // 8 or 16
+  int16_t imageMode = plugInModeGrayScale;
+  int32_t planes = 1;
+  std::vector<uint8_t> data;
+
+  int32_t bytesPerSample() const { return depth == 16 ? 2 : 1; }
+  size_t rowBytes() const { return size_t(width) * size_t(planes) * size_t(bytesPerSample()); }
+  uint32_t sample(int32_t x, int32_t y, int32_t plane) const;
+  void setSample(int32_t x, int32_t y, int32_t plane, uint32_t value);
+};
+
+// Zero-filled image of the given shape.
+HostImage makeHostImage(int32_t width, int32_t height, int32_t depth, int16_t imageMode,
+                        int32_t planes);
+
+// One recorded descriptor value. Types: "doub" (number), "long" and "bool"
+// (integer), "enum" style codes (integer, with enumType), "TEXT" (text).
+struct HostDescriptorItem {
+  DescriptorKeyID key = 0;
+  DescriptorTypeID type = 0;
+  double number = 0;
+  int32_t integer = 0;
+  DescriptorTypeID enumType = 0;
+  std::vector<uint8_t> text;
+};
+
+struct HostDescriptor {
+  std::vector<HostDescriptorItem> items;
+};
+
+struct HostRunOptions {
+  // The area to filter; the whole image when not set.
+  bool hasFilterRect = false;
+  Rect filterRect{0, 0, 0, 0};
+  // Selection mask, one byte a pixel over the whole image; empty for none.
+  std::vector<uint8_t> mask;
+  // abortProc answers true from its n-th call on (0-based); -1 never.
+  int32_t abortAtCall = -1;
+  bool callParameters = true;
+
+  // Scripting: descriptorParameters is offered unless scripting is false.
+  bool scripting = true;
+  int16_t playInfo = plugInDialogDisplay;
+  bool hasDescriptor = false;
+  HostDescriptor descriptor;
+  // Suites as a misbehaving host might offer them.
+  int16_t descriptorParametersVersion = 0;
+  int16_t numReadDescriptorProcs = 18;
+  int16_t numWriteDescriptorProcs = 16;
+  bool offerHandleProcs = true;
+  int16_t handleProcsVersion = 1;
+
+  // The parent window handed over in platformData (0: none).
+  intptr_t parentWindow = 0;
+  // Planes reported to the module, when not the image's own (hostile host).
+  int32_t reportedPlanes = -1;
+  // The host's depth field, when not the image's own.
+  int32_t reportedDepth = -1;
+  // Safety valve: more continue calls than this fail the run.
+  int32_t maxContinueCalls = -1;
+  // Called on every progress report, as the host draws its bar.
+  std::function<void(int32_t done, int32_t total)> onProgress;
+};
+
+struct HostRunResult {
+  int16_t result = 0;           // first non-zero selector result, else 0
+  int16_t failedSelector = -1;  // the selector that returned it
+  std::string hostError;        // the module broke the host protocol
+  int32_t continueCalls = 0;
+  int32_t abortCalls = 0;
+  std::vector<std::pair<int32_t, int32_t>> progress;
+  int16_t recordInfo = -1;
+  bool recorded = false;  // a descriptor was left in descriptorParameters
+  HostDescriptor recordedDescriptor;
+  int32_t liveHostHandles = 0;  // host handles still allocated, the recorded one excluded
+  std::vector<Rect> maskRequests;  // every non-empty mask rectangle asked for
+};
+
+// A host session keeps the module's data slot across runs, as a host does
+// while the module stays loaded.
+struct HostSession {
+  LoadedModule module;
+  intptr data = 0;
+  Handle parameters = nullptr;
+};
+
+bool openHostSession(const std::string& modulePath, HostSession* session, std::string* error);
+void closeHostSession(HostSession* session);
+
+// Runs parameters (optional), prepare, start, continue until the module asks for
+// nothing, finish. The image receives the output rows only when the run ends
+// without error, as a host keeps its undo state otherwise.
+void runFilter(HostSession* session, HostImage* image, const HostRunOptions& options,
+               HostRunResult* result);
+
+// Calls one selector with a fresh record; for protocol tests.
+int16_t callSelector(HostSession* session, int16_t selector, FilterRecord* record);
