@@ -1,0 +1,229 @@
+// driverTest.cpp -- whole runs through the real export: rows in, extra planes, mask, rows out
+#include <string>
+
+#include "entry/hostErrors.h"
+#include "tests/support/hostFixture.h"
+
+namespace {
+
+class DriverTest : public HostTest {
+ protected:
+  HostRunResult run(HostImage* image, const HostRunOptions& options = HostRunOptions()) {
+    HostRunResult result;
+    runFilter(&session_, image, options, &result);
+    EXPECT_TRUE(result.hostError.empty()) << result.hostError;
+    return result;
+  }
+};
+
+// The colour planes of a planes-deep image, as an image of its own.
+HostImage colourOnly(const HostImage& image) {
+  const int32_t channels = image.imageMode == plugInModeRGBColor ||
+                                   image.imageMode == plugInModeRGB48
+                               ? 3
+                               : 1;
+  HostImage colour = makeHostImage(image.width, image.height, image.depth, image.imageMode,
+                                   channels);
+  for (int32_t y = 0; y < image.height; ++y) {
+    for (int32_t x = 0; x < image.width; ++x) {
+      for (int32_t p = 0; p < channels; ++p) colour.setSample(x, y, p, image.sample(x, y, p));
+    }
+  }
+  return colour;
+}
+
+void expectPlanesEqual(const HostImage& a, const HostImage& b, int32_t firstPlane,
+                       int32_t bFirstPlane, int32_t count) {
+  for (int32_t y = 0; y < a.height; ++y) {
+    for (int32_t x = 0; x < a.width; ++x) {
+      for (int32_t p = 0; p < count; ++p) {
+        ASSERT_EQ(a.sample(x, y, firstPlane + p), b.sample(x, y, bFirstPlane + p))
+            << "x " << x << " y " << y << " plane " << firstPlane + p;
+      }
+    }
+  }
+}
+
+TEST_F(DriverTest, GreyImageMakesOnlyTheColourStoreAndReportsProgressInSixths) {
+  HostImage image = makeNoiseImage(24, 5, 8, plugInModeGrayScale, 1, 1);
+  const HostRunResult result = run(&image);
+  ASSERT_EQ(result.result, noErr);
+  // Five reads, one run, five writes.
+  EXPECT_EQ(result.continueCalls, 11);
+  ASSERT_GE(result.progress.size(), 10u);
+  for (int32_t r = 0; r < 5; ++r) {
+    EXPECT_EQ(result.progress[size_t(r)], std::make_pair(r, 30));
+    EXPECT_EQ(result.progress[result.progress.size() - 5 + size_t(r)],
+              std::make_pair(25 + r, 30));
+  }
+  EXPECT_FALSE(anyStoreFileLeft());
+}
+
+TEST_F(DriverTest, TransparencyIsCarriedThroughAndColourMatchesThePlainImage) {
+  for (int32_t depth : {8, 16}) {
+    SCOPED_TRACE(depth);
+    const int16_t mode = depth == 16 ? plugInModeRGB48 : plugInModeRGBColor;
+    // RGB with transparency, and 16-bit RGB with two extra planes (10 bytes a pixel).
+    const int32_t planes = depth == 16 ? 5 : 4;
+    const HostImage original = makeNoiseImage(31, 9, depth, mode, planes, 7);
+    HostImage layered = original;
+    ASSERT_EQ(run(&layered).result, noErr);
+    HostImage plain = colourOnly(original);
+    ASSERT_EQ(run(&plain).result, noErr);
+
+    expectPlanesEqual(layered, original, 3, 3, planes - 3);
+    expectPlanesEqual(layered, plain, 0, 0, 3);
+    EXPECT_FALSE(anyStoreFileLeft());
+  }
+}
+
+TEST_F(DriverTest, OneRowImageTakesOneReadOneRunOneWrite) {
+  HostImage image = makeNoiseImage(20, 1, 8, plugInModeGrayScale, 1, 3);
+  EXPECT_EQ(run(&image).continueCalls, 3);
+
+  HostRunOptions options;
+  options.mask.assign(20, 255);
+  HostImage masked = makeNoiseImage(20, 1, 8, plugInModeGrayScale, 1, 3);
+  const HostRunResult result = run(&masked, options);
+  EXPECT_EQ(result.result, noErr);
+  // With a mask the host calls once more, and that call disposes of the stores.
+  EXPECT_EQ(result.continueCalls, 4);
+  EXPECT_EQ(masked.data, image.data);
+  EXPECT_FALSE(anyStoreFileLeft());
+}
+
+TEST_F(DriverTest, SelectionFiltersOnlyItsRectangleAndTheExtraCallDisposesTheStores) {
+  const HostImage original = makeNoiseImage(40, 12, 8, plugInModeRGBColor, 3, 5);
+  HostImage image = original;
+  HostRunOptions options;
+  options.hasFilterRect = true;
+  options.filterRect = Rect{3, 5, 10, 25};
+  options.mask.assign(size_t(40 * 12), 0);
+  for (int32_t y = 3; y < 10; ++y) {
+    for (int32_t x = 5; x < 25; ++x) options.mask[size_t(y * 40 + x)] = uint8_t(x * 10);
+  }
+  const HostRunResult result = run(&image, options);
+  ASSERT_EQ(result.result, noErr);
+  EXPECT_EQ(result.continueCalls, 7 + 1 + 7 + 1);
+  // Every mask row was asked for once, full width of the area, then row 0 for the run.
+  ASSERT_GE(result.maskRequests.size(), 8u);
+  for (int32_t r = 0; r < 7; ++r) {
+    EXPECT_EQ(result.maskRequests[size_t(r)].top, 3 + r);
+    EXPECT_EQ(result.maskRequests[size_t(r)].left, 5);
+    EXPECT_EQ(result.maskRequests[size_t(r)].right, 25);
+  }
+  for (int32_t y = 0; y < 12; ++y) {
+    for (int32_t x = 0; x < 40; ++x) {
+      if (y >= 3 && y < 10 && x >= 5 && x < 25) continue;
+      for (int32_t p = 0; p < 3; ++p) ASSERT_EQ(image.sample(x, y, p), original.sample(x, y, p));
+    }
+  }
+  EXPECT_FALSE(anyStoreFileLeft());
+
+  // The mask does not change what the filter computes.
+  HostImage unmasked = original;
+  options.mask.clear();
+  ASSERT_EQ(run(&unmasked, options).result, noErr);
+  EXPECT_EQ(unmasked.data, image.data);
+}
+
+TEST_F(DriverTest, AbortLeavesTheImageAndNoStoreFiles) {
+  const HostImage original = makeNoiseImage(30, 8, 8, plugInModeRGBColor, 4, 9);
+  for (int32_t abortAt : {0, 7}) {
+    HostImage image = original;
+    HostRunOptions options;
+    options.abortAtCall = abortAt;
+    options.mask.assign(size_t(30 * 8), 255);
+    const HostRunResult result = run(&image, options);
+    EXPECT_EQ(result.result, userCanceledErr) << abortAt;
+    EXPECT_EQ(image.data, original.data);
+    EXPECT_FALSE(anyStoreFileLeft());
+  }
+}
+
+TEST_F(DriverTest, TooNarrowAreaIsCancelledWithoutWritingBack) {
+  const HostImage original = makeNoiseImage(14, 6, 8, plugInModeGrayScale, 1, 2);
+  HostImage image = original;
+  const HostRunResult result = run(&image);
+  EXPECT_EQ(result.result, userCanceledErr);
+  EXPECT_EQ(image.data, original.data);
+  // Six reads and the run call: no write-stage call follows a failed run.
+  EXPECT_EQ(result.continueCalls, 7);
+  EXPECT_FALSE(anyStoreFileLeft());
+}
+
+TEST_F(DriverTest, WideSixteenBitRowsBeyondThirtyTwoKilobytesRunCorrectly) {
+  // 30000 px of 16-bit RGB: 180000 bytes a row. A uniform area equalises to the top.
+  HostImage image = makeHostImage(30000, 2, 16, plugInModeRGB48, 3);
+  for (int32_t y = 0; y < 2; ++y) {
+    for (int32_t x = 0; x < 30000; ++x) {
+      for (int32_t p = 0; p < 3; ++p) image.setSample(x, y, p, 12345);
+    }
+  }
+  ASSERT_EQ(run(&image).result, noErr);
+  for (int32_t x : {0, 1, 14999, 29998, 29999}) {
+    for (int32_t p = 0; p < 3; ++p) EXPECT_EQ(image.sample(x, 1, p), 32768u) << x;
+  }
+}
+
+TEST_F(DriverTest, HostileShapesGiveCodesAndLeaveTheImage) {
+  const HostImage original = makeNoiseImage(20, 4, 8, plugInModeRGBColor, 3, 4);
+  HostImage image = original;
+  HostRunOptions options;
+  options.reportedPlanes = 2;  // fewer planes than colour channels
+  options.callParameters = false;
+  HostRunResult result;
+  runFilter(&session_, &image, options, &result);
+  EXPECT_EQ(result.result, filterBadMode);
+  EXPECT_EQ(image.data, original.data);
+
+  options = HostRunOptions();
+  options.hasFilterRect = true;
+  options.filterRect = Rect{2, 5, 2, 15};  // empty
+  runFilter(&session_, &image, options, &result);
+  EXPECT_EQ(result.result, noErr);
+  EXPECT_EQ(result.continueCalls, 0);
+  EXPECT_EQ(image.data, original.data);
+  EXPECT_FALSE(anyStoreFileLeft());
+}
+
+#ifndef _WIN32
+TEST_F(DriverTest, MissingStoreDirectoryIsAFileErrorNotACrash) {
+  setTestEnvironment("BRISEL_DIR", (dir_ + "/missing/deeper").c_str());
+  // The private directory is created when missing; a path under a plain file cannot be.
+  FILE* blocker = std::fopen((dir_ + "/missing").c_str(), "w");
+  ASSERT_NE(blocker, nullptr);
+  std::fclose(blocker);
+  const HostImage original = makeNoiseImage(20, 4, 8, plugInModeGrayScale, 1, 4);
+  HostImage image = original;
+  const HostRunResult result = run(&image);
+  EXPECT_NE(result.result, noErr);
+  EXPECT_LT(result.result, 0);
+  EXPECT_EQ(image.data, original.data);
+  setTestEnvironment("BRISEL_DIR", dir_.c_str());
+}
+#endif
+
+TEST_F(DriverTest, EveryAllocationFailureComesBackAsOutOfMemory) {
+  const HostImage original = makeNoiseImage(18, 5, 8, plugInModeRGBColor, 4, 6);
+  bool sawSuccess = false;
+  for (int32_t budget = 0; budget < 64 && !sawSuccess; ++budget) {
+    SCOPED_TRACE(budget);
+    const std::string text = std::to_string(budget);
+    setTestEnvironment("BRISEL_ALLOC_BUDGET", text.c_str());
+    HostImage image = original;
+    HostRunOptions options;
+    options.mask.assign(size_t(18 * 5), 200);
+    HostRunResult result;
+    runFilter(&session_, &image, options, &result);
+    setTestEnvironment("BRISEL_ALLOC_BUDGET", nullptr);
+    EXPECT_TRUE(result.hostError.empty()) << result.hostError;
+    EXPECT_TRUE(result.result == noErr || result.result == memFullErr) << result.result;
+    if (result.result != noErr) EXPECT_EQ(image.data, original.data);
+    EXPECT_FALSE(anyStoreFileLeft());
+    sawSuccess = result.result == noErr;
+  }
+  EXPECT_TRUE(sawSuccess);
+}
+
+}  // namespace

@@ -1,0 +1,108 @@
+// hostFixture.h -- a test host session per test, with its own store directory
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "host/testHost.h"
+#include "store/fileLayer.h"
+#include "store/filePath.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+// True when the fixed file (e.g. kColourStoreName) exists where the module keeps it.
+inline bool fixedFileExists(const char* name) {
+  char path[4096];
+  if (!resolveFilePath(name, path, sizeof path)) return false;
+  FILE* f = std::fopen(path, "rb");
+  if (f == nullptr) return false;
+  std::fclose(f);
+  return true;
+}
+
+inline void removeFixedFile(const char* name) {
+  char path[4096];
+  if (resolveFilePath(name, path, sizeof path)) std::remove(path);
+}
+
+inline std::string fixedFilePath(const char* name) {
+  char path[4096];
+  return resolveFilePath(name, path, sizeof path) ? std::string(path) : std::string();
+}
+
+inline bool anyStoreFileLeft() {
+  return fixedFileExists(kColourStoreName) || fixedFileExists(kExtraStoreName) ||
+         fixedFileExists(kMaskStoreName);
+}
+
+class HostTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+#ifndef _WIN32
+    char pattern[] = "/tmp/brisel-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    setenv("BRISEL_DIR", dir_.c_str(), 1);
+#endif
+    for (const char* name : {kColourStoreName, kExtraStoreName, kMaskStoreName,
+                             kSettingsFileName, kRunLogName}) {
+      removeFixedFile(name);
+    }
+    std::string error;
+    ASSERT_TRUE(openHostSession(defaultModulePath(), &session_, &error)) << error;
+  }
+
+  void TearDown() override {
+    closeHostSession(&session_);
+    for (const char* name : {kColourStoreName, kExtraStoreName, kMaskStoreName,
+                             kSettingsFileName, kRunLogName}) {
+      removeFixedFile(name);
+    }
+#ifndef _WIN32
+    if (!dir_.empty()) {
+      std::string command = "rm -rf '" + dir_ + "'";
+      (void)std::system(command.c_str());
+    }
+    unsetenv("BRISEL_DIR");
+#endif
+  }
+
+  HostSession session_;
+  std::string dir_;
+};
+
+// Sets or clears (value null) an environment variable the module reads.
+inline void setTestEnvironment(const char* name, const char* value) {
+#ifdef _WIN32
+  std::string assignment = std::string(name) + "=" + (value ? value : "");
+  _putenv(assignment.c_str());
+#else
+  if (value) {
+    setenv(name, value, 1);
+  } else {
+    unsetenv(name);
+  }
+#endif
+}
+
+// Image with samples from a fixed-seed generator, so runs are repeatable.
+inline HostImage makeNoiseImage(int32_t width, int32_t height, int32_t depth, int16_t mode,
+                                int32_t planes, uint32_t seed) {
+  HostImage image = makeHostImage(width, height, depth, mode, planes);
+  const uint32_t top = depth == 16 ? 32768 : 255;
+  uint32_t state = seed * 2654435761u + 1;
+  for (int32_t y = 0; y < height; ++y) {
+    for (int32_t x = 0; x < width; ++x) {
+      for (int32_t p = 0; p < planes; ++p) {
+        state = state * 1664525u + 1013904223u;
+        image.setSample(x, y, p, (state >> 8) % (top + 1));
+      }
+    }
+  }
+  return image;
+}
