@@ -1,0 +1,247 @@
+// rowStoreTest.cpp -- store files, their layout, and span clipping at row and file ends
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "entry/hostErrors.h"
+#include "entry/memory.h"
+#include "store/rowStore.h"
+#include "storeTestSupport.h"
+
+#ifndef _WIN32
+#include <csignal>
+#include <sys/resource.h>
+#endif
+
+namespace {
+
+class RowStoreTest : public StoreDirectoryTest {
+ protected:
+  void TearDown() override {
+    disposeColourStore(colour_);
+    disposeExtraStore(extra_);
+    disposeMaskStore(mask_);
+    setAllocationBudget(-1);
+    StoreDirectoryTest::TearDown();
+  }
+
+  // The whole store file, read through the store's own handle: while a store
+  // holds its file, nobody else may open it.
+  static std::vector<uint8_t> storeFile(RowStore* store) {
+    std::vector<uint8_t> bytes(1 << 20, 0xEE);
+    int32_t count = int32_t(bytes.size());
+    EXPECT_EQ(fileSetPosition(store->fileHandle, kPositionFromStart, 0), noErr);
+    EXPECT_EQ(fileRead(store->fileHandle, &count, bytes.data()), noErr);
+    bytes.resize(size_t(count));
+    return bytes;
+  }
+
+  static bool allZeroFrom(const std::vector<uint8_t>& bytes, size_t from) {
+    for (size_t i = from; i < bytes.size(); ++i)
+      if (bytes[i] != 0) return false;
+    return true;
+  }
+
+  RowStore* colour_ = nullptr;
+  RowStore* extra_ = nullptr;
+  RowStore* mask_ = nullptr;
+};
+
+std::vector<uint8_t> patternOf(size_t size, int seed) {
+  std::vector<uint8_t> bytes(size);
+  for (size_t i = 0; i < size; ++i) bytes[i] = uint8_t(i * 7 + seed) | 1;
+  return bytes;
+}
+
+TEST_F(RowStoreTest, NewStoreIsHeaderAndZeroRows) {
+  ASSERT_EQ(createColourStore(100, 10, 3, &colour_), noErr);
+  EXPECT_EQ(colour_->rowBytes, 300);
+  std::vector<uint8_t> file = storeFile(colour_);
+  ASSERT_EQ(file.size(), 3006u);
+  EXPECT_EQ(std::vector<uint8_t>(file.begin(), file.begin() + 6),
+            (std::vector<uint8_t>{0x03, 0x00, 0x64, 0x00, 0x0A, 0x00}));
+  EXPECT_TRUE(allZeroFrom(file, 6));
+
+  disposeColourStore(colour_);
+  colour_ = nullptr;
+  EXPECT_FALSE(exists(kColourStoreName));
+}
+
+TEST_F(RowStoreTest, SpansRoundTripAndClipAtTheRowEnd) {
+  ASSERT_EQ(createColourStore(100, 10, 3, &colour_), noErr);
+  std::vector<uint8_t> row = patternOf(300, 1);
+  EXPECT_EQ(writeStoreRow(colour_, 0, 9, 300, row.data()), noErr);
+  std::vector<uint8_t> back(300, 0);
+  EXPECT_EQ(readStoreRow(colour_, 0, 9, 300, back.data()), noErr);
+  EXPECT_EQ(back, row);
+
+  // Offset 200, count 300: only the 100 bytes up to the row's end move.
+  std::vector<uint8_t> span = patternOf(300, 2);
+  EXPECT_EQ(writeStoreRow(colour_, 200, 4, 300, span.data()), noErr);
+  std::vector<uint8_t> file = storeFile(colour_);
+  ASSERT_EQ(file.size(), 3006u);
+  size_t rowStart = 6 + 4 * 300;
+  EXPECT_TRUE(std::equal(span.begin(), span.begin() + 100, file.begin() + rowStart + 200));
+  EXPECT_EQ(file[rowStart + 300], 0);  // row 5 untouched
+  std::vector<uint8_t> clipped(300, 0xEE);
+  EXPECT_EQ(readStoreRow(colour_, 200, 4, 300, clipped.data()), noErr);
+  EXPECT_TRUE(std::equal(span.begin(), span.begin() + 100, clipped.begin()));
+  EXPECT_EQ(clipped[100], 0xEE);
+}
+
+TEST_F(RowStoreTest, SpansOutsideTheStoreMoveNothing) {
+  ASSERT_EQ(createColourStore(100, 10, 3, &colour_), noErr);
+  std::vector<uint8_t> data = patternOf(300, 3);
+  EXPECT_EQ(writeStoreRow(colour_, 0, -1, 300, data.data()), noErr);
+  EXPECT_EQ(writeStoreRow(colour_, -1, 2, 300, data.data()), noErr);
+  EXPECT_EQ(writeStoreRow(colour_, 0, 2, -5, data.data()), noErr);
+  EXPECT_EQ(writeStoreRow(colour_, 300, 2, 10, data.data()), noErr);
+  EXPECT_EQ(writeStoreRow(colour_, 0x7FFFFFF0, 2, 0x7FFFFFF0, data.data()), noErr);
+  std::vector<uint8_t> file = storeFile(colour_);
+  EXPECT_EQ(file.size(), 3006u);
+  EXPECT_TRUE(allZeroFrom(file, 6));
+
+  ASSERT_EQ(writeStoreRow(colour_, 0, 0, 300, data.data()), noErr);
+  for (int32_t row : {-1, 10, 11, 1000000, 0x7FFFFFFF}) {
+    std::vector<uint8_t> buffer(300, 0xEE);
+    EXPECT_EQ(readStoreRow(colour_, 0, row, 300, buffer.data()), noErr);
+    EXPECT_EQ(buffer, std::vector<uint8_t>(300, 0xEE)) << "row " << row;
+  }
+  std::vector<uint8_t> buffer(300, 0xEE);
+  EXPECT_EQ(readStoreRow(colour_, -1, 0, 300, buffer.data()), noErr);
+  EXPECT_EQ(buffer, std::vector<uint8_t>(300, 0xEE));
+  EXPECT_EQ(readStoreRow(nullptr, 0, 0, 300, buffer.data()), noErr);
+  EXPECT_EQ(writeStoreRow(nullptr, 0, 0, 300, buffer.data()), noErr);
+}
+
+TEST_F(RowStoreTest, LeftoverFileIsReplaced) {
+  writeHostFile(kColourStoreName, std::vector<uint8_t>(10000, 0x55));
+  ASSERT_EQ(createColourStore(100, 10, 3, &colour_), noErr);
+  std::vector<uint8_t> file = storeFile(colour_);
+  EXPECT_EQ(file.size(), 3006u);
+  EXPECT_TRUE(allZeroFrom(file, 6));
+}
+
+TEST_F(RowStoreTest, EachStoreKeepsToItsOwnFile) {
+  ASSERT_EQ(createColourStore(20, 0, 3, &colour_), noErr);
+  ASSERT_EQ(createExtraStore(20, 4, 2, &extra_), noErr);
+  ASSERT_EQ(createMaskStore(20, 4, 1, &mask_), noErr);
+
+  // No rows: the header alone.
+  EXPECT_EQ(storeFile(colour_), (std::vector<uint8_t>{3, 0, 20, 0, 0, 0}));
+  EXPECT_EQ(storeFile(extra_).size(), 6u + 4 * 40);
+  EXPECT_EQ(storeFile(mask_).size(), 6u + 4 * 20);
+
+  disposeMaskStore(mask_);
+  mask_ = nullptr;
+  EXPECT_FALSE(exists(kMaskStoreName));
+  disposeExtraStore(extra_);
+  extra_ = nullptr;
+  EXPECT_FALSE(exists(kExtraStoreName));
+  disposeColourStore(colour_);
+  colour_ = nullptr;
+  EXPECT_FALSE(exists(kColourStoreName));
+
+  disposeColourStore(nullptr);
+  disposeExtraStore(nullptr);
+  disposeMaskStore(nullptr);
+}
+
+TEST_F(RowStoreTest, WideSixteenBitRowsRoundTrip) {
+  // 30000 RGB pixels of 2-byte samples: 180000 bytes, far past 16 bits.
+  ASSERT_EQ(createColourStore(30000, 3, 6, &colour_), noErr);
+  EXPECT_EQ(colour_->rowBytes, 180000);
+  std::vector<uint8_t> row = patternOf(180000, 4);
+  EXPECT_EQ(writeStoreRow(colour_, 0, 1, 180000, row.data()), noErr);
+  std::vector<uint8_t> back(180000, 0);
+  EXPECT_EQ(readStoreRow(colour_, 0, 1, 180000, back.data()), noErr);
+  EXPECT_EQ(back, row);
+
+  std::vector<uint8_t> file = storeFile(colour_);
+  ASSERT_EQ(file.size(), 6u + 3 * 180000);
+  EXPECT_EQ(std::vector<uint8_t>(file.begin(), file.begin() + 6),
+            (std::vector<uint8_t>{0x06, 0x00, 0x30, 0x75, 0x03, 0x00}));
+  EXPECT_TRUE(allZeroFrom(std::vector<uint8_t>(file.begin() + 180006 * 2, file.end()), 0));
+
+  // Header fields past 16 bits are saturated, not wrapped.
+  ASSERT_EQ(createMaskStore(40000, 1, 1, &mask_), noErr);
+  std::vector<uint8_t> maskFile = storeFile(mask_);
+  EXPECT_EQ(std::vector<uint8_t>(maskFile.begin(), maskFile.begin() + 6),
+            (std::vector<uint8_t>{0x01, 0x00, 0xFF, 0x7F, 0x01, 0x00}));
+}
+
+TEST_F(RowStoreTest, FailuresLeaveAnEmptyRecordAndNoFile) {
+  // No memory for the record: no record at all.
+  colour_ = reinterpret_cast<RowStore*>(1);
+  setAllocationBudget(0);
+  EXPECT_EQ(createColourStore(100, 10, 3, &colour_), memFullErr);
+  EXPECT_EQ(colour_, nullptr);
+
+  // No memory for the zero row: the file goes, the record stays, empty.
+  setAllocationBudget(1);
+  EXPECT_EQ(createColourStore(100, 10, 3, &colour_), memFullErr);
+  setAllocationBudget(-1);
+  ASSERT_NE(colour_, nullptr);
+  EXPECT_EQ(colour_->fileHandle, kNoFile);
+  EXPECT_EQ(colour_->rowBytes, 0);
+  EXPECT_FALSE(exists(kColourStoreName));
+  std::vector<uint8_t> buffer(4, 0xEE);
+  EXPECT_EQ(readStoreRow(colour_, 0, 0, 4, buffer.data()), noErr);
+  EXPECT_EQ(buffer, std::vector<uint8_t>(4, 0xEE));
+
+  // Sizes no row buffer can have.
+  EXPECT_EQ(createExtraStore(-1, 10, 3, &extra_), memFullErr);
+  EXPECT_EQ(extra_->fileHandle, kNoFile);
+  EXPECT_FALSE(exists(kExtraStoreName));
+  EXPECT_EQ(createMaskStore(0x10000, 1, 0x10000, &mask_), memFullErr);
+  EXPECT_FALSE(exists(kMaskStoreName));
+}
+
+#ifndef _WIN32
+
+TEST_F(RowStoreTest, MissingDirectoryFailsTheCreate) {
+  setenv("BRISEL_DIR", (directory_ + "/missing").c_str(), 1);
+  EXPECT_EQ(createColourStore(100, 10, 3, &colour_), fnfErr);
+  ASSERT_NE(colour_, nullptr);
+  EXPECT_EQ(colour_->fileHandle, kNoFile);
+}
+
+TEST_F(RowStoreTest, ShortZeroFillIsDiskFull) {
+  // A file size limit makes the fill's write come back short, as a full disk does.
+  int failed = runInChild([this] {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = {1000, 1000};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 99;
+    RowStore* store = nullptr;
+    if (createColourStore(100, 10, 3, &store) != dskFulErr) return 1;
+    if (store == nullptr || store->fileHandle != kNoFile || store->rowBytes != 0) return 2;
+    if (exists(kColourStoreName)) return 3;
+    disposeColourStore(store);
+    return 0;
+  });
+  EXPECT_EQ(failed, 0);
+}
+
+TEST_F(RowStoreTest, LinkPlantedAtTheStoreNameIsNotWrittenThrough) {
+  std::string target = directory_ + "/outside";
+  FILE* precious = std::fopen(target.c_str(), "wb");
+  ASSERT_NE(precious, nullptr);
+  std::fputs("precious", precious);
+  std::fclose(precious);
+  ASSERT_EQ(symlink(target.c_str(), hostPath(kColourStoreName).c_str()), 0);
+
+  ASSERT_EQ(createColourStore(100, 10, 3, &colour_), noErr);
+  std::vector<uint8_t> row = patternOf(300, 5);
+  EXPECT_EQ(writeStoreRow(colour_, 0, 0, 300, row.data()), noErr);
+  struct stat info;
+  ASSERT_EQ(lstat(hostPath(kColourStoreName).c_str(), &info), 0);
+  EXPECT_TRUE(S_ISREG(info.st_mode));
+  ASSERT_EQ(stat(target.c_str(), &info), 0);
+  EXPECT_EQ(info.st_size, 8);
+}
+
+#endif
+
+}  // namespace
