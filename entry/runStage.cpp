@@ -3,15 +3,15 @@
 #include "entry/filterGlobals.h"
 #include "entry/hostErrors.h"
 #include "entry/runContext.h"
+#include "entry/settingsFile.h"
+#include "params/runLog.h"
+#include "params/scripting.h"
 #include "params/signatureBlock.h"
 
 void doRunStage(FilterGlobals* globals) {
   const FilterRecord* record = globals->filterRecord;
   RunContext* context = createRunContext();
-  SignatureBlock* block = createSignatureBlock(kRunSignatureSlots);
-  if (context == nullptr || block == nullptr) {
-    disposeSignatureBlock(block);
-    disposeRunContext(context);
+  if (context == nullptr) {
     globals->phase = PhaseDone;
     globals->result = memFullErr;
     return;
@@ -21,17 +21,34 @@ void doRunStage(FilterGlobals* globals) {
   context->channels = channelsForMode(record->imageMode);
   context->filterRecord = globals->filterRecord;
 
-  setSignatureHeader(block, fourCharCode("udef"), 0, 0);
-  fillFilterSignature(context, block);
+  FileHandle settings = kNoFile;
+  loadSettings(context, &settings);
 
-  const OSErr err = globals->bitsPerChannel == 16
-                        ? adaptiveEqualize16(globals->colourStore, context, block, false)
-                        : adaptiveEqualize8(globals->colourStore, context, block, false);
+  SignatureBlock* block = createSignatureBlock(kRunSignatureSlots);
+  if (block == nullptr) {
+    (void)fileClose(settings);
+    disposeRunContext(context);
+    globals->phase = PhaseDone;
+    globals->result = memFullErr;
+    return;
+  }
+  setSignatureHeader(block, fourCharCode("udef"), 0, 0);
+  (void)fillFilterSignature(context, block);
+
+  const bool skipDialog = readScriptingParameters(globals, block);
+  const OSErr err =
+      globals->bitsPerChannel == 16
+          ? adaptiveEqualize16(globals->colourStore, context, block, skipDialog)
+          : adaptiveEqualize8(globals->colourStore, context, block, skipDialog);
   if (err != noErr) {
     globals->phase = PhaseDone;
     globals->result = err;
   }
 
+  // Cancelled runs are recorded too; none of these can fail the run.
+  (void)writeScriptingParameters(globals, block);
+  (void)writeRunLog(globals, block);
   disposeSignatureBlock(block);
+  saveSettings(context, &settings);
   disposeRunContext(context);
 }

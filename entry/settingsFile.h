@@ -1,0 +1,22 @@
+// settingsFile.h -- the last-used settings file, read at the start of a run and rewritten at its end
+#pragma once
+
+#include "entry/hostInterface.h"
+#include "store/fileLayer.h"
+
+struct RunContext;
+
+// Layout: the 800-byte settings block, zeros up to 1024, then sixteen 1024-byte
+// string blocks, each a zero-terminated string of at most 513 characters.
+constexpr int32_t kSettingsFileBytes = 17408;
+constexpr int32_t kSettingsStringBlockBytes = 1024;
+constexpr int32_t kSettingsStringSlots = 16;
+
+// Opens the settings file (creating it when missing) and loads the block and
+// the string slots into the context. *file stays open for saveSettings, or is
+// kNoFile when the run has no settings file. Failures are not reported: the
+// context then keeps zero settings.
+void loadSettings(RunContext* context, FileHandle* file);
+
+// Writes the block and the slots back (emptying the slots) and closes *file.
+void saveSettings(RunContext* context, FileHandle* file);
