@@ -1,0 +1,31 @@
+// runLog.h -- one text record per run, appended to the log file when it exists
+#pragma once
+
+#include <cstdint>
+
+#include "entry/hostInterface.h"
+#include "store/fileLayer.h"
+
+struct FilterGlobals;
+struct SignatureBlock;
+
+// Appends the record of the run (signature, flags, every entry, globals->result)
+// to kRunLogName when that file already exists. Returns the open error (-43
+// when there is no log, which is the normal case) or the first failed write;
+// callers drop it: the log never fails a run.
+OSErr writeRunLog(const FilterGlobals* globals, const SignatureBlock* block);
+// Opens an existing file and moves to its end. fileOpen's codes; -40 or -51
+// when the end cannot be reached (the file is closed again then).
+OSErr openLogForAppend(const char* path, FileHandle* file);
+
+// One entry line: "i: Type = ..." with its key, bounds and value.
+OSErr logEntry(const SignatureBlock* block, int32_t index, FileHandle file);
+// The entry line of output j, read at index inputCount + j.
+OSErr logOutputEntry(const SignatureBlock* block, int32_t output, FileHandle file);
+
+// The pieces of a line: the text (none for null), then a TAB if tab, then CR LF
+// if newline. The first failed write ends the call and its code is returned.
+OSErr writeText(FileHandle file, const char* text, bool tab, bool newline);
+OSErr writeCountedText(FileHandle file, const uint8_t* text, bool tab, bool newline);
+OSErr writeInteger(FileHandle file, int32_t value, bool tab, bool newline);
+OSErr writeFloat(FileHandle file, float value, bool tab, bool newline);
