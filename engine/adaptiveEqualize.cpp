@@ -1,5 +1,76 @@
-// adaptiveEqualize.cpp -- placeholder: leaves the store unchanged
+// adaptiveEqualize.cpp -- the equalisation run over the whole colour store
 #include "engine/adaptiveEqualize.h"
 
-OSErr adaptiveEqualize8(RowStore*, RunContext*, SignatureBlock*, bool) { return 0; }
-OSErr adaptiveEqualize16(RowStore*, RunContext*, SignatureBlock*, bool) { return 0; }
+#include "engine/equaliseRow.h"
+#include "engine/equaliseRun.h"
+#include "entry/hostErrors.h"
+#include "entry/runContext.h"
+#include "params/signatureBlock.h"
+#include "ui/parameterDialog.h"
+
+namespace {
+
+constexpr int32_t kMinWidth = 15;  // narrower areas are not processed
+
+void readParameters(const SignatureBlock* block, EqualiseParameters* parameters) {
+  parameters->alpha = getFloatValue(block, kAlphaIndex);
+  parameters->beta = getFloatValue(block, kBetaIndex);
+  parameters->gamma = getFloatValue(block, kGammaIndex);
+  parameters->delta = getFloatValue(block, kDeltaIndex);
+}
+
+void writeParameters(SignatureBlock* block, const EqualiseParameters* parameters) {
+  setFloatValue(block, kAlphaIndex, parameters->alpha);
+  setFloatValue(block, kBetaIndex, parameters->beta);
+  setFloatValue(block, kGammaIndex, parameters->gamma);
+  setFloatValue(block, kDeltaIndex, parameters->delta);
+}
+
+// Everything before the rows are touched: the parameters (clamped, so that a
+// settings file with values out of range can neither pick a radius without a
+// window area nor index past the histogram), the dialog, the values used
+// written back, the minimum width. 0 when the rows are to be equalised.
+OSErr settleParameters(RowStore* store, RunContext* context, SignatureBlock* block,
+                       bool skipDialog, bool sixteenBit, EqualiseParameters* parameters) {
+  if (store == nullptr || context == nullptr || block == nullptr) return userCanceledErr;
+  readParameters(block, parameters);
+  clampParameters(parameters);
+  if (!skipDialog) {
+    float* a = &parameters->alpha;
+    float* b = &parameters->beta;
+    float* g = &parameters->gamma;
+    float* d = &parameters->delta;
+    const int32_t answer = sixteenBit ? showParameterDialog16(store, context, a, b, g, d)
+                                      : showParameterDialog8(store, context, a, b, g, d);
+    if (answer != 0) return userCanceledErr;  // cancelled: nothing written back
+    clampParameters(parameters);
+  }
+  writeParameters(block, parameters);
+  if (context->width < kMinWidth) return userCanceledErr;
+  return noErr;
+}
+
+int32_t channelsOf(const RunContext* context) {
+  const int32_t channels = context->channels;
+  return channels < 0 ? -channels : channels;
+}
+
+}  // namespace
+
+OSErr adaptiveEqualize8(RowStore* store, RunContext* context, SignatureBlock* block,
+                        bool skipDialog) {
+  EqualiseParameters parameters;
+  const OSErr err = settleParameters(store, context, block, skipDialog, false, &parameters);
+  if (err != noErr) return err;
+  return equaliseRows8(RunRows{store, nullptr}, context->width, context->height,
+                       channelsOf(context), &parameters, context);
+}
+
+OSErr adaptiveEqualize16(RowStore* store, RunContext* context, SignatureBlock* block,
+                         bool skipDialog) {
+  EqualiseParameters parameters;
+  const OSErr err = settleParameters(store, context, block, skipDialog, true, &parameters);
+  if (err != noErr) return err;
+  return equaliseRows16(RunRows{store, nullptr}, context->width, context->height,
+                        channelsOf(context), &parameters, context);
+}

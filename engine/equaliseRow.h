@@ -1,0 +1,113 @@
+// equaliseRow.h -- the row step of neighbourhood equalisation, the RGB row collapse and the blend
+#pragma once
+
+#include <cstdint>
+
+#include "entry/hostInterface.h"
+
+// The window: 15 intensity rows y-7 .. y+7 around output row y, slot 7 the
+// current row. Only the first `width` samples of a slot are read.
+constexpr int32_t kWindowSlots = 15;
+constexpr int32_t kCentreSlot = 7;
+constexpr int32_t kMinRadius = 3;
+constexpr int32_t kMaxRadius = 7;
+constexpr int32_t kMaxArea = 225;  // (2 x 7 + 1)^2 samples in the largest window
+
+// The host's 16-bit range is 0..32768. A misbehaving host may hand over larger
+// words: every 16-bit sample the engine reads is taken as min(sample, 32768),
+// so histogram bins never pass 256 and blends never pass the scale.
+constexpr int32_t kMaxSample16 = 32768;
+
+// The four parameters of a run, each a float in 0..1.
+struct EqualiseParameters {
+  float alpha;  // neighbourhood: larger values give a smaller window
+  float beta;   // fraction of the unprocessed image blended back
+  float gamma;  // contrast curve exponent 1 / (gamma + 1)
+  float delta;  // weight of the 3x3 neighbour average in the lookup value
+};
+
+// The value clamped to [0, 1]; NaN becomes 0.
+float clampParameter(float value);
+void clampParameters(EqualiseParameters* parameters);
+// trunc(7 - 4 alpha) of the clamped alpha: 3..7.
+int32_t radiusForAlpha(float alpha);
+// The window area (2R + 1)^2 from the radius table; radii outside 3..7 are clamped.
+float areaForRadius(int32_t radius);
+
+// The contrast curve tabulated by count: the samples of the window at or below
+// the lookup bin are always a whole number 0..N, and the output intensity
+// depends on nothing else, so level[count] holds E for every possible count.
+struct EqualiseCurve {
+  int32_t radius;  // R, 3..7
+  int32_t area;    // N = (2R + 1)^2
+  float delta;     // clamped noise rejection weight
+  uint16_t level[kMaxArea + 1];
+};
+
+// The run's curve from the parameters (clamped here): E = trunc(M f(count / N)).
+void makeEqualiseCurve8(EqualiseCurve* curve, float alpha, float gamma, float delta);
+void makeEqualiseCurve16(EqualiseCurve* curve, float alpha, float gamma, float delta);
+// The preview's curve: the same, except that gamma 0 skips the curve (f = K).
+void makePreviewCurve8(EqualiseCurve* curve, float alpha, float gamma, float delta);
+void makePreviewCurve16(EqualiseCurve* curve, float alpha, float gamma, float delta);
+
+// Replaces each RGB pixel p by its intensity (R + G + B + 1) / 3 at sample p of
+// the same row when channelCount is 3; any other channel count leaves the row.
+void collapseRgbRow8(uint8_t* row, int32_t pixelCount, int32_t channelCount);
+void collapseRgbRow16(uint16_t* row, int32_t pixelCount, int32_t channelCount);
+
+// Working storage of the row step for rows of up to `width` pixels: one
+// histogram per column over the window rows, with 7 replicated edge columns on
+// each side, so that the neighbourhood histogram of a pixel is the sum of
+// 2R + 1 neighbouring column histograms. Counters are bytes: a column counts at
+// most 15 samples, a neighbourhood at most 225.
+struct ColumnHistograms {
+  int32_t width;
+  int32_t columns;   // width + 14
+  uint64_t* fine;    // [16 groups][columns][16 bins], bins 16g .. 16g + 15
+  uint64_t* coarse;  // [columns][16 groups], samples per group of 16 bins
+  int32_t* lookup;   // [width] lookup bin of each pixel of the current row
+};
+
+// A zero-filled set for rows of `width` (1 or more) pixels. 0, or -108 (no
+// memory, or a width whose storage would pass 2 GiB) with the slot null.
+OSErr createColumnHistograms(int32_t width, ColumnHistograms** slot);
+// Releases the set; null is ignored.
+void disposeColumnHistograms(ColumnHistograms* histograms);
+
+// Rebuilds the histograms from window slots 7 - R .. 7 + R.
+void loadColumnHistograms8(ColumnHistograms* histograms, const uint8_t* const* window,
+                           int32_t radius);
+void loadColumnHistograms16(ColumnHistograms* histograms, const uint16_t* const* window,
+                            int32_t radius);
+// Counts one more row, or one row fewer, in every column: moving the window
+// down one row is removing its top row and adding the new bottom row.
+void addHistogramRow8(ColumnHistograms* histograms, const uint8_t* row);
+void addHistogramRow16(ColumnHistograms* histograms, const uint16_t* row);
+void removeHistogramRow8(ColumnHistograms* histograms, const uint8_t* row);
+void removeHistogramRow16(ColumnHistograms* histograms, const uint16_t* row);
+
+// The output intensities E of the window's current row into out[0 .. width-1],
+// from histograms that hold exactly window slots 7 - R .. 7 + R (R of the curve).
+void equaliseLoadedRow8(ColumnHistograms* histograms, const uint8_t* const* window,
+                        const EqualiseCurve* curve, uint8_t* out);
+void equaliseLoadedRow16(ColumnHistograms* histograms, const uint16_t* const* window,
+                         const EqualiseCurve* curve, uint16_t* out);
+
+// The row step on its own: loads the histograms from the window, then equalises.
+// Reads the window, writes out[0 .. width-1] and the histograms, nothing else.
+void equaliseRow8(ColumnHistograms* histograms, const uint8_t* const* window,
+                  const EqualiseCurve* curve, uint8_t* out);
+void equaliseRow16(ColumnHistograms* histograms, const uint16_t* const* window,
+                   const EqualiseCurve* curve, uint16_t* out);
+
+// Grey blend: intensity[x] = trunc(beta source[x] + (1 - beta) intensity[x]).
+void blendGreyRow8(uint8_t* intensity, const uint8_t* source, int32_t width, float beta);
+void blendGreyRow16(uint16_t* intensity, const uint16_t* source, int32_t width, float beta);
+// RGB blend: each pixel of source takes the intensity
+// trunc((1 - beta) E + beta (R + G + B + 1) t) and keeps its chroma, clamped to 0..M.
+void blendRgbRow8(uint8_t* source, const uint8_t* intensity, int32_t width, float beta);
+void blendRgbRow16(uint16_t* source, const uint16_t* intensity, int32_t width, float beta);
+
+// Clamps 16-bit samples to 32768 in place (see kMaxSample16).
+void clampSamples16(uint16_t* samples, int32_t count);

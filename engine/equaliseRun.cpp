@@ -1,0 +1,216 @@
+// equaliseRun.cpp -- the equalisation run over rows held in a row store or in memory
+#include "engine/equaliseRun.h"
+
+#include <cstring>
+
+#include "entry/hostErrors.h"
+#include "entry/memory.h"
+#include "entry/runContext.h"
+#include "store/rowStore.h"
+
+namespace {
+
+struct RunDepth8 {
+  typedef uint8_t Sample;
+  static void clampRow(Sample*, int32_t) {}
+  static void collapse(Sample* row, int32_t width) { collapseRgbRow8(row, width, 3); }
+  static void makeCurve(EqualiseCurve* curve, const EqualiseParameters* p) {
+    makeEqualiseCurve8(curve, p->alpha, p->gamma, p->delta);
+  }
+  static void load(ColumnHistograms* h, Sample* const* window, int32_t radius) {
+    loadColumnHistograms8(h, window, radius);
+  }
+  static void add(ColumnHistograms* h, const Sample* row) { addHistogramRow8(h, row); }
+  static void remove(ColumnHistograms* h, const Sample* row) { removeHistogramRow8(h, row); }
+  static void equalise(ColumnHistograms* h, Sample* const* window, const EqualiseCurve* curve,
+                       Sample* out) {
+    equaliseLoadedRow8(h, window, curve, out);
+  }
+  static void blendGrey(Sample* intensity, const Sample* source, int32_t width, float beta) {
+    blendGreyRow8(intensity, source, width, beta);
+  }
+  static void blendRgb(Sample* source, const Sample* intensity, int32_t width, float beta) {
+    blendRgbRow8(source, intensity, width, beta);
+  }
+};
+
+struct RunDepth16 {
+  typedef uint16_t Sample;
+  static void clampRow(Sample* row, int32_t count) { clampSamples16(row, count); }
+  static void collapse(Sample* row, int32_t width) { collapseRgbRow16(row, width, 3); }
+  static void makeCurve(EqualiseCurve* curve, const EqualiseParameters* p) {
+    makeEqualiseCurve16(curve, p->alpha, p->gamma, p->delta);
+  }
+  static void load(ColumnHistograms* h, Sample* const* window, int32_t radius) {
+    loadColumnHistograms16(h, window, radius);
+  }
+  static void add(ColumnHistograms* h, const Sample* row) { addHistogramRow16(h, row); }
+  static void remove(ColumnHistograms* h, const Sample* row) { removeHistogramRow16(h, row); }
+  static void equalise(ColumnHistograms* h, Sample* const* window, const EqualiseCurve* curve,
+                       Sample* out) {
+    equaliseLoadedRow16(h, window, curve, out);
+  }
+  static void blendGrey(Sample* intensity, const Sample* source, int32_t width, float beta) {
+    blendGreyRow16(intensity, source, width, beta);
+  }
+  static void blendRgb(Sample* source, const Sample* intensity, int32_t width, float beta) {
+    blendRgbRow16(source, intensity, width, beta);
+  }
+};
+
+// The run's working storage: the 15 window rows, the intensity row, the source
+// row (each (width + 4) x channels samples) and the column histograms.
+struct RunBuffers {
+  void* window[kWindowSlots];
+  void* intensity;
+  void* source;
+  ColumnHistograms* histograms;
+};
+
+void releaseRunBuffers(RunBuffers* buffers) {
+  disposeColumnHistograms(buffers->histograms);
+  freeBlock(buffers->source);
+  freeBlock(buffers->intensity);
+  for (int32_t slot = kWindowSlots - 1; slot >= 0; --slot) freeBlock(buffers->window[slot]);
+}
+
+// 0, or -108 with whatever was had released again.
+OSErr allocateRunBuffers(int32_t width, int64_t bufferBytes, RunBuffers* buffers) {
+  std::memset(buffers, 0, sizeof *buffers);
+  bool complete = bufferBytes <= INT32_MAX;
+  for (int32_t slot = 0; complete && slot < kWindowSlots; ++slot) {
+    buffers->window[slot] = allocBlock(int32_t(bufferBytes));
+    complete = buffers->window[slot] != nullptr;
+  }
+  if (complete) complete = (buffers->intensity = allocBlock(int32_t(bufferBytes))) != nullptr;
+  if (complete) complete = (buffers->source = allocBlock(int32_t(bufferBytes))) != nullptr;
+  if (complete) complete = createColumnHistograms(width, &buffers->histograms) == noErr;
+  if (complete) return noErr;
+  releaseRunBuffers(buffers);
+  return memFullErr;
+}
+
+OSErr readRunRow(RunRows rows, int32_t row, int32_t rowBytes, void* buffer) {
+  if (rows.store != nullptr) return readStoreRow(rows.store, 0, row, rowBytes, buffer);
+  std::memcpy(buffer, static_cast<const uint8_t*>(rows.memory) + int64_t(row) * rowBytes,
+              size_t(rowBytes));
+  return noErr;
+}
+
+OSErr writeRunRow(RunRows rows, int32_t row, int32_t rowBytes, const void* buffer) {
+  if (rows.store != nullptr) return writeStoreRow(rows.store, 0, row, rowBytes, buffer);
+  std::memcpy(static_cast<uint8_t*>(rows.memory) + int64_t(row) * rowBytes, buffer,
+              size_t(rowBytes));
+  return noErr;
+}
+
+template <class D>
+OSErr equaliseRows(RunRows rows, int32_t width, int32_t height, int32_t channels,
+                   const EqualiseParameters* given, const RunContext* context) {
+  typedef typename D::Sample Sample;
+  if (width < 1 || height < 1) return noErr;
+  if (channels < 1) channels = 1;
+  const bool rgb = channels == 3;
+
+  // Sizes in 64 bits first: a 16-bit RGB row of 30000 pixels is 180000 bytes,
+  // and nothing may wrap before the check against the 32-bit block size.
+  const int64_t rowSamples64 = int64_t(width) * channels;
+  const int64_t bufferBytes = (int64_t(width) + 4) * channels * int64_t(sizeof(Sample));
+  if (bufferBytes > INT32_MAX) return memFullErr;
+  const int32_t rowSamples = int32_t(rowSamples64);
+  const int32_t rowBytes = rowSamples * int32_t(sizeof(Sample));
+
+  EqualiseParameters parameters = *given;
+  clampParameters(&parameters);
+  EqualiseCurve curve;
+  D::makeCurve(&curve, &parameters);
+  const int32_t radius = curve.radius;
+
+  RunBuffers buffers;
+  if (allocateRunBuffers(width, bufferBytes, &buffers) != noErr) return memFullErr;
+  Sample* window[kWindowSlots];
+  for (int32_t slot = 0; slot < kWindowSlots; ++slot) {
+    window[slot] = static_cast<Sample*>(buffers.window[slot]);
+  }
+  Sample* intensity = static_cast<Sample*>(buffers.intensity);
+  Sample* source = static_cast<Sample*>(buffers.source);
+  ColumnHistograms* histograms = buffers.histograms;
+
+  // A window row: the stored samples, as intensities for RGB.
+  const int32_t lastRow = height - 1;
+  auto fetch = [&](int32_t row, Sample* buffer) {
+    OSErr err = readRunRow(rows, row < lastRow ? row : lastRow, rowBytes, buffer);
+    D::clampRow(buffer, rowSamples);
+    if (rgb) D::collapse(buffer, width);
+    return err;
+  };
+
+  // prime the window: rows above the area replicate row 0, rows below it the last row
+  OSErr err = fetch(0, window[0]);
+  for (int32_t slot = 1; err == noErr && slot < kCentreSlot; ++slot) {
+    std::memcpy(window[slot], window[0], size_t(bufferBytes));
+  }
+  for (int32_t k = 0; err == noErr && k < kCentreSlot; ++k) err = fetch(k, window[kCentreSlot + k]);
+
+  for (int32_t i = 0; err == noErr && i < height; ++i) {
+    // progress and abort, once per row
+    if (context != nullptr) {
+      reportProgress(context, i, height);
+      if (testAbort(context)) {
+        err = userCanceledErr;
+        break;
+      }
+    }
+
+    // the row seven below enters the window and the column histograms
+    err = fetch(i + kCentreSlot, window[kWindowSlots - 1]);
+    if (err != noErr) break;
+    if (i == 0) {
+      D::load(histograms, window, radius);
+    } else {
+      D::add(histograms, window[kCentreSlot + radius]);
+    }
+
+    // equalise, then blend with the unprocessed row: the store still holds row
+    // i as it came, the window only its intensities
+    D::equalise(histograms, window, &curve, intensity);
+    err = readRunRow(rows, i, rowBytes, source);
+    if (err != noErr) break;
+    D::clampRow(source, rowSamples);
+    const Sample* result;
+    if (rgb) {
+      D::blendRgb(source, intensity, width, parameters.beta);
+      result = source;
+    } else {
+      D::blendGrey(intensity, source, width, parameters.beta);
+      // Rows of other channel counts: samples past the first `width` pass unchanged.
+      if (rowSamples > width) {
+        std::memcpy(intensity + width, source + width, size_t(rowSamples - width) * sizeof(Sample));
+      }
+      result = intensity;
+    }
+    // Later rows' windows hold their own copies of this row, read before now.
+    err = writeRunRow(rows, i, rowBytes, result);
+
+    // shift: the top row leaves the histograms and its buffer becomes slot 14
+    D::remove(histograms, window[kCentreSlot - radius]);
+    Sample* top = window[0];
+    std::memmove(window, window + 1, (kWindowSlots - 1) * sizeof window[0]);
+    window[kWindowSlots - 1] = top;
+  }
+
+  releaseRunBuffers(&buffers);
+  return err;
+}
+
+}  // namespace
+
+OSErr equaliseRows8(RunRows rows, int32_t width, int32_t height, int32_t channels,
+                    const EqualiseParameters* parameters, const RunContext* context) {
+  return equaliseRows<RunDepth8>(rows, width, height, channels, parameters, context);
+}
+
+OSErr equaliseRows16(RunRows rows, int32_t width, int32_t height, int32_t channels,
+                     const EqualiseParameters* parameters, const RunContext* context) {
+  return equaliseRows<RunDepth16>(rows, width, height, channels, parameters, context);
+}
