@@ -191,7 +191,18 @@ TEST_F(RunLog, ReadOnlyLogGetsNothingAndTheRunGoesOn) {
   namespace fs = std::filesystem;
 #if defined(_WIN32)
   fs::permissions(logPath, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-  EXPECT_NE(logRun(block.get()), noErr);
+  {
+    // Wine run by root opens read-only files for writing all the same.
+    FileHandle probe = kNoFile;
+    ASSERT_EQ(fileOpen(kRunLogName, &probe), noErr);
+    int32_t count = 1;
+    const OSErr probeErr = fileWrite(probe, &count, "k");
+    (void)fileClose(probe);
+    if (probeErr == noErr && count == 1) {
+      GTEST_SKIP() << "the read-only attribute is not enforced here";
+    }
+  }
+  EXPECT_EQ(logRun(block.get()), ioErr);
 #else
   ::chmod(directory.c_str(), 0755);
   ::chmod(logPath.c_str(), 0444);
