@@ -1,0 +1,61 @@
+// pluginPropertiesTest.cpp -- the property list built from its tables, byte for byte
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "entry/hostErrors.h"
+#include "resources/pluginProperties.h"
+#include "resources/resourceIds.h"
+#include "resources/scriptingTerminology.h"
+#include "tests/resources/resourceExpectations.h"
+
+namespace {
+
+std::vector<uint8_t> buildBytes(OSErr (*build)(uint8_t*, int32_t, int32_t*)) {
+  int32_t length = 0;
+  EXPECT_EQ(build(nullptr, 0, &length), noErr);
+  std::vector<uint8_t> bytes(static_cast<size_t>(length));
+  int32_t written = 0;
+  EXPECT_EQ(build(bytes.data(), length, &written), noErr);
+  EXPECT_EQ(written, length);
+  return bytes;
+}
+
+TEST(PluginPropertiesTest, BuildsThePublishedList) {
+  expectPublishedPropertyList(buildBytes(buildPluginProperties));
+}
+
+TEST(PluginPropertiesTest, ShortBufferFailsWithoutOverrun) {
+  int32_t needed = 0;
+  ASSERT_EQ(buildPluginProperties(nullptr, 0, &needed), noErr);
+  const uint8_t guard = 0xA5;
+  std::vector<uint8_t> bytes(size_t(needed), guard);
+  int32_t length = 0;
+  EXPECT_EQ(buildPluginProperties(bytes.data(), needed - 1, &length), memFullErr);
+  EXPECT_EQ(length, needed) << "the size needed is still reported";
+  EXPECT_EQ(bytes.back(), guard);
+}
+
+// The hstm record must name the terminology resource the host will look up.
+TEST(PluginPropertiesTest, TerminologyRecordMatchesTheTerminologyTables) {
+  const FilterProperties* filter = getFilterProperties();
+  const TerminologySuite* suite = getTerminologySuite();
+  EXPECT_EQ(filter->terminologyId, kTerminologyId);
+  EXPECT_EQ(filter->terminologyEvent, suite->eventCode);
+  EXPECT_EQ(filter->terminologyClass, suite->eventClass);
+
+  expectPropertyListNamesTerminology(buildBytes(buildPluginProperties),
+                                     buildBytes(buildScriptingTerminology), kTerminologyId);
+}
+
+TEST(PluginPropertiesTest, DeclaredLengthsHoldTheirData) {
+  int32_t count = 0;
+  const PluginProperty* properties = getPluginProperties(&count);
+  ASSERT_EQ(count, 8);
+  for (int32_t i = 0; i < count; ++i) {
+    EXPECT_GT(properties[i].length, 0);
+    EXPECT_EQ(properties[i].length % 4, 0) << "no property needs padding beyond its length";
+  }
+}
+
+}  // namespace

@@ -1,0 +1,15 @@
+// resourceExpectations.h -- the published form of the property list and terminology, as test assertions
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+// Byte for byte: version 01 00, eight properties in order, the three zero bytes.
+void expectPublishedPropertyList(const std::vector<uint8_t>& bytes);
+// Header, suite, event, the 176 parameters and the 25 enumerations.
+void expectPublishedTerminology(const std::vector<uint8_t>& bytes);
+// The property list's hstm record names the terminology stored under
+// terminologyId: same id, same class and event codes.
+void expectPropertyListNamesTerminology(const std::vector<uint8_t>& propertyList,
+                                        const std::vector<uint8_t>& terminology,
+                                        int32_t terminologyId);
