@@ -1,0 +1,264 @@
+// equaliseRunTest.cpp -- the run over in-memory rows against the literal reference run
+#include "engine/equaliseRun.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <utility>
+#include <vector>
+
+#include "entry/memory.h"
+#include "entry/runContext.h"
+#include "tests/engine/engineTestImages.h"
+#include "tests/reference/referenceEqualise.h"
+
+namespace {
+
+struct Eight {
+  typedef uint8_t Sample;
+  static constexpr int kTop = 255;
+  static OSErr run(std::vector<Sample>& image, int width, int height, int channels,
+                   const EqualiseParameters& p, const RunContext* context = nullptr) {
+    return equaliseRows8(RunRows{nullptr, image.data()}, width, height, channels, &p, context);
+  }
+  static int reference(std::vector<Sample>& image, int width, int height, int channels,
+                       const EqualiseParameters& p) {
+    return referenceRun8(image, width, height, channels, p.alpha, p.beta, p.gamma, p.delta);
+  }
+};
+
+struct Sixteen {
+  typedef uint16_t Sample;
+  static constexpr int kTop = 32768;
+  static OSErr run(std::vector<Sample>& image, int width, int height, int channels,
+                   const EqualiseParameters& p, const RunContext* context = nullptr) {
+    return equaliseRows16(RunRows{nullptr, image.data()}, width, height, channels, &p, context);
+  }
+  static int reference(std::vector<Sample>& image, int width, int height, int channels,
+                       const EqualiseParameters& p) {
+    return referenceRun16(image, width, height, channels, p.alpha, p.beta, p.gamma, p.delta);
+  }
+};
+
+template <typename D>
+class RunTest : public ::testing::Test {};
+typedef ::testing::Types<Eight, Sixteen> Depths;
+TYPED_TEST_SUITE(RunTest, Depths);
+
+template <typename D>
+void expectRunMatches(const std::vector<typename D::Sample>& image, int width, int height,
+                      int channels, const EqualiseParameters& p) {
+  std::vector<typename D::Sample> engine = image;
+  std::vector<typename D::Sample> reference = image;
+  ASSERT_EQ(D::run(engine, width, height, channels, p), 0);
+  ASSERT_EQ(D::reference(reference, width, height, channels, p), 0);
+  ASSERT_EQ(engine, reference) << width << "x" << height << "x" << channels << " alpha " << p.alpha
+                               << " beta " << p.beta << " gamma " << p.gamma << " delta "
+                               << p.delta;
+}
+
+TYPED_TEST(RunTest, MatchesReferenceOverWidthsAndHeights) {
+  const float alphas[] = {0.0f, 0.2f, 0.25f, 0.3f, 0.5f, 0.75f, 0.9f, 1.0f};
+  const float betas[] = {0.0f, 1.0f, 0.37f};
+  const float gammas[] = {0.0f, 0.7f, 1.0f};
+  const float deltas[] = {0.0f, 0.5f, 0.3f};
+  uint32_t seed = 11;
+  for (int channels : {1, 3}) {
+    for (int width = 15; width <= 40; ++width) {
+      for (int height = 1; height <= 9; ++height) {
+        EqualiseParameters p = {alphas[seed % 8], betas[seed % 3], gammas[(seed / 3) % 3],
+                                deltas[(seed / 9) % 3]};
+        auto image = makeImage<typename TypeParam::Sample>(kPatterns[seed % 6], width, height,
+                                                           channels, TypeParam::kTop, seed);
+        ++seed;
+        expectRunMatches<TypeParam>(image, width, height, channels, p);
+      }
+    }
+  }
+}
+
+// Every parameter combination on images tall enough for the window to slide
+// well past its priming rows.
+TYPED_TEST(RunTest, MatchesReferenceOverTheParameterGrid) {
+  uint32_t seed = 500;
+  for (int channels : {1, 3}) {
+    for (float alpha : {0.0f, 0.25f, 0.5f, 0.75f, 1.0f}) {
+      for (float beta : {0.0f, 0.37f, 1.0f}) {
+        for (float gamma : {0.0f, 0.7f}) {
+          for (float delta : {0.0f, 0.3f}) {
+            auto image = makeImage<typename TypeParam::Sample>(kPatterns[seed % 6], 33, 24,
+                                                               channels, TypeParam::kTop, seed);
+            ++seed;
+            expectRunMatches<TypeParam>(image, 33, 24, channels, {alpha, beta, gamma, delta});
+          }
+        }
+      }
+    }
+  }
+}
+
+TYPED_TEST(RunTest, ParametersOutOfRangeAreClamped) {
+  const float inf = std::numeric_limits<float>::infinity();
+  const float nan = std::nanf("");
+  const EqualiseParameters cases[] = {
+      {nan, nan, nan, nan}, {-1.0f, 2.0f, -inf, inf}, {inf, -0.5f, 7.0f, -2.0f}, {3.0f, nan, 1.5f, nan}};
+  uint32_t seed = 900;
+  for (const EqualiseParameters& p : cases) {
+    for (int channels : {1, 3}) {
+      auto image = makeImage<typename TypeParam::Sample>(Pattern::Photo, 29, 12, channels,
+                                                         TypeParam::kTop, seed++);
+      expectRunMatches<TypeParam>(image, 29, 12, channels, p);
+      std::vector<typename TypeParam::Sample> given = image;
+      std::vector<typename TypeParam::Sample> clamped = image;
+      EqualiseParameters settled = p;
+      clampParameters(&settled);
+      ASSERT_EQ(TypeParam::run(given, 29, 12, channels, p), 0);
+      ASSERT_EQ(TypeParam::run(clamped, 29, 12, channels, settled), 0);
+      EXPECT_EQ(given, clamped);
+    }
+  }
+}
+
+TYPED_TEST(RunTest, UniformAreaBecomesTheTopOrStays) {
+  typedef typename TypeParam::Sample Sample;
+  for (int channels : {1, 3}) {
+    std::vector<Sample> image(size_t(20) * 5 * channels, Sample(TypeParam::kTop / 3));
+    std::vector<Sample> kept = image;
+    ASSERT_EQ(TypeParam::run(image, 20, 5, channels, {0.3f, 0.0f, 0.7f, 0.5f}), 0);
+    EXPECT_EQ(image, std::vector<Sample>(image.size(), Sample(TypeParam::kTop)));
+    ASSERT_EQ(TypeParam::run(kept, 20, 5, channels, {0.3f, 1.0f, 0.7f, 0.5f}), 0);
+    EXPECT_EQ(kept, std::vector<Sample>(kept.size(), Sample(TypeParam::kTop / 3)));
+  }
+}
+
+TYPED_TEST(RunTest, FullFractionOfOriginalReturnsGreyUnchanged) {
+  auto image = makeImage<typename TypeParam::Sample>(Pattern::Noise, 37, 9, 1, TypeParam::kTop, 3);
+  auto result = image;
+  ASSERT_EQ(TypeParam::run(result, 37, 9, 1, {0.0f, 1.0f, 0.7f, 0.5f}), 0);
+  EXPECT_EQ(result, image);
+}
+
+TYPED_TEST(RunTest, OtherChannelCountsEqualiseTheFirstWidthSamples) {
+  for (int channels : {2, 4}) {
+    auto image = makeImage<typename TypeParam::Sample>(Pattern::Photo, 17, 6, channels,
+                                                       TypeParam::kTop, uint32_t(channels));
+    expectRunMatches<TypeParam>(image, 17, 6, channels, {0.5f, 0.2f, 0.7f, 0.5f});
+  }
+}
+
+TEST(Run16, SamplesAboveTheHostRangeAreReadAs32768) {
+  for (int channels : {1, 3}) {
+    auto image = makeImage<uint16_t>(Pattern::Noise, 26, 8, channels, 65535, 77);
+    auto clamped = image;
+    for (uint16_t& sample : clamped) sample = sample > 32768 ? 32768 : sample;
+    const EqualiseParameters p = {0.1f, 0.3f, 0.7f, 0.5f};
+    expectRunMatches<Sixteen>(image, 26, 8, channels, p);
+    ASSERT_EQ(Sixteen::run(image, 26, 8, channels, p), 0);
+    ASSERT_EQ(Sixteen::run(clamped, 26, 8, channels, p), 0);
+    EXPECT_EQ(image, clamped);
+    for (uint16_t sample : image) ASSERT_LE(sample, 32768);
+  }
+}
+
+TEST(Run16, WideRgbRowsPassTheSixteenBitRowLength) {
+  // 30000 x 3 x 2 = 180000 bytes a row: far past 32,767.
+  auto image = makeImage<uint16_t>(Pattern::Photo, 30000, 2, 3, 32768, 5);
+  expectRunMatches<Sixteen>(image, 30000, 2, 3, {1.0f, 0.25f, 0.7f, 0.5f});
+}
+
+// ---- host calls ----
+
+struct FakeHost {
+  std::vector<std::pair<int32_t, int32_t>> progress;
+  int32_t abortAnswers = 0;
+  int32_t abortAtAnswer = -1;  // the 0-based abort query that answers true
+};
+FakeHost* host = nullptr;
+
+void BRISEL_CDECL recordProgress(int32_t done, int32_t total) {
+  host->progress.emplace_back(done, total);
+}
+
+Boolean BRISEL_CDECL answerAbort() { return host->abortAnswers++ == host->abortAtAnswer ? 1 : 0; }
+
+class RunHostTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    host = &fake;
+    record.progressProc = recordProgress;
+    record.abortProc = answerAbort;
+    context = createRunContext();
+    ASSERT_NE(context, nullptr);
+    context->filterRecord = &record;
+  }
+  void TearDown() override {
+    disposeRunContext(context);
+    host = nullptr;
+  }
+  FakeHost fake;
+  FilterRecord record{};
+  RunContext* context = nullptr;
+};
+
+TEST_F(RunHostTest, ReportsEveryRowInTheMiddleFourSixths) {
+  auto image = makeImage<uint8_t>(Pattern::Photo, 20, 5, 1, 255, 1);
+  ASSERT_EQ(Eight::run(image, 20, 5, 1, {0, 0, 0, 0}, context), 0);
+  std::vector<std::pair<int32_t, int32_t>> expected;
+  for (int32_t i = 0; i < 5; ++i) expected.emplace_back(5 + 4 * i, 30);
+  EXPECT_EQ(fake.progress, expected);
+  EXPECT_EQ(fake.abortAnswers, 5);
+}
+
+TEST_F(RunHostTest, AbortKeepsRowsFromTheAbortedOneUnprocessed) {
+  const int width = 23;
+  const int height = 7;
+  for (int channels : {1, 3}) {
+    for (int32_t abortRow : {0, 3, height - 1}) {
+      fake = FakeHost();
+      fake.abortAtAnswer = abortRow;
+      auto image = makeImage<uint16_t>(Pattern::Photo, width, height, channels, 32768, 9);
+      auto reference = image;
+      const EqualiseParameters p = {0.5f, 0.2f, 0.7f, 0.5f};
+      ASSERT_EQ(referenceRun16(reference, width, height, channels, p.alpha, p.beta, p.gamma, p.delta), 0);
+      EXPECT_EQ(Sixteen::run(image, width, height, channels, p, context), -128);
+      const size_t rowSamples = size_t(width) * channels;
+      auto split = image.begin() + long(abortRow * rowSamples);
+      EXPECT_TRUE(std::equal(image.begin(), split, reference.begin())) << "abort at " << abortRow;
+      auto original = makeImage<uint16_t>(Pattern::Photo, width, height, channels, 32768, 9);
+      EXPECT_TRUE(std::equal(split, image.end(), original.begin() + long(abortRow * rowSamples)));
+      EXPECT_EQ(fake.progress.size(), size_t(abortRow + 1));
+    }
+  }
+}
+
+TEST(RunMemory, EveryAllocationFailureGivesOutOfMemoryAndLeavesTheRows) {
+  for (int channels : {1, 3}) {
+    auto image = makeImage<uint8_t>(Pattern::Noise, 16, 4, channels, 255, 4);
+    const auto original = image;
+    int32_t budget = 0;
+    OSErr err = -1;
+    for (; err != 0 && budget < 100; ++budget) {
+      setAllocationBudget(budget);
+      err = Eight::run(image, 16, 4, channels, {0, 0, 0, 0});
+      setAllocationBudget(-1);
+      if (err != 0) {
+        ASSERT_EQ(err, -108);
+        ASSERT_EQ(image, original);
+      }
+    }
+    EXPECT_EQ(err, 0);
+    EXPECT_EQ(budget - 1, 18);  // 17 row buffers and the histograms
+  }
+}
+
+TEST(RunMemory, EmptyAreasDoNothing) {
+  std::vector<uint8_t> image(64, 9);
+  EXPECT_EQ(Eight::run(image, 16, 0, 1, {0, 0, 0, 0}), 0);
+  EXPECT_EQ(Eight::run(image, 0, 4, 1, {0, 0, 0, 0}), 0);
+  EXPECT_EQ(image, std::vector<uint8_t>(64, 9));
+}
+
+}  // namespace
