@@ -1,4 +1,4 @@
-// generateResources.cpp -- build tool: writes the property list and terminology bytes for the resource script
+// generateResources.cpp -- build tool: the property list and terminology bytes for brisel.rc
 #include <cstdio>
 #include <string>
 #include <vector>

@@ -9,6 +9,14 @@
 
 namespace {
 
+// One entry of the list, in list order: its key and the data length its header
+// declares. The data is padded with zero bytes up to that length and then to a
+// multiple of 4.
+struct PluginProperty {
+  OSType key;
+  int32_t length;
+};
+
 constexpr OSType kKindKey = fourCharCode("kind");
 constexpr OSType kNameKey = fourCharCode("name");
 constexpr OSType kCategoryKey = fourCharCode("catg");
@@ -39,13 +47,13 @@ constexpr FilterProperties kFilter = {
 };
 
 constexpr PluginProperty kProperties[] = {
-    {kKindKey, 4},
+    {kKindKey, 4},          // a code
     {kNameKey, 20},         // length byte + 14 characters, padding not significant
     {kCategoryKey, 20},     // length byte + 10 characters, padding not significant
-    {kVersionKey, 4},
+    {kVersionKey, 4},       // an int32
     {kEntryPointKey, 12},   // 10 characters + zero, padded to 4
     {kTerminologyKey, 48},  // 4 + 4 + 4 + 2 + 9 = 23 bytes, zeros to 48
-    {kModeKey, 4},
+    {kModeKey, 4},          // four flag bytes
     {kFilterCaseKey, 28},   // 7 cases x 4 bytes
 };
 
@@ -98,11 +106,6 @@ void putPropertyData(ByteWriter* writer, OSType key) {
 }  // namespace
 
 const FilterProperties* getFilterProperties() { return &kFilter; }
-
-const PluginProperty* getPluginProperties(int32_t* count) {
-  *count = int32_t(std::size(kProperties));
-  return kProperties;
-}
 
 OSErr buildPluginProperties(uint8_t* bytes, int32_t capacity, int32_t* length) {
   ByteWriter writer;

@@ -5,22 +5,14 @@
 
 #include "entry/hostInterface.h"
 
-// One entry of the list, in list order: its key and the data length its header
-// declares. The data is padded with zero bytes up to that length and then to a
-// multiple of 4.
-struct PluginProperty {
-  OSType key;
-  int32_t length;
-};
-
 // What the properties say about the filter.
 struct FilterProperties {
   OSType kind;
-  const char* menuName;          // length-prefixed
-  const char* category;          // length-prefixed: the submenu
-  int32_t interfaceVersion;      // version in the high half, subversion in the low half
-  const char* entryPoint;        // zero-terminated: the export the host calls
-  int32_t terminologyVersion;    // the has-terminology record ...
+  const char* menuName;        // length-prefixed
+  const char* category;        // length-prefixed: the submenu
+  int32_t interfaceVersion;    // version in the high half, subversion in the low half
+  const char* entryPoint;      // zero-terminated: the export the host calls
+  int32_t terminologyVersion;  // the has-terminology record ...
   OSType terminologyClass;
   OSType terminologyEvent;
   int16_t terminologyId;         // ... naming the terminology resource
@@ -32,7 +24,6 @@ struct FilterProperties {
 constexpr int32_t kFilterCaseCount = 7;  // every case gets the same four bytes
 
 const FilterProperties* getFilterProperties();
-const PluginProperty* getPluginProperties(int32_t* count);
 
 // Writes the resource into bytes[0 .. capacity) and its size to *length; with
 // bytes null only the size is computed. Returns 0, memFullErr when the capacity

@@ -35,6 +35,7 @@ constexpr TerminologySuite kSuite = {
 // the others follow from what their names measure or choose: counts, levels,
 // masks and pixel sizes are "long", switches "bool", file names "TEXT", radio
 // choices their enumeration, everything measured or weighted "doub".
+// clang-format off
 constexpr TerminologyParameter kParameters[] = {
     {"fTYP", "Filter Type",                           "rB00"},
     {"HMRk", "Rank By",                               "rB01"},
@@ -213,6 +214,7 @@ constexpr TerminologyParameter kParameters[] = {
     {"Gsig", "Gaussian Smoothing Sigma",              "doub"},
     {"Slop", "Slope",                                 "doub"},
 };
+// clang-format on
 
 // Enumeration items. Where only the first and last names of a list are fixed,
 // the names between describe the choice in the same manner.
@@ -220,17 +222,20 @@ constexpr const char* kFilterTypes[] = {"Ideal", "Butterworth", "Gaussian", "Exp
                                         "Sector"};
 constexpr const char* kRankings[] = {"Brightest", "Median", "Darkest"};
 // Feature measurements: rB02 offers them all, rB18 all but the feature number.
+// clang-format off
 constexpr const char* kMeasurements[] = {
-    "Feature Number",   "Area",           "Perimeter",         "Convex Perimeter",
-    "Equiv. Diameter",  "Length",         "Breadth",           "Inscribed Radius",
-    "Center X",         "Center Y",       "Minimum X",         "Maximum X",
-    "Minimum Y",        "Maximum Y",      "Orientation",       "Form Factor",
-    "Roundness",        "Aspect Ratio",   "Convexity",         "Compactness",
-    "Extent",           "Mean Brightness", "Min. Brightness",  "Max. Brightness",
-    "Brightness Std. Dev.", "Integrated Density", "Solidity"};
+    "Feature Number", "Area", "Perimeter", "Convex Perimeter",            // 3 ..
+    "Equiv. Diameter", "Length", "Breadth", "Inscribed Radius",           // 7 ..
+    "Center X", "Center Y", "Minimum X", "Maximum X",                     // 11 ..
+    "Minimum Y", "Maximum Y", "Orientation", "Form Factor",               // 15 ..
+    "Roundness", "Aspect Ratio", "Convexity", "Compactness",              // 19 ..
+    "Extent", "Mean Brightness", "Min. Brightness", "Max. Brightness",    // 23 ..
+    "Brightness Std. Dev.", "Integrated Density", "Solidity"};            // 27 .. 29
+// clang-format on
 constexpr const char* kNeighborhoods[] = {"3x3", "5x5", "7x7"};
-constexpr const char* kColorFilters[] = {"Red",     "Green", "Blue",       "Cyan",      "Magenta",
-                                         "Yellow",  "Hue",   "Saturation", "Intensity", "Filter Wheel"};
+constexpr const char* kColorFilters[] = {"Red",       "Green",       "Blue", "Cyan",
+                                         "Magenta",   "Yellow",      "Hue",  "Saturation",
+                                         "Intensity", "Filter Wheel"};
 constexpr const char* kRankingColors[] = {"Red", "Green", "Blue", "Cyan", "Yellow", "Magenta"};
 constexpr const char* kMorphologies[] = {"Erode", "Dilate"};
 constexpr const char* kColorConversions[] = {"RGB -> L*a*b", "L*a*b -> RGB", "RGB -> YIQ",
@@ -240,8 +245,8 @@ constexpr const char* kRankStatistics[] = {"Brightest", "Median",   "Darkest",
                                            "Mean",      "Variance", "Range"};
 constexpr const char* kRadialDistributions[] = {"Uniform", "Sine-Weighted"};
 constexpr const char* kOrientations[] = {"Horizontal", "Vertical", "Arbitrary"};
-constexpr const char* kEqualizations[] = {"Linear", "Logarithmic", "Exponential",
-                                          "Center Emphasis", "Ends Emphasis"};
+constexpr const char* kEqualizations[] = {"Linear", "Logarithmic", "Exponential", "Center Emphasis",
+                                          "Ends Emphasis"};
 constexpr const char* kPointGrids[] = {"Square Point Array", "Random Points"};
 constexpr const char* kLineGrids[] = {"Random Lines", "Parallel Lines", "Cycloids",
                                       "Concentric Circles"};
@@ -249,8 +254,8 @@ constexpr const char* kEdgeCutoffs[] = {"Ignore Edges", "Remove top/left edge", 
 constexpr const char* kRenderings[] = {"None", "Wire Frame", "Hidden Line", "Shaded",
                                        "Photo Realistic"};
 constexpr const char* kThresholdings[] = {"Perimeter", "Entropy", "Bimodal", "Isodata", "None"};
-constexpr const char* kNormalizations[] = {"Scale w/ values", "Clip values",
-                                           "Autoscale (Mid-Gray)", "Autoscale (Black..White)"};
+constexpr const char* kNormalizations[] = {"Scale w/ values", "Clip values", "Autoscale (Mid-Gray)",
+                                           "Autoscale (Black..White)"};
 constexpr const char* kProfileAverages[] = {"Radial Line", "Circular Average"};
 constexpr const char* kColorPlanes[] = {"Red", "Green", "Blue", "Hue", "Saturation", "Intensity"};
 // "\xB5" is the micro sign in the host's Windows code page (1252).
@@ -330,7 +335,8 @@ constexpr bool checkEnumerations() {
 
 static_assert(std::size(kParameters) == 176, "the dictionary has 176 parameters");
 static_assert(std::size(kEnumerations) == 25, "the dictionary has 25 enumerations");
-static_assert(checkParameters(), "every parameter needs a four-character key, a known type and a name");
+static_assert(checkParameters(),
+              "every parameter needs a four-character key, a known type and a name");
 static_assert(checkEnumerations(), "every enumeration needs a code and named items");
 static_assert(fitsLengthByte(kSuite.name) && fitsLengthByte(kSuite.description) &&
                   fitsLengthByte(kSuite.eventName) && fitsLengthByte(kSuite.eventDescription),

@@ -18,7 +18,7 @@ struct TerminologySuite {
   OSType eventCode;
   OSType replyType;
   int16_t replyFlags;
-  OSType directType;   // the direct parameter: the image the event works on
+  OSType directType;  // the direct parameter: the image the event works on
   int16_t directFlags;
 };
 

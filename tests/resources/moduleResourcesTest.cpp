@@ -1,7 +1,6 @@
 // moduleResourcesTest.cpp -- the resources as a host finds them in the built brisel.8bf
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 #include <vector>
@@ -92,7 +91,8 @@ TEST_F(ModuleResourcesTest, PropertyListIsThePublishedList) {
 TEST_F(ModuleResourcesTest, TerminologyIsThePublishedTerminology) {
   const std::vector<uint8_t> stored = loadResource("AETE", 16000);
   expectPublishedTerminology(stored);
-  EXPECT_EQ(stored, buildBytes(buildScriptingTerminology)) << "the resource is what the tables build";
+  EXPECT_EQ(stored, buildBytes(buildScriptingTerminology))
+      << "the resource is what the tables build";
 }
 
 // A host follows the hstm record to the terminology: its id must find one.
@@ -197,17 +197,17 @@ TEST_F(ModuleResourcesTest, DescriptiveLinesExplainTheParametersAndFit) {
     EXPECT_FALSE(dialog.items[i].caption.empty());
     allLines += dialog.items[i].caption + "\n";
   }
-  for (const char* label : {"Region Center Weighting", "Contrast Expansion", "Noise Rejection",
-                            "Add Fraction"}) {
+  for (const char* label :
+       {"Region Center Weighting", "Contrast Expansion", "Noise Rejection", "Add Fraction"}) {
     EXPECT_NE(allLines.find(label), std::string::npos) << label;
   }
 
   HDC dc = CreateCompatibleDC(nullptr);
   ASSERT_NE(dc, nullptr);
-  HFONT font = CreateFontA(-MulDiv(dialog.pointSize, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0,
-                           FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                           CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH,
-                           dialog.typeface.c_str());
+  HFONT font =
+      CreateFontA(-MulDiv(dialog.pointSize, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL,
+                  FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                  DEFAULT_QUALITY, DEFAULT_PITCH, dialog.typeface.c_str());
   ASSERT_NE(font, nullptr);
   HGDIOBJ previous = SelectObject(dc, font);
   const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";

@@ -48,14 +48,4 @@ TEST(PluginPropertiesTest, TerminologyRecordMatchesTheTerminologyTables) {
                                      buildBytes(buildScriptingTerminology), kTerminologyId);
 }
 
-TEST(PluginPropertiesTest, DeclaredLengthsHoldTheirData) {
-  int32_t count = 0;
-  const PluginProperty* properties = getPluginProperties(&count);
-  ASSERT_EQ(count, 8);
-  for (int32_t i = 0; i < count; ++i) {
-    EXPECT_GT(properties[i].length, 0);
-    EXPECT_EQ(properties[i].length % 4, 0) << "no property needs padding beyond its length";
-  }
-}
-
 }  // namespace

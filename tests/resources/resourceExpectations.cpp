@@ -1,4 +1,4 @@
-// resourceExpectations.cpp -- the published form of the property list and terminology, as test assertions
+// resourceExpectations.cpp -- the published property list and terminology, as test assertions
 #include "tests/resources/resourceExpectations.h"
 
 #include <gtest/gtest.h>
@@ -62,7 +62,7 @@ std::vector<uint8_t> publishedPropertyList() {
   addText(&b, "qEHA");
   addBytes(&b, {0x80, 0x3E});  // 16000
   addText(&b, "OMKAAHEq");
-  addZeros(&b, 48 - 22);       // the scope's zero and the rest
+  addZeros(&b, 48 - 22);  // the scope's zero and the rest
   addPropertyHeader(&b, "edom", 4);
   addBytes(&b, {0x50, 0x30, 0x00, 0x00});
   addPropertyHeader(&b, "icif", 28);

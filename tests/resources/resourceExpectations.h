@@ -1,4 +1,4 @@
-// resourceExpectations.h -- the published form of the property list and terminology, as test assertions
+// resourceExpectations.h -- the published property list and terminology, as test assertions
 #pragma once
 
 #include <cstdint>

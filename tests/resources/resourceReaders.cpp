@@ -1,4 +1,4 @@
-// resourceReaders.cpp -- test-side readers of the property list, terminology and dialog template bytes
+// resourceReaders.cpp -- readers of property list, terminology and dialog template bytes
 #include "tests/resources/resourceReaders.h"
 
 namespace {
@@ -28,9 +28,7 @@ std::string readNameOrOrdinal(ByteReader* reader, uint16_t* ordinal) {
   return readWideString(reader);
 }
 
-void alignTo4(ByteReader* reader) {
-  reader->offset = (reader->offset + 3) / 4 * 4;
-}
+void alignTo4(ByteReader* reader) { reader->offset = (reader->offset + 3) / 4 * 4; }
 
 }  // namespace
 

@@ -1,4 +1,4 @@
-// resourceReaders.h -- test-side readers of the property list, terminology and dialog template bytes
+// resourceReaders.h -- readers of property list, terminology and dialog template bytes
 #pragma once
 
 #include <cstdint>
@@ -110,7 +110,7 @@ struct DialogTemplate {
   std::string menu;       // "" for none
   std::string className;  // "" for the default dialog class
   std::string caption;
-  uint16_t pointSize;     // with DS_SETFONT
+  uint16_t pointSize;  // with DS_SETFONT
   std::string typeface;
   std::vector<DialogItem> items;
   bool failed;
