@@ -102,7 +102,7 @@ bool parseDescriptor(Handle handle, HostDescriptor* descriptor) {
   p += 4;
   for (uint32_t i = 0; i < count; ++i) {
     HostDescriptorItem item;
-    if (end - p < 32) return false;
+    if (end - p < 28) return false;
     std::memcpy(&item.key, p, 4);
     std::memcpy(&item.type, p + 4, 4);
     std::memcpy(&item.number, p + 8, 8);

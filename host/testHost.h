@@ -57,7 +57,8 @@ struct HostRunOptions {
 
   // Scripting: descriptorParameters is offered unless scripting is false.
   bool scripting = true;
-  int16_t playInfo = plugInDialogDisplay;
+  // No dialog unless a test asks for one: under wine a real dialog would wait for a user.
+  int16_t playInfo = plugInDialogDontDisplay;
   bool hasDescriptor = false;
   HostDescriptor descriptor;
   // Suites as a misbehaving host might offer them.

@@ -69,7 +69,7 @@ class RunStageTest : public HostTest {
 };
 
 TEST_F(RunStageTest, FirstRunCreatesAZeroSettingsFileAndRecordsFourFloats) {
-  const HostRunResult result = run();
+  const HostRunResult result = run();  // replayed without a descriptor: last-used values
   ASSERT_EQ(result.result, noErr);
   EXPECT_EQ(readFile(settingsPath()), std::vector<uint8_t>(17408, 0));
   ASSERT_TRUE(result.recorded);
@@ -222,6 +222,9 @@ TEST_F(RunStageTest, BrokenParametersInTheSettingsFileRunClamped) {
   EXPECT_EQ(run(options).result, noErr);
 }
 
+// Without usable suites the module shows its dialog; only the stand-in dialog
+// of the native build answers by itself.
+#ifndef _WIN32
 TEST_F(RunStageTest, HostsWithoutUsableSuitesRunWithTheDialogAndRecordNothing) {
   HostRunOptions options;
   options.descriptorParametersVersion = 1;
@@ -245,6 +248,7 @@ TEST_F(RunStageTest, HostsWithoutUsableSuitesRunWithTheDialogAndRecordNothing) {
   runFilter(&session_, &image, options, &result);
   EXPECT_EQ(result.result, noErr);
 }
+#endif
 
 TEST_F(RunStageTest, ReplayTakesValuesInRangeAndIgnoresTheRest) {
   writeFile(settingsPath(), patternedSettings(0.5f, 0.25f, 0.7f, 0.125f));
