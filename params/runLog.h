@@ -9,10 +9,9 @@
 struct FilterGlobals;
 struct SignatureBlock;
 
-// Appends the record of the run (signature, flags, every entry, globals->result)
-// to kRunLogName when that file already exists. Returns the open error (-43
-// when there is no log, which is the normal case) or the first failed write;
-// callers drop it: the log never fails a run.
+// Appends the run's record (signature, flags, entries, globals->result) to an
+// existing kRunLogName. fileOpen's codes (-43: no log, the normal case) or the
+// first failed write; callers drop it, as the log never fails a run.
 OSErr writeRunLog(const FilterGlobals* globals, const SignatureBlock* block);
 // Opens an existing file and moves to its end. fileOpen's codes; -40 or -51
 // when the end cannot be reached (the file is closed again then).
