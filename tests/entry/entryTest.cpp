@@ -52,6 +52,7 @@ TEST_F(EntryTest, ParametersHandleIsMadeOnceAndOnlyItsSecondValueRewritten) {
   EXPECT_EQ(record_.parameters, first);
   EXPECT_EQ(values[0], 7);
   EXPECT_EQ(values[1], 1);
+  session_.parameters = record_.parameters;  // the host keeps it
 }
 
 TEST_F(EntryTest, PrepareAsksForSmallBufferSpace) {
