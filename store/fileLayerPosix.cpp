@@ -3,6 +3,7 @@
 #include <climits>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -45,6 +46,25 @@ constexpr int kAdviseRandom = 0;
 constexpr int kAdviseSequential = 0;
 #endif
 
+// Windows opens these files without sharing; an exclusive lock gives the same
+// promise here: a file held open by this module, in this process or another
+// (a second host running the filter), cannot be opened again until it is
+// closed, so two runs never interleave their writes. Refused like a sharing
+// violation there: ioErr.
+OSErr lockExclusively(int descriptor, FileHandle* handle, int advice) {
+  int locked;
+  do {
+    locked = flock(descriptor, LOCK_EX | LOCK_NB);
+  } while (locked != 0 && errno == EINTR);
+  if (locked != 0) {
+    (void)close(descriptor);
+    return ioErr;
+  }
+  adviseAccess(descriptor, advice);
+  *handle = descriptor;
+  return noErr;
+}
+
 // Both opens share one mapping; only the caching hints differ. A file that
 // may only be read (no write permission, read-only file system) is opened
 // read-only, and its later writes fail with ioErr.
@@ -56,11 +76,7 @@ OSErr openExisting(const char* name, FileHandle* handle, int readWriteAdvice,
   if (!resolveFilePath(name, path, sizeof path)) return bdNamErr;
 
   int descriptor = openRetrying(path, O_RDWR | kOpenFlags);
-  if (descriptor >= 0) {
-    adviseAccess(descriptor, readWriteAdvice);
-    *handle = descriptor;
-    return noErr;
-  }
+  if (descriptor >= 0) return lockExclusively(descriptor, handle, readWriteAdvice);
   switch (errno) {
     case ENOENT:
       return fnfErr;
@@ -68,9 +84,7 @@ OSErr openExisting(const char* name, FileHandle* handle, int readWriteAdvice,
     case EROFS:
       descriptor = openRetrying(path, O_RDONLY | kOpenFlags);
       if (descriptor < 0) return wrPermErr;
-      adviseAccess(descriptor, readOnlyAdvice);
-      *handle = descriptor;
-      return noErr;
+      return lockExclusively(descriptor, handle, readOnlyAdvice);
     case EINVAL:
     case ENAMETOOLONG:
       return bdNamErr;

@@ -130,6 +130,23 @@ TEST_F(FileLayerTest, UnusableNamesAreBadNames) {
 #endif
 }
 
+#ifndef _WIN32
+// No sharing modes here: an exclusive lock keeps a second opener out, so two
+// runs can never interleave their writes in one file.
+TEST_F(FileLayerTest, FileHeldOpenCannotBeOpenedAgainUntilClosed) {
+  ASSERT_EQ(fileCreate(kName, kCreator, kType), noErr);
+  FileHandle held = kNoFile;
+  ASSERT_EQ(fileOpenTemporary(kName, &held), noErr);
+  FileHandle second = 1234;
+  EXPECT_EQ(fileOpen(kName, &second), ioErr);
+  EXPECT_EQ(second, kNoFile);
+  EXPECT_EQ(fileOpenTemporary(kName, &second), ioErr);
+  EXPECT_EQ(fileClose(held), noErr);
+  EXPECT_EQ(fileOpen(kName, &second), noErr);
+  EXPECT_EQ(fileClose(second), noErr);
+}
+#endif
+
 #ifdef _WIN32
 
 TEST_F(FileLayerTest, FileHeldOpenCannotBeOpenedOrDeleted) {
