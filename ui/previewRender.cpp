@@ -40,14 +40,9 @@ struct PreviewDepth8 {
   static void collapse(Sample* row, int32_t width, int32_t channels) {
     collapseRgbRow8(row, width, channels);
   }
-  static void load(ColumnHistograms* h, const Sample* const* window, int32_t radius) {
-    loadColumnHistograms8(h, window, radius);
-  }
-  static void add(ColumnHistograms* h, const Sample* row) { addHistogramRow8(h, row); }
-  static void remove(ColumnHistograms* h, const Sample* row) { removeHistogramRow8(h, row); }
   static void equalise(ColumnHistograms* h, const Sample* const* window,
                        const EqualiseCurve* curve, Sample* out) {
-    equaliseLoadedRow8(h, window, curve, out);
+    equaliseRow8(h, window, curve, out);
   }
   static uint16_t grey(int32_t e, const Sample* pixel, float beta) {
     return greyPreviewPixel8(e, pixel[0], beta);
@@ -66,14 +61,9 @@ struct PreviewDepth16 {
   static void collapse(Sample* row, int32_t width, int32_t channels) {
     collapseRgbRow16(row, width, channels);
   }
-  static void load(ColumnHistograms* h, const Sample* const* window, int32_t radius) {
-    loadColumnHistograms16(h, window, radius);
-  }
-  static void add(ColumnHistograms* h, const Sample* row) { addHistogramRow16(h, row); }
-  static void remove(ColumnHistograms* h, const Sample* row) { removeHistogramRow16(h, row); }
   static void equalise(ColumnHistograms* h, const Sample* const* window,
                        const EqualiseCurve* curve, Sample* out) {
-    equaliseLoadedRow16(h, window, curve, out);
+    equaliseRow16(h, window, curve, out);
   }
   static uint16_t grey(int32_t e, const Sample* pixel, float beta) {
     return greyPreviewPixel16(e, pixel[0], beta);
@@ -139,7 +129,6 @@ OSErr renderPreviewBits(const PreviewBitmap* bitmap, RowStore* store, int32_t ch
   clampParameters(&p);
   EqualiseCurve curve;
   D::makeCurve(&curve, &p);
-  const int32_t radius = curve.radius;
 
   // The rectangle in view stands for the whole image: its first and last rows
   // are replicated above and below it. At most one frame of lines is drawn.
@@ -183,12 +172,7 @@ OSErr renderPreviewBits(const PreviewBitmap* bitmap, RowStore* store, int32_t ch
     fetchRow(store, channels, D::kBytes, left, below, rowBytes, incoming);
     D::collapse(incoming, width, channels);
 
-    // output intensities: the histograms hold slots 7 - R .. 7 + R
-    if (i == 0) {
-      D::load(buffers.histograms, window, radius);
-    } else {
-      D::add(buffers.histograms, window[kCentreSlot + radius]);
-    }
+    // output intensities: the row step over slots 7 - R .. 7 + R
     D::equalise(buffers.histograms, window, &curve, result);
 
     // blend with the original row into bitmap row height - 1 - i (bottom-up)
@@ -199,8 +183,7 @@ OSErr renderPreviewBits(const PreviewBitmap* bitmap, RowStore* store, int32_t ch
       line[x] = channels == 3 ? D::rgb(result[x], pixel, p.beta) : D::grey(result[x], pixel, p.beta);
     }
 
-    // rotate: the top row leaves the histograms and its buffer takes the next row
-    D::remove(buffers.histograms, window[kCentreSlot - radius]);
+    // rotate: the top row's buffer takes the next row
     Sample* oldest = window[0];
     for (int32_t slot = 0; slot < kWindowSlots - 1; ++slot) window[slot] = window[slot + 1];
     window[kWindowSlots - 1] = oldest;
