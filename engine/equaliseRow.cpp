@@ -1,4 +1,11 @@
 // equaliseRow.cpp -- the row step of neighbourhood equalisation, the RGB row collapse and the blend
+//
+// The output of a pixel depends only on the count of neighbourhood samples at
+// or below its lookup bin: the counters are whole numbers, so their sum in
+// bin order is that count exactly, and K = count / N. The curve is tabulated
+// once per count; the count comes from byte counters kept per column and
+// summed over the 2R + 1 columns of a pixel's neighbourhood, a group of 16
+// bins at a time.
 #include "engine/equaliseRow.h"
 
 #include <cmath>
@@ -7,6 +14,10 @@
 
 #include "entry/hostErrors.h"
 #include "entry/memory.h"
+
+#if !defined(__GNUC__)
+#error "the byte-lane counters use the GNU vector extension (GCC, Clang)"
+#endif
 
 namespace {
 
@@ -17,41 +28,63 @@ constexpr float kThird = 0.33333334f;
 
 // 7 edge columns replicated on each side of a row: enough for every radius.
 constexpr int32_t kPad = kMaxRadius;
-constexpr int32_t kGroups = 16;  // groups of 16 bins cover bins 0..255
+constexpr int32_t kBins = 256;  // bins 0..255 held; 16-bit bin 256 is counted apart
+constexpr int32_t kMaxNeighbourSum8 = 12 * 255;
 
-// Counters are byte lanes of 64-bit words, 8 lanes a word, two words for 16
-// lanes; lane j lives in bits 8(j % 8) of word j / 8 on any byte order. Sums of
-// lanes never carry into a neighbouring lane: a lane never holds more than the
-// 225 samples of a neighbourhood, plus the 15 of the column being slid in.
-constexpr uint64_t kLaneOnes = 0x0101010101010101ULL;
+// ---- byte lanes ----
 
-constexpr uint64_t laneUnit(int32_t lane) { return uint64_t(1) << (8 * (lane & 7)); }
+// 16 byte counters side by side, one SSE2 register where there is one: the
+// counts of a group's 16 bins, or of the 16 groups. Lane sums never carry: a
+// lane never holds more than the 225 samples of a neighbourhood, plus the 15
+// of a column slid in before the leaving one is taken out.
+typedef uint8_t Lanes __attribute__((vector_size(16)));
 
-// The lanes below `lanes` (0..16) of a lane pair, as two word masks.
-constexpr uint64_t lowLanesMask(int32_t lanes) {
-  return lanes <= 0 ? 0 : lanes >= 8 ? ~uint64_t(0) : (uint64_t(1) << (8 * lanes)) - 1;
+inline Lanes loadLanes(const uint8_t* at) {
+  Lanes lanes;
+  std::memcpy(&lanes, at, sizeof lanes);  // rows of counters have no 16-byte alignment
+  return lanes;
 }
 
-struct LaneMask {
-  uint64_t lo;
-  uint64_t hi;
+// Sum of the lanes of counters that total at most 255 (one neighbourhood):
+// fold the two halves, then multiplying by 0x0101... adds the eight lanes into
+// the top byte, none of the partial sums below reaching 256.
+inline int32_t sumLanes(Lanes lanes) {
+  uint64_t halves[2];
+  std::memcpy(halves, &lanes, sizeof halves);
+  return int32_t(((halves[0] + halves[1]) * 0x0101010101010101ULL) >> 56);
+}
+
+// below[k]: all bits set in lanes 0 .. k-1.
+struct LaneMasks {
+  Lanes below[17];
 };
 
-constexpr LaneMask lanesBelow(int32_t lanes) { return {lowLanesMask(lanes), lowLanesMask(lanes - 8)}; }
+LaneMasks makeLaneMasks() {
+  LaneMasks masks;
+  for (int32_t k = 0; k <= 16; ++k) {
+    uint8_t bytes[16];
+    for (int32_t lane = 0; lane < 16; ++lane) bytes[lane] = lane < k ? 0xFF : 0;
+    std::memcpy(&masks.below[k], bytes, sizeof bytes);
+  }
+  return masks;
+}
 
-constexpr LaneMask kLanesBelow[17] = {
-    lanesBelow(0),  lanesBelow(1),  lanesBelow(2),  lanesBelow(3),  lanesBelow(4),  lanesBelow(5),
-    lanesBelow(6),  lanesBelow(7),  lanesBelow(8),  lanesBelow(9),  lanesBelow(10), lanesBelow(11),
-    lanesBelow(12), lanesBelow(13), lanesBelow(14), lanesBelow(15), lanesBelow(16),
-};
+const LaneMasks kLaneMasks = makeLaneMasks();
 
-// Sum of all byte lanes of a word whose lanes sum to at most 255: multiplying
-// by 0x0101... adds every lane into the top byte, and the partial sums of the
-// lower lanes are below 256, so nothing carries.
-inline int32_t sumLanes(uint64_t lanes) { return int32_t((lanes * kLaneOnes) >> 56); }
+// The sum of `Span` consecutive columns' counters of one group, in four
+// independent chains so that the additions overlap.
+template <int32_t Span>
+inline Lanes sumColumns(const uint8_t* first) {
+  Lanes chains[4] = {};
+  for (int32_t k = 0; k < Span; ++k) chains[k & 3] += loadLanes(first + k * kBins);
+  return (chains[0] + chains[1]) + (chains[2] + chains[3]);
+}
+
+// ---- depths ----
 
 struct Depth8 {
   typedef uint8_t Sample;
+  static constexpr bool kTopBin = false;  // no bin past 255
   static constexpr double kScale = 255.0;
   static constexpr int32_t kMax = 255;
   static int32_t read(Sample sample) { return sample; }
@@ -62,10 +95,10 @@ struct Depth8 {
 
 struct Depth16 {
   typedef uint16_t Sample;
+  static constexpr bool kTopBin = true;  // bin 256: the sample 32768
   static constexpr double kScale = 32768.0;
   static constexpr int32_t kMax = kMaxSample16;
   static int32_t read(Sample sample) { return sample > kMaxSample16 ? kMaxSample16 : sample; }
-  // 32768 falls in bin 256, which the histograms do not hold (see countRow).
   static int32_t binOf(int32_t sample) { return sample >> 7; }
   static int32_t lookupBin(int32_t value) {
     return (value < 0 ? 0 : value > kMaxSample16 ? kMaxSample16 : value) >> 7;
@@ -86,7 +119,7 @@ void makeCurve(EqualiseCurve* curve, float alpha, float gamma, float delta, doub
   curve->delta = clampParameter(delta);
   const double n = area;
   const double g = clampParameter(gamma);
-  for (int32_t count = 0; count <= kMaxArea; ++count) {
+  for (int32_t count = 0; count < kLevelCount; ++count) {
     if (count > curve->area) {
       curve->level[count] = curve->level[curve->area];  // no window holds more
       continue;
@@ -119,14 +152,14 @@ void collapseRgbRow(typename D::Sample* row, int32_t pixelCount, int32_t channel
   }
 }
 
-template <class D>
-void blendGreyRow(typename D::Sample* intensity, const typename D::Sample* source, int32_t width,
-                  float beta) {
-  const double b = clampParameter(beta);
-  const double keep = 1.0 - b;
-  // A convex blend of two samples in 0..M stays in 0..M.
+// intensity[x] = trunc(beta source[x] + (1 - beta) E[x]); the two products
+// come from `terms`, the sum and its truncation are done here. A convex blend
+// of two samples in 0..M stays in 0..M.
+template <class D, class Terms>
+void blendGrey(typename D::Sample* intensity, const typename D::Sample* source, int32_t width,
+               Terms terms) {
   for (int32_t x = 0; x < width; ++x) {
-    const double value = b * double(D::read(source[x])) + keep * double(intensity[x]);
+    const double value = terms.source(D::read(source[x])) + terms.level(intensity[x]);
     intensity[x] = typename D::Sample(int32_t(value));
   }
 }
@@ -135,21 +168,20 @@ inline int32_t clampLevel(int32_t value, int32_t top) {
   return value < 0 ? 0 : value > top ? top : value;
 }
 
-template <class D>
-void blendRgbRow(typename D::Sample* source, const typename D::Sample* intensity, int32_t width,
-                 float beta) {
-  const double b = clampParameter(beta);
-  const double keep = 1.0 - b;
-  const double third = kThird;
+// J = trunc((1 - beta) E + beta (R + G + B + 1) t), then the pixel's chroma
+// around J; `terms` gives the two products.
+template <class D, class Terms>
+void blendRgb(typename D::Sample* source, const typename D::Sample* intensity, int32_t width,
+              Terms terms) {
   for (int32_t x = 0; x < width; ++x) {
     typename D::Sample* pixel = source + 3 * x;
     const int32_t r = D::read(pixel[0]);
     const int32_t g = D::read(pixel[1]);
-    const int32_t bl = D::read(pixel[2]);
-    const int32_t j = int32_t(keep * double(intensity[x]) + b * double(r + g + bl + 1) * third);
+    const int32_t b = D::read(pixel[2]);
+    const int32_t j = int32_t(terms.level(intensity[x]) + terms.source(r + g + b));
     // Chroma: the sums are never negative, so (r + g) / 2 is the floor; Kc may
     // be negative, and / truncates toward zero: (2 Kc) / 3, not 2 (Kc / 3).
-    const int32_t kc = (r + g) / 2 - bl;
+    const int32_t kc = (r + g) / 2 - b;
     const int32_t l = (r - g) / 2;
     pixel[0] = typename D::Sample(clampLevel(j + kc / 3 + l, D::kMax));
     pixel[1] = typename D::Sample(clampLevel(j + kc / 3 - l, D::kMax));
@@ -157,29 +189,78 @@ void blendRgbRow(typename D::Sample* source, const typename D::Sample* intensity
   }
 }
 
+// Products formed per sample (16-bit) ...
+struct GreyProducts {
+  double b;
+  double keep;
+  double source(int32_t s) const { return b * double(s); }
+  double level(int32_t e) const { return keep * double(e); }
+};
+
+struct RgbProducts {
+  double b;
+  double keep;
+  double source(int32_t sum) const { return b * double(sum + 1) * double(kThird); }
+  double level(int32_t e) const { return keep * double(e); }
+};
+
+// ... or looked up in tables of the same products (8-bit): the same operations
+// give the same bits.
+struct TabledProducts {
+  const double* sources;
+  const double* levels;
+  double source(int32_t s) const { return sources[s]; }
+  double level(int32_t e) const { return levels[e]; }
+};
+
 // ---- column histograms ----
 
-// Adds (unit 1) or removes (unit -1, wrapping) one row's samples in every
-// column; the 7 columns on each side repeat the row's first and last sample.
+// Adds (step 1) or removes (step 255, wrapping) one sample's bin in a column.
+// Bin 256 (the 16-bit sample 32768) is not held: every sample lies at or below
+// it, so a lookup of bin 256 counts the whole window without them.
 template <class D>
-void countRow(ColumnHistograms* histograms, const typename D::Sample* row, uint64_t sign) {
-  uint64_t* fine = histograms->fine;
-  uint64_t* coarse = histograms->coarse;
-  const ptrdiff_t groupWords = ptrdiff_t(histograms->columns) * 2;
+inline void countSample(uint8_t* fine, uint8_t* coarse, ptrdiff_t column, int32_t bin,
+                        uint8_t step) {
+  if (D::kTopBin && bin > 255) return;
+  uint8_t& binCount = fine[column * kBins + bin];
+  uint8_t& groupCount = coarse[column * 16 + (bin >> 4)];
+  binCount = uint8_t(binCount + step);
+  groupCount = uint8_t(groupCount + step);
+}
+
+// Counts one row in every column; the 7 columns on each side repeat the row's
+// first and last sample.
+template <class D>
+void countRow(ColumnHistograms* histograms, const typename D::Sample* row) {
+  uint8_t* fine = histograms->fine;
+  uint8_t* coarse = histograms->coarse;
   const int32_t width = histograms->width;
-  auto count = [&](ptrdiff_t column, int32_t bin) {
-    // Bin 256 (the 16-bit sample 32768) is not held: every sample lies at or
-    // below it, so a lookup of bin 256 counts the whole window without them.
-    if (bin > 255) return;
-    const int32_t group = bin >> 4;
-    fine[group * groupWords + column * 2 + ((bin >> 3) & 1)] += sign * laneUnit(bin);
-    coarse[column * 2 + (group >> 3)] += sign * laneUnit(group);
-  };
   const int32_t first = D::binOf(D::read(row[0]));
   const int32_t last = D::binOf(D::read(row[width - 1]));
-  for (ptrdiff_t column = 0; column < kPad; ++column) count(column, first);
-  for (int32_t x = 0; x < width; ++x) count(x + kPad, D::binOf(D::read(row[x])));
-  for (ptrdiff_t column = width + kPad; column < width + 2 * kPad; ++column) count(column, last);
+  for (ptrdiff_t column = 0; column < kPad; ++column) {
+    countSample<D>(fine, coarse, column, first, 1);
+  }
+  for (int32_t x = 0; x < width; ++x) {
+    countSample<D>(fine, coarse, x + kPad, D::binOf(D::read(row[x])), 1);
+  }
+  for (ptrdiff_t column = width + kPad; column < width + 2 * kPad; ++column) {
+    countSample<D>(fine, coarse, column, last, 1);
+  }
+}
+
+template <class D>
+void moveRow(ColumnHistograms* histograms, const typename D::Sample* leaving,
+             const typename D::Sample* entering) {
+  uint8_t* fine = histograms->fine;
+  uint8_t* coarse = histograms->coarse;
+  const int32_t width = histograms->width;
+  auto move = [&](ptrdiff_t column, int32_t x) {
+    countSample<D>(fine, coarse, column, D::binOf(D::read(leaving[x])), 255);
+    countSample<D>(fine, coarse, column, D::binOf(D::read(entering[x])), 1);
+  };
+  for (ptrdiff_t column = 0; column < kPad; ++column) move(column, 0);
+  for (int32_t x = 0; x < width; ++x) move(x + kPad, x);
+  for (ptrdiff_t column = width + kPad; column < width + 2 * kPad; ++column) move(column, width - 1);
 }
 
 template <class D>
@@ -187,133 +268,145 @@ void loadColumnHistograms(ColumnHistograms* histograms, const typename D::Sample
                           int32_t radius) {
   const int32_t r = clampRadius(radius);
   const size_t columns = size_t(histograms->columns);
-  std::memset(histograms->fine, 0, columns * kGroups * 16);
+  std::memset(histograms->fine, 0, columns * kBins);
   std::memset(histograms->coarse, 0, columns * 16);
   for (int32_t slot = kCentreSlot - r; slot <= kCentreSlot + r; ++slot) {
-    countRow<D>(histograms, window[slot], 1);
+    countRow<D>(histograms, window[slot]);
   }
 }
 
 // ---- lookup values ----
 
-// The bin each pixel looks up: its own intensity's bin, or with noise
-// rejection the bin of trunc((1 - delta) Ic + delta S w), S the 3x3 neighbours
-// weighted 2 (edge-adjacent) and 1 (diagonal), mirrored at the row's ends.
+// The 3x3 neighbour sums S of the current row: edge-adjacent neighbours
+// weighted 2, diagonal ones 1, the centre left out, mirrored at the row's ends.
 template <class D>
-void computeLookupBins(const typename D::Sample* const* window, int32_t width, float delta,
-                       int32_t* lookup) {
+void sumNeighbours(const typename D::Sample* const* window, int32_t width, int32_t* sums) {
   const typename D::Sample* up = window[kCentreSlot - 1];
   const typename D::Sample* mid = window[kCentreSlot];
   const typename D::Sample* down = window[kCentreSlot + 1];
+  auto sumAt = [&](int32_t x, int32_t left, int32_t right) {
+    return 2 * (D::read(up[x]) + D::read(down[x]) + D::read(mid[left]) + D::read(mid[right])) +
+           (D::read(up[left]) + D::read(up[right]) + D::read(down[left]) + D::read(down[right]));
+  };
+  if (width == 1) {  // no neighbour column to mirror: the pixel stands in for both
+    sums[0] = sumAt(0, 0, 0);
+    return;
+  }
+  sums[0] = sumAt(0, 1, 1);
+  for (int32_t x = 1; x < width - 1; ++x) sums[x] = sumAt(x, x - 1, x + 1);
+  sums[width - 1] = sumAt(width - 1, width - 2, width - 2);
+}
+
+// The bin each pixel looks up: its own intensity's bin, or with noise
+// rejection the bin of v = trunc((1 - delta) Ic + delta S w).
+template <class D>
+void computeLookupBins(ColumnHistograms* histograms, const typename D::Sample* const* window,
+                       float delta) {
+  const int32_t width = histograms->width;
+  int32_t* lookup = histograms->lookup;
+  const typename D::Sample* mid = window[kCentreSlot];
   if (!(delta > 0.0f)) {
     for (int32_t x = 0; x < width; ++x) lookup[x] = D::lookupBin(D::read(mid[x]));
     return;
   }
+  sumNeighbours<D>(window, width, lookup);  // S first, replaced by the bin below
   const double d = delta;
   const double keep = 1.0 - d;
   const double w = kNeighbourWeight;
-  auto binAt = [&](int32_t x, int32_t left, int32_t right) {
-    const int32_t sum =
-        2 * (D::read(up[x]) + D::read(down[x]) + D::read(mid[left]) + D::read(mid[right])) +
-        (D::read(up[left]) + D::read(up[right]) + D::read(down[left]) + D::read(down[right]));
-    return D::lookupBin(int32_t(keep * double(D::read(mid[x])) + d * double(sum) * w));
-  };
-  if (width == 1) {  // no neighbour column to mirror: the pixel stands in for both
-    lookup[0] = binAt(0, 0, 0);
-    return;
+  if (sizeof(typename D::Sample) == 1) {
+    // 8-bit: both products come from tables made with the very same
+    // operations, so the sum and its truncation are unchanged.
+    double* centre = histograms->centreTerms;
+    double* neighbours = histograms->neighbourTerms;
+    if (histograms->termsDelta != delta) {
+      for (int32_t ic = 0; ic <= 255; ++ic) centre[ic] = keep * double(ic);
+      for (int32_t sum = 0; sum <= kMaxNeighbourSum8; ++sum) neighbours[sum] = d * double(sum) * w;
+      histograms->termsDelta = delta;
+    }
+    for (int32_t x = 0; x < width; ++x) {
+      lookup[x] = D::lookupBin(int32_t(centre[D::read(mid[x])] + neighbours[lookup[x]]));
+    }
+  } else {
+    for (int32_t x = 0; x < width; ++x) {
+      const double value = keep * double(D::read(mid[x])) + d * double(lookup[x]) * w;
+      lookup[x] = D::lookupBin(int32_t(value));
+    }
   }
-  lookup[0] = binAt(0, 1, 1);
-  for (int32_t x = 1; x < width - 1; ++x) lookup[x] = binAt(x, x - 1, x + 1);
-  lookup[width - 1] = binAt(width - 1, width - 2, width - 2);
 }
 
 // ---- row step ----
 
-// A group of 16 fine bins is brought up to date by sliding when it was last
-// used at most this many columns ago, and rebuilt from 2R + 1 columns otherwise.
-constexpr int32_t kMaxSlideSteps = 6;
+// One row for radius R. Per pixel: slide the group counts (16 groups) one
+// column on; take the fine counts of the lookup bin's group over the 2R + 1
+// columns, slid on from the pixel before when it used the same group and
+// summed afresh otherwise; count = samples in the groups below plus samples in
+// the group's bins up to the lookup bin. Columns slid in are added before the
+// leaving ones are subtracted, so no lane goes below 0.
+template <class D, int32_t R>
+void equaliseRadius(const ColumnHistograms* histograms, const EqualiseCurve* curve,
+                    typename D::Sample* out) {
+  constexpr int32_t kSpan = 2 * R + 1;
+  const int32_t width = histograms->width;
+  const uint8_t* coarse = histograms->coarse;
+  const uint8_t* fine = histograms->fine;
+  const int32_t* lookup = histograms->lookup;
+  const Lanes* below = kLaneMasks.below;
+  const uint16_t* level = curve->level;
+
+  Lanes groups = {};
+  for (ptrdiff_t column = kPad - R; column <= kPad + R; ++column) {
+    groups += loadLanes(coarse + column * 16);
+  }
+  int32_t group = -1;  // the group `bins` holds, for the pixel before
+  Lanes bins = {};
+  for (int32_t x = 0; x < width; ++x) {
+    if (x > 0) {
+      groups += loadLanes(coarse + (x + kPad + R) * 16);
+      groups -= loadLanes(coarse + (x + kPad - R - 1) * 16);
+    }
+    const int32_t bin = lookup[x];
+    int32_t count;
+    if (D::kTopBin && bin > 255) {
+      count = curve->area;
+      group = -1;
+    } else {
+      const uint8_t* columns = fine + ptrdiff_t(x + kPad - R) * kBins + (bin & ~15);
+      if ((bin >> 4) == group) {
+        bins += loadLanes(columns + (kSpan - 1) * kBins);
+        bins -= loadLanes(columns - kBins);
+      } else {
+        bins = sumColumns<kSpan>(columns);
+        group = bin >> 4;
+      }
+      // Groups below and the group's bins up to the lookup bin count disjoint
+      // samples, so their lanes add without carrying.
+      count = sumLanes((groups & below[bin >> 4]) + (bins & below[(bin & 15) + 1]));
+    }
+    // curve: tabulated by count (a byte-lane sum: always inside the table)
+    out[x] = typename D::Sample(level[count]);
+  }
+}
 
 template <class D>
 void equaliseLoadedRow(ColumnHistograms* histograms, const typename D::Sample* const* window,
                        const EqualiseCurve* curve, typename D::Sample* out) {
-  const int32_t width = histograms->width;
-  const int32_t r = clampRadius(curve->radius);
-  int32_t* lookup = histograms->lookup;
-  computeLookupBins<D>(window, width, curve->delta, lookup);
-
-  const uint64_t* coarse = histograms->coarse;
-  const uint64_t* fine = histograms->fine;
-  const ptrdiff_t groupWords = ptrdiff_t(histograms->columns) * 2;
-
-  // Coarse counts of the neighbourhood of column 0: padded columns 7-R .. 7+R.
-  uint64_t rowLo = 0;
-  uint64_t rowHi = 0;
-  for (ptrdiff_t column = kPad - r; column <= kPad + r; ++column) {
-    rowLo += coarse[column * 2];
-    rowHi += coarse[column * 2 + 1];
-  }
-
-  // Fine counts per group, each valid for the neighbourhood of column fineAt.
-  uint64_t fineLo[kGroups];
-  uint64_t fineHi[kGroups];
-  int32_t fineAt[kGroups];
-  for (int32_t group = 0; group < kGroups; ++group) {
-    fineLo[group] = 0;
-    fineHi[group] = 0;
-    fineAt[group] = -(1 << 30);
-  }
-
-  for (int32_t x = 0; x < width; ++x) {
-    // slide the coarse counts: add before subtracting, so no lane goes below 0
-    if (x > 0) {
-      const ptrdiff_t enter = x + kPad + r;
-      const ptrdiff_t leave = x + kPad - r - 1;
-      rowLo += coarse[enter * 2];
-      rowHi += coarse[enter * 2 + 1];
-      rowLo -= coarse[leave * 2];
-      rowHi -= coarse[leave * 2 + 1];
-    }
-
-    // rank: samples of the neighbourhood at or below the lookup bin
-    const int32_t bin = lookup[x];
-    int32_t count;
-    if (bin > 255) {
-      count = curve->area;
-    } else {
-      const int32_t group = bin >> 4;
-      const uint64_t* columns = fine + group * groupWords;
-      uint64_t lo = fineLo[group];
-      uint64_t hi = fineHi[group];
-      if (x - fineAt[group] > kMaxSlideSteps) {
-        lo = 0;
-        hi = 0;
-        for (ptrdiff_t column = x + kPad - r; column <= x + kPad + r; ++column) {
-          lo += columns[column * 2];
-          hi += columns[column * 2 + 1];
-        }
-      } else {
-        for (int32_t step = fineAt[group] + 1; step <= x; ++step) {
-          const ptrdiff_t enter = step + kPad + r;
-          const ptrdiff_t leave = step + kPad - r - 1;
-          lo += columns[enter * 2];
-          hi += columns[enter * 2 + 1];
-          lo -= columns[leave * 2];
-          hi -= columns[leave * 2 + 1];
-        }
-      }
-      fineLo[group] = lo;
-      fineHi[group] = hi;
-      fineAt[group] = x;
-      // Whole groups below the bin's group, then the bins of its group up to
-      // it: disjoint samples, so the four words' lanes add without carrying.
-      const LaneMask& groups = kLanesBelow[group];
-      const LaneMask& bins = kLanesBelow[(bin & 15) + 1];
-      count = sumLanes((rowLo & groups.lo) + (rowHi & groups.hi) + (lo & bins.lo) + (hi & bins.hi));
-      if (count > kMaxArea) count = kMaxArea;  // only histograms out of step with the window
-    }
-
-    // curve: tabulated by count
-    out[x] = typename D::Sample(curve->level[count]);
+  computeLookupBins<D>(histograms, window, curve->delta);
+  switch (clampRadius(curve->radius)) {
+    case 3:
+      equaliseRadius<D, 3>(histograms, curve, out);
+      break;
+    case 4:
+      equaliseRadius<D, 4>(histograms, curve, out);
+      break;
+    case 5:
+      equaliseRadius<D, 5>(histograms, curve, out);
+      break;
+    case 6:
+      equaliseRadius<D, 6>(histograms, curve, out);
+      break;
+    default:
+      equaliseRadius<D, 7>(histograms, curve, out);
+      break;
   }
 }
 
@@ -375,21 +468,35 @@ void collapseRgbRow16(uint16_t* row, int32_t pixelCount, int32_t channelCount) {
 OSErr createColumnHistograms(int32_t width, ColumnHistograms** slot) {
   *slot = nullptr;
   if (width < 1) return memFullErr;
-  // One block: the record, then the fine and coarse words, then the lookup row.
+  // One block: the record, the term tables, the fine and coarse counters and
+  // the lookup row, each part starting on a multiple of 16 bytes.
+  auto rounded = [](int64_t bytes) { return (bytes + 15) / 16 * 16; };
   const int64_t columns = int64_t(width) + 2 * kPad;
-  const int64_t recordBytes = (int64_t(sizeof(ColumnHistograms)) + 15) / 16 * 16;
-  const int64_t fineBytes = columns * kGroups * 16;
+  const int64_t recordBytes = rounded(int64_t(sizeof(ColumnHistograms)));
+  const int64_t centreBytes = rounded(256 * int64_t(sizeof(double)));
+  const int64_t neighbourBytes = rounded((kMaxNeighbourSum8 + 1) * int64_t(sizeof(double)));
+  const int64_t fineBytes = columns * kBins;
   const int64_t coarseBytes = columns * 16;
-  const int64_t total = recordBytes + fineBytes + coarseBytes + int64_t(width) * 4;
+  const int64_t lookupBytes = rounded(int64_t(width) * 4);
+  const int64_t total =
+      recordBytes + centreBytes + neighbourBytes + fineBytes + coarseBytes + lookupBytes;
   if (total > INT32_MAX) return memFullErr;
   uint8_t* block = static_cast<uint8_t*>(allocBlock(int32_t(total)));
   if (block == nullptr) return memFullErr;
   ColumnHistograms* histograms = reinterpret_cast<ColumnHistograms*>(block);
+  uint8_t* part = block + recordBytes;
   histograms->width = width;
   histograms->columns = int32_t(columns);
-  histograms->fine = reinterpret_cast<uint64_t*>(block + recordBytes);
-  histograms->coarse = reinterpret_cast<uint64_t*>(block + recordBytes + fineBytes);
-  histograms->lookup = reinterpret_cast<int32_t*>(block + recordBytes + fineBytes + coarseBytes);
+  histograms->centreTerms = reinterpret_cast<double*>(part);
+  part += centreBytes;
+  histograms->neighbourTerms = reinterpret_cast<double*>(part);
+  part += neighbourBytes;
+  histograms->termsDelta = -1.0f;
+  histograms->fine = part;
+  part += fineBytes;
+  histograms->coarse = part;
+  part += coarseBytes;
+  histograms->lookup = reinterpret_cast<int32_t*>(part);
   *slot = histograms;
   return noErr;
 }
@@ -406,20 +513,14 @@ void loadColumnHistograms16(ColumnHistograms* histograms, const uint16_t* const*
   loadColumnHistograms<Depth16>(histograms, window, radius);
 }
 
-void addHistogramRow8(ColumnHistograms* histograms, const uint8_t* row) {
-  countRow<Depth8>(histograms, row, 1);
+void moveHistogramRow8(ColumnHistograms* histograms, const uint8_t* leaving,
+                       const uint8_t* entering) {
+  moveRow<Depth8>(histograms, leaving, entering);
 }
 
-void addHistogramRow16(ColumnHistograms* histograms, const uint16_t* row) {
-  countRow<Depth16>(histograms, row, 1);
-}
-
-void removeHistogramRow8(ColumnHistograms* histograms, const uint8_t* row) {
-  countRow<Depth8>(histograms, row, ~uint64_t(0));
-}
-
-void removeHistogramRow16(ColumnHistograms* histograms, const uint16_t* row) {
-  countRow<Depth16>(histograms, row, ~uint64_t(0));
+void moveHistogramRow16(ColumnHistograms* histograms, const uint16_t* leaving,
+                        const uint16_t* entering) {
+  moveRow<Depth16>(histograms, leaving, entering);
 }
 
 // ---- row step ----
@@ -449,19 +550,35 @@ void equaliseRow16(ColumnHistograms* histograms, const uint16_t* const* window,
 // ---- blends ----
 
 void blendGreyRow8(uint8_t* intensity, const uint8_t* source, int32_t width, float beta) {
-  blendGreyRow<Depth8>(intensity, source, width, beta);
+  const double b = clampParameter(beta);
+  const double keep = 1.0 - b;
+  double sources[256];
+  double levels[256];
+  for (int32_t s = 0; s < 256; ++s) {
+    sources[s] = b * double(s);
+    levels[s] = keep * double(s);
+  }
+  blendGrey<Depth8>(intensity, source, width, TabledProducts{sources, levels});
 }
 
 void blendGreyRow16(uint16_t* intensity, const uint16_t* source, int32_t width, float beta) {
-  blendGreyRow<Depth16>(intensity, source, width, beta);
+  const double b = clampParameter(beta);
+  blendGrey<Depth16>(intensity, source, width, GreyProducts{b, 1.0 - b});
 }
 
 void blendRgbRow8(uint8_t* source, const uint8_t* intensity, int32_t width, float beta) {
-  blendRgbRow<Depth8>(source, intensity, width, beta);
+  const double b = clampParameter(beta);
+  const RgbProducts products = {b, 1.0 - b};
+  double sources[3 * 255 + 1];
+  double levels[256];
+  for (int32_t sum = 0; sum <= 3 * 255; ++sum) sources[sum] = products.source(sum);
+  for (int32_t e = 0; e < 256; ++e) levels[e] = products.level(e);
+  blendRgb<Depth8>(source, intensity, width, TabledProducts{sources, levels});
 }
 
 void blendRgbRow16(uint16_t* source, const uint16_t* intensity, int32_t width, float beta) {
-  blendRgbRow<Depth16>(source, intensity, width, beta);
+  const double b = clampParameter(beta);
+  blendRgb<Depth16>(source, intensity, width, RgbProducts{b, 1.0 - b});
 }
 
 void clampSamples16(uint16_t* samples, int32_t count) {

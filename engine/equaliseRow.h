@@ -12,6 +12,7 @@ constexpr int32_t kCentreSlot = 7;
 constexpr int32_t kMinRadius = 3;
 constexpr int32_t kMaxRadius = 7;
 constexpr int32_t kMaxArea = 225;  // (2 x 7 + 1)^2 samples in the largest window
+constexpr int32_t kLevelCount = 256;  // a byte counter's range: any count indexes the table
 
 // The host's 16-bit range is 0..32768. A misbehaving host may hand over larger
 // words: every 16-bit sample the engine reads is taken as min(sample, 32768),
@@ -36,12 +37,13 @@ float areaForRadius(int32_t radius);
 
 // The contrast curve tabulated by count: the samples of the window at or below
 // the lookup bin are always a whole number 0..N, and the output intensity
-// depends on nothing else, so level[count] holds E for every possible count.
+// depends on nothing else, so level[count] holds E for every possible count;
+// counts past N (no window holds more) repeat level[N].
 struct EqualiseCurve {
   int32_t radius;  // R, 3..7
   int32_t area;    // N = (2R + 1)^2
   float delta;     // clamped noise rejection weight
-  uint16_t level[kMaxArea + 1];
+  uint16_t level[kLevelCount];
 };
 
 // The run's curve from the parameters (clamped here): E = trunc(M f(count / N)).
@@ -56,17 +58,20 @@ void makePreviewCurve16(EqualiseCurve* curve, float alpha, float gamma, float de
 void collapseRgbRow8(uint8_t* row, int32_t pixelCount, int32_t channelCount);
 void collapseRgbRow16(uint16_t* row, int32_t pixelCount, int32_t channelCount);
 
-// Working storage of the row step for rows of up to `width` pixels: one
-// histogram per column over the window rows, with 7 replicated edge columns on
-// each side, so that the neighbourhood histogram of a pixel is the sum of
-// 2R + 1 neighbouring column histograms. Counters are bytes: a column counts at
-// most 15 samples, a neighbourhood at most 225.
+// Working storage of the row step for rows of `width` pixels: one histogram per
+// column over the window rows, with 7 replicated edge columns on each side, so
+// that the neighbourhood histogram of a pixel is the sum of 2R + 1 neighbouring
+// column histograms. Counters are bytes: a column counts at most 15 samples, a
+// neighbourhood at most 225.
 struct ColumnHistograms {
   int32_t width;
-  int32_t columns;   // width + 14
-  uint64_t* fine;    // [16 groups][columns][16 bins], bins 16g .. 16g + 15
-  uint64_t* coarse;  // [columns][16 groups], samples per group of 16 bins
-  int32_t* lookup;   // [width] lookup bin of each pixel of the current row
+  int32_t columns;         // width + 14
+  uint8_t* fine;           // [columns][256 bins]
+  uint8_t* coarse;         // [columns][16 groups]: samples in bins 16g .. 16g + 15
+  int32_t* lookup;         // [width] lookup bin of each pixel of the current row
+  double* centreTerms;     // [256] (1 - delta) Ic of 8-bit rows
+  double* neighbourTerms;  // [3061] delta S w of 8-bit rows
+  float termsDelta;        // the delta of the two term tables; -1 before any
 };
 
 // A zero-filled set for rows of `width` (1 or more) pixels. 0, or -108 (no
@@ -80,12 +85,12 @@ void loadColumnHistograms8(ColumnHistograms* histograms, const uint8_t* const* w
                            int32_t radius);
 void loadColumnHistograms16(ColumnHistograms* histograms, const uint16_t* const* window,
                             int32_t radius);
-// Counts one more row, or one row fewer, in every column: moving the window
-// down one row is removing its top row and adding the new bottom row.
-void addHistogramRow8(ColumnHistograms* histograms, const uint8_t* row);
-void addHistogramRow16(ColumnHistograms* histograms, const uint16_t* row);
-void removeHistogramRow8(ColumnHistograms* histograms, const uint8_t* row);
-void removeHistogramRow16(ColumnHistograms* histograms, const uint16_t* row);
+// Moves the window down one row: every column counts one sample of `leaving`
+// fewer and one of `entering` more.
+void moveHistogramRow8(ColumnHistograms* histograms, const uint8_t* leaving,
+                       const uint8_t* entering);
+void moveHistogramRow16(ColumnHistograms* histograms, const uint16_t* leaving,
+                        const uint16_t* entering);
 
 // The output intensities E of the window's current row into out[0 .. width-1],
 // from histograms that hold exactly window slots 7 - R .. 7 + R (R of the curve).

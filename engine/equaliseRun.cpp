@@ -20,8 +20,9 @@ struct RunDepth8 {
   static void load(ColumnHistograms* h, Sample* const* window, int32_t radius) {
     loadColumnHistograms8(h, window, radius);
   }
-  static void add(ColumnHistograms* h, const Sample* row) { addHistogramRow8(h, row); }
-  static void remove(ColumnHistograms* h, const Sample* row) { removeHistogramRow8(h, row); }
+  static void move(ColumnHistograms* h, const Sample* leaving, const Sample* entering) {
+    moveHistogramRow8(h, leaving, entering);
+  }
   static void equalise(ColumnHistograms* h, Sample* const* window, const EqualiseCurve* curve,
                        Sample* out) {
     equaliseLoadedRow8(h, window, curve, out);
@@ -44,8 +45,9 @@ struct RunDepth16 {
   static void load(ColumnHistograms* h, Sample* const* window, int32_t radius) {
     loadColumnHistograms16(h, window, radius);
   }
-  static void add(ColumnHistograms* h, const Sample* row) { addHistogramRow16(h, row); }
-  static void remove(ColumnHistograms* h, const Sample* row) { removeHistogramRow16(h, row); }
+  static void move(ColumnHistograms* h, const Sample* leaving, const Sample* entering) {
+    moveHistogramRow16(h, leaving, entering);
+  }
   static void equalise(ColumnHistograms* h, Sample* const* window, const EqualiseCurve* curve,
                        Sample* out) {
     equaliseLoadedRow16(h, window, curve, out);
@@ -59,16 +61,20 @@ struct RunDepth16 {
 };
 
 // The run's working storage: the 15 window rows, the intensity row, the source
-// row (each (width + 4) x channels samples) and the column histograms.
+// row, a spare row that takes each new window row while the row it replaces is
+// still counted out of the histograms (each (width + 4) x channels samples),
+// and the column histograms.
 struct RunBuffers {
   void* window[kWindowSlots];
   void* intensity;
   void* source;
+  void* spare;
   ColumnHistograms* histograms;
 };
 
 void releaseRunBuffers(RunBuffers* buffers) {
   disposeColumnHistograms(buffers->histograms);
+  freeBlock(buffers->spare);
   freeBlock(buffers->source);
   freeBlock(buffers->intensity);
   for (int32_t slot = kWindowSlots - 1; slot >= 0; --slot) freeBlock(buffers->window[slot]);
@@ -84,6 +90,7 @@ OSErr allocateRunBuffers(int32_t width, int64_t bufferBytes, RunBuffers* buffers
   }
   if (complete) complete = (buffers->intensity = allocBlock(int32_t(bufferBytes))) != nullptr;
   if (complete) complete = (buffers->source = allocBlock(int32_t(bufferBytes))) != nullptr;
+  if (complete) complete = (buffers->spare = allocBlock(int32_t(bufferBytes))) != nullptr;
   if (complete) complete = createColumnHistograms(width, &buffers->histograms) == noErr;
   if (complete) return noErr;
   releaseRunBuffers(buffers);
@@ -134,13 +141,14 @@ OSErr equaliseRows(RunRows rows, int32_t width, int32_t height, int32_t channels
   }
   Sample* intensity = static_cast<Sample*>(buffers.intensity);
   Sample* source = static_cast<Sample*>(buffers.source);
+  Sample* spare = static_cast<Sample*>(buffers.spare);
   ColumnHistograms* histograms = buffers.histograms;
 
-  // A window row: the stored samples, as intensities for RGB.
+  // A window row: the stored samples, as intensities for RGB. 16-bit samples
+  // above 32768 need no pass of their own: every step reads them as 32768.
   const int32_t lastRow = height - 1;
   auto fetch = [&](int32_t row, Sample* buffer) {
     OSErr err = readRunRow(rows, row < lastRow ? row : lastRow, rowBytes, buffer);
-    D::clampRow(buffer, rowSamples);
     if (rgb) D::collapse(buffer, width);
     return err;
   };
@@ -162,13 +170,22 @@ OSErr equaliseRows(RunRows rows, int32_t width, int32_t height, int32_t channels
       }
     }
 
-    // the row seven below enters the window and the column histograms
-    err = fetch(i + kCentreSlot, window[kWindowSlots - 1]);
-    if (err != noErr) break;
+    // the row seven below enters the window; the histograms move down a row:
+    // the row R + 1 above leaves them (for R = 7 that is the row slot 14 held
+    // until now), the row R below enters
     if (i == 0) {
+      err = fetch(i + kCentreSlot, window[kWindowSlots - 1]);
+      if (err != noErr) break;
       D::load(histograms, window, radius);
     } else {
-      D::add(histograms, window[kCentreSlot + radius]);
+      err = fetch(i + kCentreSlot, spare);
+      if (err != noErr) break;
+      Sample* stale = window[kWindowSlots - 1];
+      const Sample* leaving = radius == kMaxRadius ? stale : window[kCentreSlot - radius - 1];
+      const Sample* entering = radius == kMaxRadius ? spare : window[kCentreSlot + radius];
+      D::move(histograms, leaving, entering);
+      window[kWindowSlots - 1] = spare;
+      spare = stale;
     }
 
     // equalise, then blend with the unprocessed row: the store still holds row
@@ -176,24 +193,24 @@ OSErr equaliseRows(RunRows rows, int32_t width, int32_t height, int32_t channels
     D::equalise(histograms, window, &curve, intensity);
     err = readRunRow(rows, i, rowBytes, source);
     if (err != noErr) break;
-    D::clampRow(source, rowSamples);
     const Sample* result;
     if (rgb) {
       D::blendRgb(source, intensity, width, parameters.beta);
       result = source;
     } else {
       D::blendGrey(intensity, source, width, parameters.beta);
-      // Rows of other channel counts: samples past the first `width` pass unchanged.
+      // Rows of other channel counts: samples past the first `width` pass
+      // unchanged (but for the 16-bit bound).
       if (rowSamples > width) {
         std::memcpy(intensity + width, source + width, size_t(rowSamples - width) * sizeof(Sample));
+        D::clampRow(intensity + width, rowSamples - width);
       }
       result = intensity;
     }
     // Later rows' windows hold their own copies of this row, read before now.
     err = writeRunRow(rows, i, rowBytes, result);
 
-    // shift: the top row leaves the histograms and its buffer becomes slot 14
-    D::remove(histograms, window[kCentreSlot - radius]);
+    // shift: the top row's buffer becomes slot 14
     Sample* top = window[0];
     std::memmove(window, window + 1, (kWindowSlots - 1) * sizeof window[0]);
     window[kWindowSlots - 1] = top;

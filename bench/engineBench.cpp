@@ -1,0 +1,233 @@
+// engineBench.cpp -- equalisation throughput: literal reference, engine in memory, engine through the store
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/adaptiveEqualize.h"
+#include "engine/equaliseRun.h"
+#include "entry/runContext.h"
+#include "params/signatureBlock.h"
+#include "store/rowStore.h"
+#include "tests/reference/referenceEqualise.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+namespace {
+
+struct Case {
+  const char* name;
+  int width;
+  int height;
+  int channels;
+  bool sixteen;
+  float alpha;
+};
+
+// alpha 0 is the 15x15 window (R = 7), alpha 1 the 7x7 one (R = 3).
+const Case kCases[] = {
+    {"grey8 4096x4096 R=7", 4096, 4096, 1, false, 0.0f},
+    {"rgb16 2048x2048 R=7", 2048, 2048, 3, true, 0.0f},
+    {"grey8 4096x4096 R=3", 4096, 4096, 1, false, 1.0f},
+    {"rgb16 2048x2048 R=3", 2048, 2048, 3, true, 1.0f},
+};
+
+constexpr float kBeta = 0.5f;
+constexpr float kGamma = 0.7f;
+constexpr float kDelta = 0.5f;
+// The machine is shared: each benchmark runs this many times and the summary
+// takes the best rate of each.
+constexpr int kRepetitions = 3;
+
+// The reference is slow: it runs on a band of full-width rows from the top of
+// the same image, which keeps its per-pixel work the same.
+constexpr int kReferenceRows = 24;
+
+// Smooth shading, hard-edged blocks and a little noise, like a photograph.
+template <typename Sample>
+std::vector<Sample> makePhoto(const Case& c) {
+  const double top = c.sixteen ? 32768.0 : 255.0;
+  std::mt19937 random(12345);
+  std::vector<Sample> image(size_t(c.width) * c.height * c.channels);
+  for (int y = 0; y < c.height; ++y) {
+    for (int x = 0; x < c.width; ++x) {
+      const double shade = 0.45 + 0.3 * std::sin(x / 37.0 + y / 53.0) + 0.1 * (x + y) / (c.width + c.height);
+      const double block = ((x / 256 + y / 192) % 3) * 0.08;
+      for (int ch = 0; ch < c.channels; ++ch) {
+        const double noise = (double(random() % 1000) / 1000.0 - 0.5) * 0.06;
+        double value = (shade + block + noise + 0.05 * ch) * top;
+        value = value < 0 ? 0 : value > top ? top : value;
+        image[(size_t(y) * c.width + x) * c.channels + ch] = Sample(value);
+      }
+    }
+  }
+  return image;
+}
+
+EqualiseParameters parametersOf(const Case& c) { return {c.alpha, kBeta, kGamma, kDelta}; }
+
+void setPixelRate(benchmark::State& state, double pixelsPerIteration) {
+  state.counters["Mpixel/s"] = benchmark::Counter(
+      pixelsPerIteration * double(state.iterations()) / 1e6, benchmark::Counter::kIsRate);
+}
+
+void runReference(std::vector<uint8_t>& image, int width, int height, int channels, float alpha) {
+  referenceRun8(image, width, height, channels, alpha, kBeta, kGamma, kDelta);
+}
+
+void runReference(std::vector<uint16_t>& image, int width, int height, int channels, float alpha) {
+  referenceRun16(image, width, height, channels, alpha, kBeta, kGamma, kDelta);
+}
+
+template <typename Sample>
+void benchReference(benchmark::State& state, const Case& c) {
+  const std::vector<Sample> photo = makePhoto<Sample>(c);
+  const std::vector<Sample> band(photo.begin(),
+                                 photo.begin() + long(size_t(c.width) * kReferenceRows * c.channels));
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::vector<Sample> image = band;
+    state.ResumeTiming();
+    runReference(image, c.width, kReferenceRows, c.channels, c.alpha);
+    benchmark::DoNotOptimize(image.data());
+  }
+  setPixelRate(state, double(c.width) * kReferenceRows);
+}
+
+template <typename Sample>
+void benchEngine(benchmark::State& state, const Case& c) {
+  const std::vector<Sample> photo = makePhoto<Sample>(c);
+  std::vector<Sample> image;
+  const EqualiseParameters p = parametersOf(c);
+  for (auto _ : state) {
+    state.PauseTiming();
+    image = photo;
+    state.ResumeTiming();
+    const RunRows rows = {nullptr, image.data()};
+    const OSErr err = c.sixteen ? equaliseRows16(rows, c.width, c.height, c.channels, &p, nullptr)
+                                : equaliseRows8(rows, c.width, c.height, c.channels, &p, nullptr);
+    if (err != 0) state.SkipWithError("engine run failed");
+    benchmark::DoNotOptimize(image.data());
+  }
+  setPixelRate(state, double(c.width) * c.height);
+}
+
+// The whole entry: the colour store in a temporary file, the context, the
+// signature block; the dialog skipped as a replayed run would.
+template <typename Sample>
+void benchStoreRun(benchmark::State& state, const Case& c) {
+  const std::vector<Sample> photo = makePhoto<Sample>(c);
+  const int32_t rowBytes = c.width * c.channels * int32_t(sizeof(Sample));
+  RowStore* store = nullptr;
+  RunContext* context = createRunContext();
+  SignatureBlock* block = createSignatureBlock(kRunSignatureSlots);
+  if (createColourStore(c.width, c.height, c.channels * int32_t(sizeof(Sample)), &store) != 0 ||
+      context == nullptr || block == nullptr) {
+    state.SkipWithError("no store");
+  } else {
+    context->width = int16_t(c.width);
+    context->height = int16_t(c.height);
+    context->channels = int16_t(c.channels);
+    setSignatureHeader(block, fourCharCode("AHEq"), 0, 0);
+    addFloatParameter(block, fourCharCode("AEqa"), 0.0f, 1.0f, c.alpha);
+    addFloatParameter(block, fourCharCode("AEqb"), 0.0f, 1.0f, kBeta);
+    addFloatParameter(block, fourCharCode("AEqg"), 0.0f, 1.0f, kGamma);
+    addFloatParameter(block, fourCharCode("AEqd"), 0.0f, 1.0f, kDelta);
+    for (auto _ : state) {
+      state.PauseTiming();
+      for (int y = 0; y < c.height; ++y) {
+        (void)writeStoreRow(store, 0, y, rowBytes, photo.data() + size_t(y) * c.width * c.channels);
+      }
+      state.ResumeTiming();
+      const OSErr err = c.sixteen ? adaptiveEqualize16(store, context, block, true)
+                                  : adaptiveEqualize8(store, context, block, true);
+      if (err != 0) state.SkipWithError("store run failed");
+    }
+  }
+  disposeColourStore(store);
+  disposeSignatureBlock(block);
+  disposeRunContext(context);
+  setPixelRate(state, double(c.width) * c.height);
+}
+
+// Console output as usual, and the rates kept for the closing summary.
+class RateReporter : public benchmark::ConsoleReporter {
+ public:
+  std::map<std::string, double> rates;
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      auto counter = run.counters.find("Mpixel/s");
+      if (counter == run.counters.end()) continue;
+      const std::string name = run.benchmark_name();
+      const std::string suffix = "_max";
+      if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+        rates[name.substr(0, name.size() - suffix.size())] = counter->second.value;
+      }
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+};
+
+std::string nameOf(const char* kind, const Case& c) {
+  return std::string(kind) + "/" + c.name + "/repeats:" + std::to_string(kRepetitions);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+#ifndef _WIN32
+  // The store's file goes into a directory of its own, removed at the end.
+  char directory[] = "/tmp/briselBenchXXXXXX";
+  if (mkdtemp(directory) == nullptr) return 1;
+  setenv("BRISEL_DIR", directory, 1);
+#endif
+  for (const Case& c : kCases) {
+    auto add = [&](const char* kind, void (*fn8)(benchmark::State&, const Case&),
+                   void (*fn16)(benchmark::State&, const Case&)) {
+      benchmark::RegisterBenchmark((std::string(kind) + "/" + c.name).c_str(),
+                                   [&c, fn8, fn16](benchmark::State& state) {
+                                     (c.sixteen ? fn16 : fn8)(state, c);
+                                   })
+          ->Unit(benchmark::kMillisecond)
+          ->Repetitions(kRepetitions)
+          ->DisplayAggregatesOnly(true)
+          ->ComputeStatistics("max", [](const std::vector<double>& values) {
+            return *std::max_element(values.begin(), values.end());
+          });
+    };
+    add("reference", benchReference<uint8_t>, benchReference<uint16_t>);
+    add("engine", benchEngine<uint8_t>, benchEngine<uint16_t>);
+    add("storeRun", benchStoreRun<uint8_t>, benchStoreRun<uint16_t>);
+  }
+  benchmark::Initialize(&argc, argv);
+  RateReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+
+  std::printf("\n%-22s %14s %14s %9s %14s %12s\n", "case", "reference", "engine", "speedup",
+              "store run", "store/memory");
+  std::printf("%-22s %14s %14s %9s %14s %12s\n", "", "Mpixel/s", "Mpixel/s", "", "Mpixel/s",
+              "time ratio");
+  for (const Case& c : kCases) {
+    const double reference = reporter.rates[nameOf("reference", c)];
+    const double engine = reporter.rates[nameOf("engine", c)];
+    const double store = reporter.rates[nameOf("storeRun", c)];
+    std::printf("%-22s %14.3f %14.2f %8.1fx %14.2f %11.2fx\n", c.name, reference, engine,
+                reference > 0 ? engine / reference : 0.0, store, store > 0 ? engine / store : 0.0);
+  }
+#ifndef _WIN32
+  std::string command = std::string("rm -rf '") + directory + "'";
+  (void)std::system(command.c_str());
+#endif
+  return 0;
+}
