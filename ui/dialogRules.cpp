@@ -136,8 +136,7 @@ void setPreviewArea(DialogState* state, Rect frame) {
   state->panRangeV = rangeV > 0 && h > 0 ? rangeV : 0;
 }
 
-int32_t applyEditText(DialogState* state, int32_t parameter, const char* text,
-                      bool setByScroll) {
+int32_t applyEditText(DialogState* state, int32_t parameter, const char* text, bool setByScroll) {
   if (!validParameter(parameter)) return 0;
   const double t = numberFromText(text);
   if (acceptTypedNumber(t)) {

@@ -219,8 +219,7 @@ INT_PTR paintDialog(DialogVariant* v, HWND dialog) {
   return 0;
 }
 
-INT_PTR handleMessage(DialogVariant* v, HWND dialog, UINT message, WPARAM wParam,
-                      LPARAM lParam) {
+INT_PTR handleMessage(DialogVariant* v, HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG: return initialiseDialog(v, dialog, lParam);
     case WM_COMMAND: return handleCommand(v, dialog, wParam);
@@ -235,8 +234,7 @@ INT_PTR CALLBACK parameterDialogProc8(HWND dialog, UINT message, WPARAM wParam, 
   return handleMessage(&variant8, dialog, message, wParam, lParam);
 }
 
-INT_PTR CALLBACK parameterDialogProc16(HWND dialog, UINT message, WPARAM wParam,
-                                       LPARAM lParam) {
+INT_PTR CALLBACK parameterDialogProc16(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   return handleMessage(&variant16, dialog, message, wParam, lParam);
 }
 
@@ -274,6 +272,6 @@ int32_t showParameterDialog8(RowStore* store, RunContext* context, float* alpha,
 
 int32_t showParameterDialog16(RowStore* store, RunContext* context, float* alpha, float* beta,
                               float* gamma, float* delta) {
-  return showParameterDialog(&variant16, parameterDialogProc16, store, context, alpha, beta,
-                             gamma, delta);
+  return showParameterDialog(&variant16, parameterDialogProc16, store, context, alpha, beta, gamma,
+                             delta);
 }

@@ -40,8 +40,8 @@ struct PreviewDepth8 {
   static void collapse(Sample* row, int32_t width, int32_t channels) {
     collapseRgbRow8(row, width, channels);
   }
-  static void equalise(ColumnHistograms* h, const Sample* const* window,
-                       const EqualiseCurve* curve, Sample* out) {
+  static void equalise(ColumnHistograms* h, const Sample* const* window, const EqualiseCurve* curve,
+                       Sample* out) {
     equaliseRow8(h, window, curve, out);
   }
   static uint16_t grey(int32_t e, const Sample* pixel, float beta) {
@@ -61,8 +61,8 @@ struct PreviewDepth16 {
   static void collapse(Sample* row, int32_t width, int32_t channels) {
     collapseRgbRow16(row, width, channels);
   }
-  static void equalise(ColumnHistograms* h, const Sample* const* window,
-                       const EqualiseCurve* curve, Sample* out) {
+  static void equalise(ColumnHistograms* h, const Sample* const* window, const EqualiseCurve* curve,
+                       Sample* out) {
     equaliseRow16(h, window, curve, out);
   }
   static uint16_t grey(int32_t e, const Sample* pixel, float beta) {
@@ -109,15 +109,15 @@ OSErr allocatePreviewBuffers(int32_t width, int32_t rowBytes, PreviewBuffers* bu
 // Row `row` of the store from column `left` into a cleared buffer: the store
 // clips the read at the image's right edge, so columns past it hold zero, and
 // a failed read previews as zero samples rather than as a stale row.
-void fetchRow(RowStore* store, int32_t channels, int32_t bytesPerSample, int32_t left,
-              int32_t row, int32_t rowBytes, void* buffer) {
+void fetchRow(RowStore* store, int32_t channels, int32_t bytesPerSample, int32_t left, int32_t row,
+              int32_t rowBytes, void* buffer) {
   std::memset(buffer, 0, size_t(rowBytes));
   (void)readStoreRow(store, channels * left * bytesPerSample, row, rowBytes, buffer);
 }
 
 template <class D>
-OSErr renderPreviewBits(const PreviewBitmap* bitmap, RowStore* store, int32_t channels,
-                        Rect source, const EqualiseParameters* parameters) {
+OSErr renderPreviewBits(const PreviewBitmap* bitmap, RowStore* store, int32_t channels, Rect source,
+                        const EqualiseParameters* parameters) {
   typedef typename D::Sample Sample;
   if (bitmap == nullptr || bitmap->bits == nullptr || bitmap->width < 1 || bitmap->height < 1 ||
       store == nullptr || parameters == nullptr || (channels != 1 && channels != 3)) {
@@ -162,7 +162,8 @@ OSErr renderPreviewBits(const PreviewBitmap* bitmap, RowStore* store, int32_t ch
     const int32_t row = top + k < last ? top + k : last;
     fetchRow(store, channels, D::kBytes, left, row, rowBytes, window[kCentreSlot + k]);
   }
-  for (int32_t slot = 0; slot < kWindowSlots - 1; ++slot) D::collapse(window[slot], width, channels);
+  for (int32_t slot = 0; slot < kWindowSlots - 1; ++slot)
+    D::collapse(window[slot], width, channels);
 
   for (int32_t i = 0; i < lines; ++i) {
     const int32_t y = top + i;
@@ -180,7 +181,8 @@ OSErr renderPreviewBits(const PreviewBitmap* bitmap, RowStore* store, int32_t ch
     uint16_t* line = bitmap->bits + int64_t(height - 1 - i) * width;
     for (int32_t x = 0; x < visible; ++x) {
       const Sample* pixel = original + x * channels;
-      line[x] = channels == 3 ? D::rgb(result[x], pixel, p.beta) : D::grey(result[x], pixel, p.beta);
+      line[x] =
+          channels == 3 ? D::rgb(result[x], pixel, p.beta) : D::grey(result[x], pixel, p.beta);
     }
 
     // rotate: the top row's buffer takes the next row

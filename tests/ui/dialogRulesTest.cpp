@@ -1,6 +1,4 @@
 // dialogRulesTest.cpp -- values, positions, texts, OK checks, scroll codes and panning of the dialog
-#include "ui/dialogRules.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -11,6 +9,7 @@
 #include "entry/runContext.h"
 #include "params/textFormat.h"
 #include "resources/resourceIds.h"
+#include "ui/dialogRules.h"
 
 namespace {
 
@@ -35,8 +34,11 @@ struct OpenDialog {
     context.width = width;
     context.height = height;
     context.channels = 1;
-    const DialogParams params{&values[ParameterAlpha], &values[ParameterBeta],
-                              &values[ParameterGamma], &values[ParameterDelta], &context,
+    const DialogParams params{&values[ParameterAlpha],
+                              &values[ParameterBeta],
+                              &values[ParameterGamma],
+                              &values[ParameterDelta],
+                              &context,
                               reinterpret_cast<RowStore*>(&context)};
     beginDialogState(&state, &params);
     setPreviewArea(&state, frame);
@@ -266,8 +268,8 @@ TEST(DialogRules, ImageAsWideAsTheFrameHasOnePanPosition) {
   OpenDialog d(0, 0, 0, 0, 187, 40, Rect{7, 9, 207, 196});
   EXPECT_EQ(d.state.panRangeH, 1);
   EXPECT_EQ(d.state.sourceRect.right, 187);
-  for (int32_t code : {ScrollLineDown, ScrollPageDown, ScrollThumbTrack, ScrollBottom,
-                       ScrollLineUp, ScrollTop}) {
+  for (int32_t code :
+       {ScrollLineDown, ScrollPageDown, ScrollThumbTrack, ScrollBottom, ScrollLineUp, ScrollTop}) {
     int32_t position = -1;
     ASSERT_TRUE(panHorizontal(&d.state, code, 0, 1, &position)) << code;
     EXPECT_EQ(position, 0) << code;

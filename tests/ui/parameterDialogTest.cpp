@@ -90,12 +90,14 @@ void typeText(HWND dialog, int id, const char* text) {
 
 void scroll(HWND dialog, int id, int code, int thumb = 0) {
   const UINT message = id == kPanVerticalId ? WM_VSCROLL : WM_HSCROLL;
-  SendMessageA(dialog, message, MAKEWPARAM(code, thumb), reinterpret_cast<LPARAM>(item(dialog, id)));
+  SendMessageA(dialog, message, MAKEWPARAM(code, thumb),
+               reinterpret_cast<LPARAM>(item(dialog, id)));
 }
 
 // True when the dialog closed.
 bool press(HWND dialog, int id) {
-  SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(item(dialog, id)));
+  SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+               reinterpret_cast<LPARAM>(item(dialog, id)));
   return !IsWindowVisible(dialog);
 }
 
@@ -178,8 +180,9 @@ bool samePixel(uint16_t preview, uint32_t screen) {
 // ---- images and expectations ----
 
 HostImage makePatternImage(int width, int height, int depth, bool rgb) {
-  HostImage image = makeHostImage(width, height, depth, rgb ? (depth == 16 ? plugInModeRGB48 : plugInModeRGBColor)
-                                                          : (depth == 16 ? plugInModeGray16 : plugInModeGrayScale),
+  HostImage image = makeHostImage(width, height, depth,
+                                  rgb ? (depth == 16 ? plugInModeRGB48 : plugInModeRGBColor)
+                                      : (depth == 16 ? plugInModeGray16 : plugInModeGrayScale),
                                   rgb ? 3 : 1);
   const int top = depth == 16 ? 32768 : 255;
   uint32_t state = uint32_t(width * 31 + height);
@@ -189,9 +192,14 @@ HostImage makePatternImage(int width, int height, int depth, bool rgb) {
       const int dx = x - width / 3;
       const int dy = y - height / 2;
       const bool disc = dx * dx + dy * dy < (height / 4) * (height / 4);
-      const int shade = (x * 160) / (width > 1 ? width : 1) + (disc ? 70 : 10) + int((state >> 10) % 25);
+      const int shade =
+          (x * 160) / (width > 1 ? width : 1) + (disc ? 70 : 10) + int((state >> 10) % 25);
       for (int p = 0; p < image.planes; ++p) {
-        int v = rgb ? (shade * (p == 0 ? 3 : p == 1 ? 2 : 1)) / 3 + (p == 2 && (y / 12) % 2 ? 40 : 0)
+        int v = rgb ? (shade * (p == 0   ? 3
+                                : p == 1 ? 2
+                                         : 1)) /
+                              3 +
+                          (p == 2 && (y / 12) % 2 ? 40 : 0)
                     : shade;
         if (v > 255) v = 255;
         image.setSample(x, y, p, uint32_t(depth == 16 ? v * top / 255 : v));
@@ -207,17 +215,20 @@ std::vector<uint16_t> portablePreview(const HostImage& image, Rect frame, Rect s
   std::vector<uint16_t> bits;
   RowStore* store = nullptr;
   const int32_t channels = image.planes;
-  if (createColourStore(image.width, image.height, channels * image.bytesPerSample(), &store) != 0) {
+  if (createColourStore(image.width, image.height, channels * image.bytesPerSample(), &store) !=
+      0) {
     disposeColourStore(store);
     return bits;
   }
   for (int32_t y = 0; y < image.height; ++y) {
-    writeStoreRow(store, 0, y, int32_t(image.rowBytes()), image.data.data() + size_t(y) * image.rowBytes());
+    writeStoreRow(store, 0, y, int32_t(image.rowBytes()),
+                  image.data.data() + size_t(y) * image.rowBytes());
   }
   PreviewBitmap bitmap;
   if (createPreviewBitmap(frame, &bitmap) == 0) {
-    const OSErr err = image.depth == 16 ? renderPreviewBits16(&bitmap, store, channels, source, &parameters)
-                                        : renderPreviewBits8(&bitmap, store, channels, source, &parameters);
+    const OSErr err = image.depth == 16
+                          ? renderPreviewBits16(&bitmap, store, channels, source, &parameters)
+                          : renderPreviewBits8(&bitmap, store, channels, source, &parameters);
     if (err == 0) bits.assign(bitmap.bits, bitmap.bits + size_t(bitmap.width) * bitmap.height);
     disposePreviewBitmap(&bitmap);
   }
@@ -233,7 +244,8 @@ std::vector<uint16_t> portablePreview(const HostImage& image, Rect frame, Rect s
   const int h = frame.bottom - frame.top;
   const int bitmapWidth = previewBitmapWidth(frame);
   if (shown.size() != size_t(w) * h) return ::testing::AssertionFailure() << "nothing grabbed";
-  if (bits.size() != size_t(bitmapWidth) * h) return ::testing::AssertionFailure() << "no preview bits";
+  if (bits.size() != size_t(bitmapWidth) * h)
+    return ::testing::AssertionFailure() << "no preview bits";
   int differences = 0;
   std::string first;
   for (int line = 1; line < h - 1; ++line) {
@@ -317,8 +329,9 @@ class ParameterDialogTest : public HostTest {
     windowClass.hInstance = GetModuleHandleA(nullptr);
     windowClass.lpszClassName = "BriselTestHostWindow";
     RegisterClassA(&windowClass);  // a second registration fails harmlessly
-    host_ = CreateWindowExA(0, "BriselTestHostWindow", "test host", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                            0, 0, 300, 200, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    host_ =
+        CreateWindowExA(0, "BriselTestHostWindow", "test host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0,
+                        0, 300, 200, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
     ASSERT_NE(host_, nullptr);
     // The frame's size in pixels depends on the dialog font: measure it on the
     // module's own template.
@@ -420,8 +433,11 @@ TEST_F(ParameterDialogTest, TypedValuesMoveTheBarsAndOkChecksEveryField) {
   EXPECT_EQ(recordedValue(result, "AEqg"), 0.0);
   EXPECT_EQ(recordedValue(result, "AEqd"), double(float(0.25)));
   const std::string log = readText(fixedFilePath(kRunLogName));
-  EXPECT_NE(log.find("Key = AEqa\tMin = 0.0\tMax = 1.00000\tValue = " + formatted(0.29f)), std::string::npos) << log;
-  EXPECT_NE(log.find("Key = AEqd\tMin = 0.0\tMax = 1.00000\tValue = 0.25000"), std::string::npos) << log;
+  EXPECT_NE(log.find("Key = AEqa\tMin = 0.0\tMax = 1.00000\tValue = " + formatted(0.29f)),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("Key = AEqd\tMin = 0.0\tMax = 1.00000\tValue = 0.25000"), std::string::npos)
+      << log;
   EXPECT_NE(image.data, original.data);
 
   // The same values replayed without the dialog give the same image.
@@ -443,13 +459,16 @@ TEST_F(ParameterDialogTest, CancelWritesNothingBackButRecordsTheRun) {
   HostRunOptions options;
   options.hasDescriptor = true;
   setDescriptorFloat(&options.descriptor, codeFromText("AEqa"), 0.125);
-  HostRunResult result = runWithDialog(&image, [&](HWND d) {
-    EXPECT_EQ(editText(d, kEditAlphaId), "0.12500");
-    EXPECT_EQ(barPosition(d, kScrollAlphaId), 12);
-    typeText(d, kEditAlphaId, "0.9");  // float 0.89999998: position 89
-    EXPECT_EQ(barPosition(d, kScrollAlphaId), 89);
-    EXPECT_TRUE(press(d, IDCANCEL));
-  }, options);
+  HostRunResult result = runWithDialog(
+      &image,
+      [&](HWND d) {
+        EXPECT_EQ(editText(d, kEditAlphaId), "0.12500");
+        EXPECT_EQ(barPosition(d, kScrollAlphaId), 12);
+        typeText(d, kEditAlphaId, "0.9");  // float 0.89999998: position 89
+        EXPECT_EQ(barPosition(d, kScrollAlphaId), 89);
+        EXPECT_TRUE(press(d, IDCANCEL));
+      },
+      options);
   EXPECT_EQ(result.result, userCanceledErr);
   EXPECT_EQ(image.data, original.data);
   ASSERT_TRUE(result.recorded);
@@ -506,7 +525,8 @@ TEST_F(ParameterDialogTest, ScrollCodesMoveAParameterBarWithinItsRange) {
     EXPECT_TRUE(press(d, IDOK));
   });
   ASSERT_EQ(result.result, noErr);
-  EXPECT_EQ(recordedValue(result, "AEqg"), double(float(std::atof(formatted(valueForPosition(37)).c_str()))));
+  EXPECT_EQ(recordedValue(result, "AEqg"),
+            double(float(std::atof(formatted(valueForPosition(37)).c_str()))));
   EXPECT_EQ(recordedValue(result, "AEqb"), double(0.29f));
 }
 
@@ -537,7 +557,8 @@ TEST_F(ParameterDialogTest, ImageSmallerThanTheFrameCannotBePanned) {
   });
   // The store is the run's while the dialog is open; the expectation comes after.
   const Rect whole{0, 0, int16_t(image.height), int16_t(image.width)};
-  EXPECT_TRUE(previewShown(shown, frame_, portablePreview(image, frame_, whole, EqualiseParameters{0, 0, 0, 0})));
+  EXPECT_TRUE(previewShown(shown, frame_,
+                           portablePreview(image, frame_, whole, EqualiseParameters{0, 0, 0, 0})));
 }
 
 TEST_F(ParameterDialogTest, ImageAsWideAsTheFrameHasOnePanPosition) {
@@ -554,8 +575,8 @@ TEST_F(ParameterDialogTest, ImageAsWideAsTheFrameHasOnePanPosition) {
       EXPECT_TRUE(IsWindowEnabled(item(d, kPanHorizontalId)));
       EXPECT_EQ(IsWindowEnabled(item(d, kPanVerticalId)) != FALSE, height == frameH_);
       const std::vector<uint32_t> before = grabFrame(d);
-      for (int code : {ScrollLineDown, ScrollPageDown, ScrollThumbTrack, ScrollBottom,
-                       ScrollLineUp, ScrollTop}) {
+      for (int code : {ScrollLineDown, ScrollPageDown, ScrollThumbTrack, ScrollBottom, ScrollLineUp,
+                       ScrollTop}) {
         scroll(d, kPanHorizontalId, code, 1);
         EXPECT_EQ(barPosition(d, kPanHorizontalId), 0) << code;
         scroll(d, kPanVerticalId, code, 1);
@@ -566,7 +587,8 @@ TEST_F(ParameterDialogTest, ImageAsWideAsTheFrameHasOnePanPosition) {
       EXPECT_TRUE(press(d, IDCANCEL));
     });
     const Rect whole{0, 0, int16_t(image.height), int16_t(image.width)};
-    EXPECT_TRUE(previewShown(shown, frame_, portablePreview(image, frame_, whole, EqualiseParameters{0, 0, 0, 0})));
+    EXPECT_TRUE(previewShown(
+        shown, frame_, portablePreview(image, frame_, whole, EqualiseParameters{0, 0, 0, 0})));
   }
 }
 
@@ -593,7 +615,8 @@ TEST_F(ParameterDialogTest, TallImagePansDownToItsLastRow) {
     EXPECT_TRUE(press(d, IDCANCEL));
   });
   const Rect rows100{100, 0, int16_t(frameH_ + 100), int16_t(image.width)};
-  EXPECT_TRUE(previewShown(atBottom, frame_, portablePreview(image, frame_, rows100, EqualiseParameters{0, 0, 0, 0})));
+  EXPECT_TRUE(previewShown(
+      atBottom, frame_, portablePreview(image, frame_, rows100, EqualiseParameters{0, 0, 0, 0})));
 }
 
 // ---- the preview ----
@@ -625,7 +648,8 @@ TEST_F(ParameterDialogTest, PreviewOnScreenIsThePortablePreview) {
       });
       const Rect source{int16_t(v), int16_t(h), int16_t(v + frameH_), int16_t(h + frameW_)};
       const EqualiseParameters parameters{0.3f, 0.2f, 0.6f, 0.4f};
-      EXPECT_TRUE(previewShown(shown.pixels, frame_, portablePreview(image, frame_, source, parameters)));
+      EXPECT_TRUE(
+          previewShown(shown.pixels, frame_, portablePreview(image, frame_, source, parameters)));
     }
   }
 }
@@ -658,7 +682,8 @@ TEST_F(ParameterDialogTest, DialogThatCannotBeCreatedCancelsTheRun) {
   HHOOK hook = SetWindowsHookExA(WH_CBT, refuseDialogs, nullptr, GetCurrentThreadId());
   ASSERT_NE(hook, nullptr);
   bool opened = true;
-  HostRunResult result = runWithDialog(&image, [](HWND) {}, HostRunOptions(), &opened);
+  HostRunResult result = runWithDialog(
+      &image, [](HWND) {}, HostRunOptions(), &opened);
   UnhookWindowsHookEx(hook);
   refusedParent = nullptr;
   EXPECT_FALSE(opened);
@@ -672,7 +697,8 @@ TEST_F(ParameterDialogTest, HostWindowThatIsNoWindowStillGetsTheDialog) {
   HostImage image = makePatternImage(30, 20, 8, false);
   HostRunOptions options;
   options.parentWindow = 0x7FFF0;  // not a window handle
-  HostRunResult result = runWithDialog(&image, [](HWND d) { EXPECT_TRUE(press(d, IDOK)); }, options);
+  HostRunResult result = runWithDialog(
+      &image, [](HWND d) { EXPECT_TRUE(press(d, IDOK)); }, options);
   EXPECT_EQ(result.result, noErr);
 }
 
@@ -682,7 +708,8 @@ class PreviewDrawingTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const char* display = std::getenv("DISPLAY");
-    if (display == nullptr || *display == '\0') GTEST_SKIP() << "no display for the screen's bitmaps";
+    if (display == nullptr || *display == '\0')
+      GTEST_SKIP() << "no display for the screen's bitmaps";
     removeFixedFile(kColourStoreName);
   }
   void TearDown() override {
@@ -734,7 +761,8 @@ TEST_F(PreviewDrawingTest, FailuresDrawNothingAndSuccessDrawsTheBitsAtTheFrame) 
   RowStore* store = nullptr;
   ASSERT_EQ(createColourStore(image.width, image.height, 3, &store), 0);
   for (int32_t y = 0; y < image.height; ++y) {
-    writeStoreRow(store, 0, y, int32_t(image.rowBytes()), image.data.data() + size_t(y) * image.rowBytes());
+    writeStoreRow(store, 0, y, int32_t(image.rowBytes()),
+                  image.data.data() + size_t(y) * image.rowBytes());
   }
   RunContext* context = createRunContext();
   ASSERT_NE(context, nullptr);

@@ -80,10 +80,10 @@ std::vector<uint16_t> referencePreview(const ReferenceImage& image, bool sixteen
         const int right = x == W - 1 ? W - 2 : x + 1;
         const int up = windowRow(y, -1);
         const int down = windowRow(y, 1);
-        const int s = 2 * (intensity(up, x) + intensity(down, x) + intensity(y, left) +
-                           intensity(y, right)) +
-                      intensity(up, left) + intensity(up, right) + intensity(down, left) +
-                      intensity(down, right);
+        const int s =
+            2 * (intensity(up, x) + intensity(down, x) + intensity(y, left) + intensity(y, right)) +
+            intensity(up, left) + intensity(up, right) + intensity(down, left) +
+            intensity(down, right);
         const int v = int((1.0 - double(delta)) * ic + double(delta) * s * double(0.083333336f));
         bin = sixteenBit ? v / 128 : v;
       } else {

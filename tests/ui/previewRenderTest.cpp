@@ -1,6 +1,4 @@
 // previewRenderTest.cpp -- the preview's bits against the literal reference, its pixels and its failures
-#include "ui/previewRender.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -15,6 +13,7 @@
 #include "store/filePath.h"
 #include "store/rowStore.h"
 #include "tests/ui/previewReference.h"
+#include "ui/previewRender.h"
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -40,7 +39,9 @@ ReferenceImage makeImage(int width, int height, int channels, bool sixteenBit, u
         const int base = (x * 3 + y * 2 + c * 40) % 200 + ((x / 9 + y / 7) % 3 == 0 ? 55 : 0);
         int v = sixteenBit ? base * 128 + noise * 16 : base + noise / 4;
         if ((state >> 20) % 97 == 0) v = top;  // an occasional full-scale sample
-        image.samples[(size_t(y) * width + x) * channels + c] = uint16_t(v < 0 ? 0 : v > top ? top : v);
+        image.samples[(size_t(y) * width + x) * channels + c] = uint16_t(v < 0     ? 0
+                                                                         : v > top ? top
+                                                                                   : v);
       }
     }
   }
@@ -158,8 +159,8 @@ TEST_F(PreviewRenderTest, BitsMatchTheLiteralPreviewOverAParameterGrid) {
           for (float gamma : {0.0f, 0.3f, 1.0f}) {
             for (float delta : {0.0f, 0.45f}) {
               for (float beta : {0.0f, 0.35f}) {
-                const auto bits = render(sixteenBit, channels, c.frame, c.source, alpha, beta,
-                                         gamma, delta);
+                const auto bits =
+                    render(sixteenBit, channels, c.frame, c.source, alpha, beta, gamma, delta);
                 const auto expected = referencePreview(image, sixteenBit, c.frame, c.source, alpha,
                                                        beta, gamma, delta);
                 const int w = previewBitmapWidth(c.frame);
@@ -291,7 +292,8 @@ TEST(PreviewPixels, ColourKeepsChromaAroundTheNewIntensity) {
   EXPECT_EQ(rgbPreviewPixel8(100, 200, 100, 50, 0.0f), expected);
   EXPECT_EQ(rgbPreviewPixel16(12800, 200 * 128, 100 * 128, 50 * 128 + 127, 0.0f), expected);
   // Negative Kc truncates toward zero: (2 x -255) / 3 = -170, blue held to 255.
-  EXPECT_EQ(rgbPreviewPixel8(100, 0, 0, 255, 0.0f), uint16_t((15 & 0xF8) << 7 | (15 & 0xF8) << 2 | 31));
+  EXPECT_EQ(rgbPreviewPixel8(100, 0, 0, 255, 0.0f),
+            uint16_t((15 & 0xF8) << 7 | (15 & 0xF8) << 2 | 31));
   // beta 1 gives back the original intensity (r + g + b + 1) t.
   EXPECT_EQ(rgbPreviewPixel8(0, 90, 90, 90, 1.0f), greyPreviewPixel8(90, 0, 0.0f));
   EXPECT_EQ(rgbPreviewPixel8(255, 255, 255, 255, 0.0f), 0x7FFF);
