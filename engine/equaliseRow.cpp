@@ -15,6 +15,10 @@
 #include "entry/hostErrors.h"
 #include "entry/memory.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #if !defined(__GNUC__)
 #error "the byte-lane counters use the GNU vector extension (GCC, Clang)"
 #endif
@@ -45,18 +49,24 @@ inline Lanes loadLanes(const uint8_t* at) {
   return lanes;
 }
 
-// Sum of the lanes of counters that total at most 255 (one neighbourhood):
-// fold the two halves, then multiplying by 0x0101... adds the eight lanes into
-// the top byte, none of the partial sums below reaching 256.
+// Sum of the lanes of counters that total at most 255 (one neighbourhood).
 inline int32_t sumLanes(Lanes lanes) {
+#if defined(__SSE2__)
+  const __m128i sums = _mm_sad_epu8(__m128i(lanes), _mm_setzero_si128());
+  return _mm_cvtsi128_si32(sums) + _mm_extract_epi16(sums, 4);
+#else
+  // Fold the two halves, then multiplying by 0x0101... adds the eight lanes
+  // into the top byte, none of the partial sums below reaching 256.
   uint64_t halves[2];
   std::memcpy(halves, &lanes, sizeof halves);
   return int32_t(((halves[0] + halves[1]) * 0x0101010101010101ULL) >> 56);
+#endif
 }
 
-// below[k]: all bits set in lanes 0 .. k-1.
+// below[k]: all bits set in lanes 0 .. k-1; one[k]: 1 in lane k alone.
 struct LaneMasks {
   Lanes below[17];
+  Lanes one[16];
 };
 
 LaneMasks makeLaneMasks() {
@@ -65,6 +75,11 @@ LaneMasks makeLaneMasks() {
     uint8_t bytes[16];
     for (int32_t lane = 0; lane < 16; ++lane) bytes[lane] = lane < k ? 0xFF : 0;
     std::memcpy(&masks.below[k], bytes, sizeof bytes);
+  }
+  for (int32_t k = 0; k < 16; ++k) {
+    uint8_t bytes[16] = {};
+    bytes[k] = 1;
+    std::memcpy(&masks.one[k], bytes, sizeof bytes);
   }
   return masks;
 }
@@ -248,6 +263,25 @@ void countRow(ColumnHistograms* histograms, const typename D::Sample* row) {
   }
 }
 
+// One sample fewer of `leaving` and one more of `entering` in a column: two
+// byte counters, and the column's 16 group counters as one vector.
+template <class D>
+inline void moveSample(uint8_t* fine, uint8_t* coarse, ptrdiff_t column, int32_t leaving,
+                       int32_t entering) {
+  if (D::kTopBin && (leaving > 255 || entering > 255)) {
+    countSample<D>(fine, coarse, column, leaving, 255);
+    countSample<D>(fine, coarse, column, entering, 1);
+    return;
+  }
+  uint8_t* bins = fine + column * kBins;
+  bins[leaving] = uint8_t(bins[leaving] - 1);
+  bins[entering] = uint8_t(bins[entering] + 1);
+  uint8_t* groups = coarse + column * 16;
+  Lanes counts = loadLanes(groups) + kLaneMasks.one[entering >> 4];
+  counts -= kLaneMasks.one[leaving >> 4];
+  std::memcpy(groups, &counts, sizeof counts);
+}
+
 template <class D>
 void moveRow(ColumnHistograms* histograms, const typename D::Sample* leaving,
              const typename D::Sample* entering) {
@@ -255,8 +289,8 @@ void moveRow(ColumnHistograms* histograms, const typename D::Sample* leaving,
   uint8_t* coarse = histograms->coarse;
   const int32_t width = histograms->width;
   auto move = [&](ptrdiff_t column, int32_t x) {
-    countSample<D>(fine, coarse, column, D::binOf(D::read(leaving[x])), 255);
-    countSample<D>(fine, coarse, column, D::binOf(D::read(entering[x])), 1);
+    moveSample<D>(fine, coarse, column, D::binOf(D::read(leaving[x])),
+                  D::binOf(D::read(entering[x])));
   };
   for (ptrdiff_t column = 0; column < kPad; ++column) move(column, 0);
   for (int32_t x = 0; x < width; ++x) move(x + kPad, x);
@@ -341,17 +375,16 @@ void computeLookupBins(ColumnHistograms* histograms, const typename D::Sample* c
 // columns, slid on from the pixel before when it used the same group and
 // summed afresh otherwise; count = samples in the groups below plus samples in
 // the group's bins up to the lookup bin. Columns slid in are added before the
-// leaving ones are subtracted, so no lane goes below 0.
-template <class D, int32_t R>
-void equaliseRadius(const ColumnHistograms* histograms, const EqualiseCurve* curve,
-                    typename D::Sample* out) {
+// leaving ones are subtracted, so no lane goes below 0. emit(x, count) writes
+// the pixel's result; counts are byte-lane sums, always below 256.
+template <class D, int32_t R, class Emit>
+void equaliseRadius(const ColumnHistograms* histograms, const EqualiseCurve* curve, Emit emit) {
   constexpr int32_t kSpan = 2 * R + 1;
   const int32_t width = histograms->width;
   const uint8_t* coarse = histograms->coarse;
   const uint8_t* fine = histograms->fine;
   const int32_t* lookup = histograms->lookup;
   const Lanes* below = kLaneMasks.below;
-  const uint16_t* level = curve->level;
 
   Lanes groups = {};
   for (ptrdiff_t column = kPad - R; column <= kPad + R; ++column) {
@@ -382,32 +415,41 @@ void equaliseRadius(const ColumnHistograms* histograms, const EqualiseCurve* cur
       // samples, so their lanes add without carrying.
       count = sumLanes((groups & below[bin >> 4]) + (bins & below[(bin & 15) + 1]));
     }
-    // curve: tabulated by count (a byte-lane sum: always inside the table)
-    out[x] = typename D::Sample(level[count]);
+    emit(x, count);
   }
 }
 
-template <class D>
-void equaliseLoadedRow(ColumnHistograms* histograms, const typename D::Sample* const* window,
-                       const EqualiseCurve* curve, typename D::Sample* out) {
+template <class D, class Emit>
+void equaliseWith(ColumnHistograms* histograms, const typename D::Sample* const* window,
+                  const EqualiseCurve* curve, Emit emit) {
   computeLookupBins<D>(histograms, window, curve->delta);
   switch (clampRadius(curve->radius)) {
     case 3:
-      equaliseRadius<D, 3>(histograms, curve, out);
+      equaliseRadius<D, 3>(histograms, curve, emit);
       break;
     case 4:
-      equaliseRadius<D, 4>(histograms, curve, out);
+      equaliseRadius<D, 4>(histograms, curve, emit);
       break;
     case 5:
-      equaliseRadius<D, 5>(histograms, curve, out);
+      equaliseRadius<D, 5>(histograms, curve, emit);
       break;
     case 6:
-      equaliseRadius<D, 6>(histograms, curve, out);
+      equaliseRadius<D, 6>(histograms, curve, emit);
       break;
     default:
-      equaliseRadius<D, 7>(histograms, curve, out);
+      equaliseRadius<D, 7>(histograms, curve, emit);
       break;
   }
+}
+
+// The curve's output intensity E for each pixel.
+template <class D>
+void equaliseLoadedRow(ColumnHistograms* histograms, const typename D::Sample* const* window,
+                       const EqualiseCurve* curve, typename D::Sample* out) {
+  const uint16_t* level = curve->level;
+  equaliseWith<D>(histograms, window, curve, [&](int32_t x, int32_t count) {
+    out[x] = typename D::Sample(level[count]);
+  });
 }
 
 }  // namespace
@@ -478,8 +520,10 @@ OSErr createColumnHistograms(int32_t width, ColumnHistograms** slot) {
   const int64_t fineBytes = columns * kBins;
   const int64_t coarseBytes = columns * 16;
   const int64_t lookupBytes = rounded(int64_t(width) * 4);
-  const int64_t total =
-      recordBytes + centreBytes + neighbourBytes + fineBytes + coarseBytes + lookupBytes;
+  const int64_t levelTermBytes = kLevelCount * int64_t(sizeof(double));
+  const int64_t greyBlendBytes = kLevelCount * 256;
+  const int64_t total = recordBytes + centreBytes + neighbourBytes + levelTermBytes +
+                        greyBlendBytes + fineBytes + coarseBytes + lookupBytes;
   if (total > INT32_MAX) return memFullErr;
   uint8_t* block = static_cast<uint8_t*>(allocBlock(int32_t(total)));
   if (block == nullptr) return memFullErr;
@@ -492,6 +536,10 @@ OSErr createColumnHistograms(int32_t width, ColumnHistograms** slot) {
   histograms->neighbourTerms = reinterpret_cast<double*>(part);
   part += neighbourBytes;
   histograms->termsDelta = -1.0f;
+  histograms->levelTerms = reinterpret_cast<double*>(part);
+  part += levelTermBytes;
+  histograms->greyBlend8 = part;
+  part += greyBlendBytes;
   histograms->fine = part;
   part += fineBytes;
   histograms->coarse = part;
@@ -545,6 +593,47 @@ void equaliseRow16(ColumnHistograms* histograms, const uint16_t* const* window,
                    const EqualiseCurve* curve, uint16_t* out) {
   loadColumnHistograms<Depth16>(histograms, window, curve->radius);
   equaliseLoadedRow<Depth16>(histograms, window, curve, out);
+}
+
+// ---- row step with the grey blend ----
+
+void prepareGreyBlend8(ColumnHistograms* histograms, const EqualiseCurve* curve, float beta) {
+  const double b = clampParameter(beta);
+  const double keep = 1.0 - b;
+  double sources[256];
+  for (int32_t s = 0; s < 256; ++s) sources[s] = b * double(s);
+  // The same products and sum as blendGreyRow8, for every count and sample.
+  for (int32_t count = 0; count < kLevelCount; ++count) {
+    const double level = keep * double(curve->level[count]);
+    uint8_t* results = histograms->greyBlend8 + count * 256;
+    for (int32_t s = 0; s < 256; ++s) results[s] = uint8_t(int32_t(sources[s] + level));
+  }
+}
+
+void prepareGreyBlend16(ColumnHistograms* histograms, const EqualiseCurve* curve, float beta) {
+  const double b = clampParameter(beta);
+  const double keep = 1.0 - b;
+  histograms->blendBeta = b;
+  for (int32_t count = 0; count < kLevelCount; ++count) {
+    histograms->levelTerms[count] = keep * double(curve->level[count]);
+  }
+}
+
+void equaliseGreyRow8(ColumnHistograms* histograms, const uint8_t* const* window,
+                      const EqualiseCurve* curve, const uint8_t* source, uint8_t* out) {
+  const uint8_t* results = histograms->greyBlend8;
+  equaliseWith<Depth8>(histograms, window, curve, [&](int32_t x, int32_t count) {
+    out[x] = results[count * 256 + source[x]];
+  });
+}
+
+void equaliseGreyRow16(ColumnHistograms* histograms, const uint16_t* const* window,
+                       const EqualiseCurve* curve, const uint16_t* source, uint16_t* out) {
+  const double b = histograms->blendBeta;
+  const double* levels = histograms->levelTerms;
+  equaliseWith<Depth16>(histograms, window, curve, [&](int32_t x, int32_t count) {
+    out[x] = uint16_t(int32_t(b * double(Depth16::read(source[x])) + levels[count]));
+  });
 }
 
 // ---- blends ----

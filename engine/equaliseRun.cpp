@@ -27,8 +27,12 @@ struct RunDepth8 {
                        Sample* out) {
     equaliseLoadedRow8(h, window, curve, out);
   }
-  static void blendGrey(Sample* intensity, const Sample* source, int32_t width, float beta) {
-    blendGreyRow8(intensity, source, width, beta);
+  static void prepareGrey(ColumnHistograms* h, const EqualiseCurve* curve, float beta) {
+    prepareGreyBlend8(h, curve, beta);
+  }
+  static void equaliseGrey(ColumnHistograms* h, Sample* const* window, const EqualiseCurve* curve,
+                           const Sample* source, Sample* out) {
+    equaliseGreyRow8(h, window, curve, source, out);
   }
   static void blendRgb(Sample* source, const Sample* intensity, int32_t width, float beta) {
     blendRgbRow8(source, intensity, width, beta);
@@ -52,8 +56,12 @@ struct RunDepth16 {
                        Sample* out) {
     equaliseLoadedRow16(h, window, curve, out);
   }
-  static void blendGrey(Sample* intensity, const Sample* source, int32_t width, float beta) {
-    blendGreyRow16(intensity, source, width, beta);
+  static void prepareGrey(ColumnHistograms* h, const EqualiseCurve* curve, float beta) {
+    prepareGreyBlend16(h, curve, beta);
+  }
+  static void equaliseGrey(ColumnHistograms* h, Sample* const* window, const EqualiseCurve* curve,
+                           const Sample* source, Sample* out) {
+    equaliseGreyRow16(h, window, curve, source, out);
   }
   static void blendRgb(Sample* source, const Sample* intensity, int32_t width, float beta) {
     blendRgbRow16(source, intensity, width, beta);
@@ -143,6 +151,7 @@ OSErr equaliseRows(RunRows rows, int32_t width, int32_t height, int32_t channels
   Sample* source = static_cast<Sample*>(buffers.source);
   Sample* spare = static_cast<Sample*>(buffers.spare);
   ColumnHistograms* histograms = buffers.histograms;
+  if (!rgb) D::prepareGrey(histograms, &curve, parameters.beta);
 
   // A window row: the stored samples, as intensities for RGB. 16-bit samples
   // above 32768 need no pass of their own: every step reads them as 32768.
@@ -188,17 +197,17 @@ OSErr equaliseRows(RunRows rows, int32_t width, int32_t height, int32_t channels
       spare = stale;
     }
 
-    // equalise, then blend with the unprocessed row: the store still holds row
+    // equalise and blend with the unprocessed row: the store still holds row
     // i as it came, the window only its intensities
-    D::equalise(histograms, window, &curve, intensity);
     err = readRunRow(rows, i, rowBytes, source);
     if (err != noErr) break;
     const Sample* result;
     if (rgb) {
+      D::equalise(histograms, window, &curve, intensity);
       D::blendRgb(source, intensity, width, parameters.beta);
       result = source;
     } else {
-      D::blendGrey(intensity, source, width, parameters.beta);
+      D::equaliseGrey(histograms, window, &curve, source, intensity);
       // Rows of other channel counts: samples past the first `width` pass
       // unchanged (but for the 16-bit bound).
       if (rowSamples > width) {

@@ -251,6 +251,54 @@ TEST(RowStep16, SamplesAboveTheHostRangeCountAs32768) {
   }
 }
 
+// The run's grey rows equalise and blend in one pass from tables by count:
+// the same bits as the row step followed by the blend.
+TEST(GreyRow, OnePassEqualsRowStepThenBlend) {
+  const int width = 29;
+  uint32_t seed = 300;
+  for (float beta : {0.0f, 0.37f, 1.0f, 0.999f}) {
+    for (float alpha : kAlphaForRadius) {
+      EqualiseCurve c8;
+      EqualiseCurve c16;
+      makeEqualiseCurve8(&c8, alpha, 0.7f, 0.3f);
+      makeEqualiseCurve16(&c16, alpha, 0.7f, 0.3f);
+      std::vector<std::vector<uint8_t>> rows8;
+      std::vector<std::vector<uint16_t>> rows16;
+      for (int s = 0; s < kWindowSlots; ++s) {
+        rows8.push_back(makeImage<uint8_t>(kPatterns[seed % 6], width, 1, 1, 255, seed));
+        rows16.push_back(makeImage<uint16_t>(kPatterns[seed % 6], width, 1, 1, 65535, seed));
+        ++seed;
+      }
+      const uint8_t* window8[kWindowSlots];
+      const uint16_t* window16[kWindowSlots];
+      for (int s = 0; s < kWindowSlots; ++s) {
+        window8[s] = rows8[size_t(s)].data();
+        window16[s] = rows16[size_t(s)].data();
+      }
+      const std::vector<uint8_t> source8 = makeImage<uint8_t>(Pattern::Noise, width, 1, 1, 255, seed);
+      const std::vector<uint16_t> source16 = makeImage<uint16_t>(Pattern::Noise, width, 1, 1, 65535, seed);
+      ColumnHistograms* histograms = nullptr;
+      ASSERT_EQ(createColumnHistograms(width, &histograms), 0);
+      std::vector<uint8_t> split8(width);
+      std::vector<uint8_t> fused8(width);
+      equaliseRow8(histograms, window8, &c8, split8.data());
+      blendGreyRow8(split8.data(), source8.data(), width, beta);
+      prepareGreyBlend8(histograms, &c8, beta);
+      equaliseGreyRow8(histograms, window8, &c8, source8.data(), fused8.data());
+      EXPECT_EQ(fused8, split8) << "beta " << beta;
+      std::vector<uint16_t> split16(width);
+      std::vector<uint16_t> fused16(width);
+      equaliseRow16(histograms, window16, &c16, split16.data());
+      blendGreyRow16(split16.data(), source16.data(), width, beta);
+      prepareGreyBlend16(histograms, &c16, beta);
+      equaliseGreyRow16(histograms, window16, &c16, source16.data(), fused16.data());
+      EXPECT_EQ(fused16, split16) << "beta " << beta;
+      for (uint16_t sample : fused16) ASSERT_LE(sample, 32768);
+      disposeColumnHistograms(histograms);
+    }
+  }
+}
+
 TEST(Collapse, IntensityIsTheRoundedDownMeanPlusOneThird) {
   uint8_t row8[] = {10, 20, 31, 0, 0, 0, 255, 255, 255};
   collapseRgbRow8(row8, 3, 3);
