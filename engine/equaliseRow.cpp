@@ -34,6 +34,7 @@ constexpr float kThird = 0.33333334f;
 constexpr int32_t kPad = kMaxRadius;
 constexpr int32_t kBins = 256;  // bins 0..255 held; 16-bit bin 256 is counted apart
 constexpr int32_t kMaxNeighbourSum8 = 12 * 255;
+constexpr int32_t kMaxRgbSum8 = 3 * 255;
 
 // ---- byte lanes ----
 
@@ -179,28 +180,37 @@ void blendGrey(typename D::Sample* intensity, const typename D::Sample* source, 
   }
 }
 
+// Values outside 0..top are the exception (saturated colours): one
+// well-predicted test for the common case.
 inline int32_t clampLevel(int32_t value, int32_t top) {
-  return value < 0 ? 0 : value > top ? top : value;
+  if (__builtin_expect(uint32_t(value) > uint32_t(top), 0)) return value < 0 ? 0 : top;
+  return value;
 }
 
-// J = trunc((1 - beta) E + beta (R + G + B + 1) t), then the pixel's chroma
-// around J; `terms` gives the two products.
+// One RGB pixel: J = trunc((1 - beta) E + beta (R + G + B + 1) t) from the
+// first product and sourceTerm(R + G + B), then the pixel's chroma around J.
+template <class D, class SourceTerm>
+inline void blendRgbPixel(typename D::Sample* pixel, double levelTerm, SourceTerm sourceTerm) {
+  const int32_t r = D::read(pixel[0]);
+  const int32_t g = D::read(pixel[1]);
+  const int32_t b = D::read(pixel[2]);
+  const int32_t j = int32_t(levelTerm + sourceTerm(r + g + b));
+  // Chroma: the sums are never negative, so (r + g) / 2 is the floor; Kc may
+  // be negative, and / truncates toward zero: (2 Kc) / 3, not 2 (Kc / 3).
+  const int32_t kc = (r + g) / 2 - b;
+  const int32_t l = (r - g) / 2;
+  pixel[0] = typename D::Sample(clampLevel(j + kc / 3 + l, D::kMax));
+  pixel[1] = typename D::Sample(clampLevel(j + kc / 3 - l, D::kMax));
+  pixel[2] = typename D::Sample(clampLevel(j - (2 * kc) / 3, D::kMax));
+}
+
+// The RGB blend of a row; `terms` gives the two products.
 template <class D, class Terms>
 void blendRgb(typename D::Sample* source, const typename D::Sample* intensity, int32_t width,
               Terms terms) {
   for (int32_t x = 0; x < width; ++x) {
-    typename D::Sample* pixel = source + 3 * x;
-    const int32_t r = D::read(pixel[0]);
-    const int32_t g = D::read(pixel[1]);
-    const int32_t b = D::read(pixel[2]);
-    const int32_t j = int32_t(terms.level(intensity[x]) + terms.source(r + g + b));
-    // Chroma: the sums are never negative, so (r + g) / 2 is the floor; Kc may
-    // be negative, and / truncates toward zero: (2 Kc) / 3, not 2 (Kc / 3).
-    const int32_t kc = (r + g) / 2 - b;
-    const int32_t l = (r - g) / 2;
-    pixel[0] = typename D::Sample(clampLevel(j + kc / 3 + l, D::kMax));
-    pixel[1] = typename D::Sample(clampLevel(j + kc / 3 - l, D::kMax));
-    pixel[2] = typename D::Sample(clampLevel(j - (2 * kc) / 3, D::kMax));
+    blendRgbPixel<D>(source + 3 * x, terms.level(intensity[x]),
+                     [&](int32_t sum) { return terms.source(sum); });
   }
 }
 
@@ -521,9 +531,10 @@ OSErr createColumnHistograms(int32_t width, ColumnHistograms** slot) {
   const int64_t coarseBytes = columns * 16;
   const int64_t lookupBytes = rounded(int64_t(width) * 4);
   const int64_t levelTermBytes = kLevelCount * int64_t(sizeof(double));
+  const int64_t sumTermBytes = rounded((kMaxRgbSum8 + 1) * int64_t(sizeof(double)));
   const int64_t greyBlendBytes = kLevelCount * 256;
   const int64_t total = recordBytes + centreBytes + neighbourBytes + levelTermBytes +
-                        greyBlendBytes + fineBytes + coarseBytes + lookupBytes;
+                        sumTermBytes + greyBlendBytes + fineBytes + coarseBytes + lookupBytes;
   if (total > INT32_MAX) return memFullErr;
   uint8_t* block = static_cast<uint8_t*>(allocBlock(int32_t(total)));
   if (block == nullptr) return memFullErr;
@@ -538,6 +549,8 @@ OSErr createColumnHistograms(int32_t width, ColumnHistograms** slot) {
   histograms->termsDelta = -1.0f;
   histograms->levelTerms = reinterpret_cast<double*>(part);
   part += levelTermBytes;
+  histograms->sumTerms = reinterpret_cast<double*>(part);
+  part += sumTermBytes;
   histograms->greyBlend8 = part;
   part += greyBlendBytes;
   histograms->fine = part;
@@ -595,22 +608,26 @@ void equaliseRow16(ColumnHistograms* histograms, const uint16_t* const* window,
   equaliseLoadedRow<Depth16>(histograms, window, curve, out);
 }
 
-// ---- row step with the grey blend ----
+// ---- row step with the blend ----
 
-void prepareGreyBlend8(ColumnHistograms* histograms, const EqualiseCurve* curve, float beta) {
+void prepareBlend8(ColumnHistograms* histograms, const EqualiseCurve* curve, float beta) {
   const double b = clampParameter(beta);
   const double keep = 1.0 - b;
+  const RgbProducts rgb = {b, keep};
+  histograms->blendBeta = b;
+  for (int32_t sum = 0; sum <= kMaxRgbSum8; ++sum) histograms->sumTerms[sum] = rgb.source(sum);
   double sources[256];
   for (int32_t s = 0; s < 256; ++s) sources[s] = b * double(s);
-  // The same products and sum as blendGreyRow8, for every count and sample.
+  // The same products and sums as blendGreyRow8 and blendRgbRow8, by count.
   for (int32_t count = 0; count < kLevelCount; ++count) {
     const double level = keep * double(curve->level[count]);
+    histograms->levelTerms[count] = level;
     uint8_t* results = histograms->greyBlend8 + count * 256;
     for (int32_t s = 0; s < 256; ++s) results[s] = uint8_t(int32_t(sources[s] + level));
   }
 }
 
-void prepareGreyBlend16(ColumnHistograms* histograms, const EqualiseCurve* curve, float beta) {
+void prepareBlend16(ColumnHistograms* histograms, const EqualiseCurve* curve, float beta) {
   const double b = clampParameter(beta);
   const double keep = 1.0 - b;
   histograms->blendBeta = b;
@@ -636,6 +653,25 @@ void equaliseGreyRow16(ColumnHistograms* histograms, const uint16_t* const* wind
   });
 }
 
+void equaliseRgbRow8(ColumnHistograms* histograms, const uint8_t* const* window,
+                     const EqualiseCurve* curve, uint8_t* source) {
+  const double* levels = histograms->levelTerms;
+  const double* sums = histograms->sumTerms;
+  equaliseWith<Depth8>(histograms, window, curve, [&](int32_t x, int32_t count) {
+    blendRgbPixel<Depth8>(source + 3 * x, levels[count], [&](int32_t sum) { return sums[sum]; });
+  });
+}
+
+void equaliseRgbRow16(ColumnHistograms* histograms, const uint16_t* const* window,
+                      const EqualiseCurve* curve, uint16_t* source) {
+  const double* levels = histograms->levelTerms;
+  const RgbProducts rgb = {histograms->blendBeta, 1.0 - histograms->blendBeta};
+  equaliseWith<Depth16>(histograms, window, curve, [&](int32_t x, int32_t count) {
+    blendRgbPixel<Depth16>(source + 3 * x, levels[count],
+                           [&](int32_t sum) { return rgb.source(sum); });
+  });
+}
+
 // ---- blends ----
 
 void blendGreyRow8(uint8_t* intensity, const uint8_t* source, int32_t width, float beta) {
@@ -658,9 +694,9 @@ void blendGreyRow16(uint16_t* intensity, const uint16_t* source, int32_t width, 
 void blendRgbRow8(uint8_t* source, const uint8_t* intensity, int32_t width, float beta) {
   const double b = clampParameter(beta);
   const RgbProducts products = {b, 1.0 - b};
-  double sources[3 * 255 + 1];
+  double sources[kMaxRgbSum8 + 1];
   double levels[256];
-  for (int32_t sum = 0; sum <= 3 * 255; ++sum) sources[sum] = products.source(sum);
+  for (int32_t sum = 0; sum <= kMaxRgbSum8; ++sum) sources[sum] = products.source(sum);
   for (int32_t e = 0; e < 256; ++e) levels[e] = products.level(e);
   blendRgb<Depth8>(source, intensity, width, TabledProducts{sources, levels});
 }

@@ -72,9 +72,10 @@ struct ColumnHistograms {
   double* centreTerms;     // [256] (1 - delta) Ic of 8-bit rows
   double* neighbourTerms;  // [3061] delta S w of 8-bit rows
   float termsDelta;        // the delta of the two term tables; -1 before any
-  double* levelTerms;      // [256] (1 - beta) E by count, 16-bit grey blend
-  double blendBeta;        // beta of the 16-bit grey blend
-  uint8_t* greyBlend8;     // [256 counts][256 samples] the 8-bit grey blend
+  double blendBeta;        // the blend's beta, clamped
+  double* levelTerms;      // [256] (1 - beta) E by count
+  double* sumTerms;        // [766] beta (R + G + B + 1) t of 8-bit pixels
+  uint8_t* greyBlend8;     // [256 counts][256 samples] the 8-bit grey results
 };
 
 // A zero-filled set for rows of `width` (1 or more) pixels. 0, or -108 (no
@@ -109,16 +110,22 @@ void equaliseRow8(ColumnHistograms* histograms, const uint8_t* const* window,
 void equaliseRow16(ColumnHistograms* histograms, const uint16_t* const* window,
                    const EqualiseCurve* curve, uint16_t* out);
 
-// The row step and the grey blend in one pass, from histograms that hold the
-// window's slots 7 - R .. 7 + R: out[x] = trunc(beta source[x] + (1 - beta) E[x]),
-// the same results as equaliseLoadedRow and blendGreyRow. The blend is
-// tabulated by count first, once for a curve and beta.
-void prepareGreyBlend8(ColumnHistograms* histograms, const EqualiseCurve* curve, float beta);
-void prepareGreyBlend16(ColumnHistograms* histograms, const EqualiseCurve* curve, float beta);
+// The row step and the blend in one pass, from histograms that hold the
+// window's slots 7 - R .. 7 + R; the same results as equaliseLoadedRow followed
+// by blendGreyRow or blendRgbRow. The blend is tabulated by count first, once
+// for a curve, a beta and a depth (prepareBlend of that depth).
+void prepareBlend8(ColumnHistograms* histograms, const EqualiseCurve* curve, float beta);
+void prepareBlend16(ColumnHistograms* histograms, const EqualiseCurve* curve, float beta);
+// out[x] = trunc(beta source[x] + (1 - beta) E[x]).
 void equaliseGreyRow8(ColumnHistograms* histograms, const uint8_t* const* window,
                       const EqualiseCurve* curve, const uint8_t* source, uint8_t* out);
 void equaliseGreyRow16(ColumnHistograms* histograms, const uint16_t* const* window,
                        const EqualiseCurve* curve, const uint16_t* source, uint16_t* out);
+// The RGB pixels of source recoloured in place around their new intensities.
+void equaliseRgbRow8(ColumnHistograms* histograms, const uint8_t* const* window,
+                     const EqualiseCurve* curve, uint8_t* source);
+void equaliseRgbRow16(ColumnHistograms* histograms, const uint16_t* const* window,
+                      const EqualiseCurve* curve, uint16_t* source);
 
 // Grey blend: intensity[x] = trunc(beta source[x] + (1 - beta) intensity[x]).
 void blendGreyRow8(uint8_t* intensity, const uint8_t* source, int32_t width, float beta);

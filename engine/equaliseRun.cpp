@@ -23,19 +23,16 @@ struct RunDepth8 {
   static void move(ColumnHistograms* h, const Sample* leaving, const Sample* entering) {
     moveHistogramRow8(h, leaving, entering);
   }
-  static void equalise(ColumnHistograms* h, Sample* const* window, const EqualiseCurve* curve,
-                       Sample* out) {
-    equaliseLoadedRow8(h, window, curve, out);
+  static void equaliseRgb(ColumnHistograms* h, Sample* const* window, const EqualiseCurve* curve,
+                          Sample* source) {
+    equaliseRgbRow8(h, window, curve, source);
   }
-  static void prepareGrey(ColumnHistograms* h, const EqualiseCurve* curve, float beta) {
-    prepareGreyBlend8(h, curve, beta);
+  static void prepareBlend(ColumnHistograms* h, const EqualiseCurve* curve, float beta) {
+    prepareBlend8(h, curve, beta);
   }
   static void equaliseGrey(ColumnHistograms* h, Sample* const* window, const EqualiseCurve* curve,
                            const Sample* source, Sample* out) {
     equaliseGreyRow8(h, window, curve, source, out);
-  }
-  static void blendRgb(Sample* source, const Sample* intensity, int32_t width, float beta) {
-    blendRgbRow8(source, intensity, width, beta);
   }
 };
 
@@ -52,19 +49,16 @@ struct RunDepth16 {
   static void move(ColumnHistograms* h, const Sample* leaving, const Sample* entering) {
     moveHistogramRow16(h, leaving, entering);
   }
-  static void equalise(ColumnHistograms* h, Sample* const* window, const EqualiseCurve* curve,
-                       Sample* out) {
-    equaliseLoadedRow16(h, window, curve, out);
+  static void equaliseRgb(ColumnHistograms* h, Sample* const* window, const EqualiseCurve* curve,
+                          Sample* source) {
+    equaliseRgbRow16(h, window, curve, source);
   }
-  static void prepareGrey(ColumnHistograms* h, const EqualiseCurve* curve, float beta) {
-    prepareGreyBlend16(h, curve, beta);
+  static void prepareBlend(ColumnHistograms* h, const EqualiseCurve* curve, float beta) {
+    prepareBlend16(h, curve, beta);
   }
   static void equaliseGrey(ColumnHistograms* h, Sample* const* window, const EqualiseCurve* curve,
                            const Sample* source, Sample* out) {
     equaliseGreyRow16(h, window, curve, source, out);
-  }
-  static void blendRgb(Sample* source, const Sample* intensity, int32_t width, float beta) {
-    blendRgbRow16(source, intensity, width, beta);
   }
 };
 
@@ -151,7 +145,7 @@ OSErr equaliseRows(RunRows rows, int32_t width, int32_t height, int32_t channels
   Sample* source = static_cast<Sample*>(buffers.source);
   Sample* spare = static_cast<Sample*>(buffers.spare);
   ColumnHistograms* histograms = buffers.histograms;
-  if (!rgb) D::prepareGrey(histograms, &curve, parameters.beta);
+  D::prepareBlend(histograms, &curve, parameters.beta);
 
   // A window row: the stored samples, as intensities for RGB. 16-bit samples
   // above 32768 need no pass of their own: every step reads them as 32768.
@@ -203,8 +197,7 @@ OSErr equaliseRows(RunRows rows, int32_t width, int32_t height, int32_t channels
     if (err != noErr) break;
     const Sample* result;
     if (rgb) {
-      D::equalise(histograms, window, &curve, intensity);
-      D::blendRgb(source, intensity, width, parameters.beta);
+      D::equaliseRgb(histograms, window, &curve, source);
       result = source;
     } else {
       D::equaliseGrey(histograms, window, &curve, source, intensity);

@@ -251,9 +251,9 @@ TEST(RowStep16, SamplesAboveTheHostRangeCountAs32768) {
   }
 }
 
-// The run's grey rows equalise and blend in one pass from tables by count:
-// the same bits as the row step followed by the blend.
-TEST(GreyRow, OnePassEqualsRowStepThenBlend) {
+// The run's rows equalise and blend in one pass from tables by count: the
+// same bits as the row step followed by the blend, grey and RGB.
+TEST(BlendedRow, OnePassEqualsRowStepThenBlend) {
   const int width = 29;
   uint32_t seed = 300;
   for (float beta : {0.0f, 0.37f, 1.0f, 0.999f}) {
@@ -283,17 +283,35 @@ TEST(GreyRow, OnePassEqualsRowStepThenBlend) {
       std::vector<uint8_t> fused8(width);
       equaliseRow8(histograms, window8, &c8, split8.data());
       blendGreyRow8(split8.data(), source8.data(), width, beta);
-      prepareGreyBlend8(histograms, &c8, beta);
+      prepareBlend8(histograms, &c8, beta);
       equaliseGreyRow8(histograms, window8, &c8, source8.data(), fused8.data());
       EXPECT_EQ(fused8, split8) << "beta " << beta;
       std::vector<uint16_t> split16(width);
       std::vector<uint16_t> fused16(width);
       equaliseRow16(histograms, window16, &c16, split16.data());
       blendGreyRow16(split16.data(), source16.data(), width, beta);
-      prepareGreyBlend16(histograms, &c16, beta);
+      prepareBlend16(histograms, &c16, beta);
       equaliseGreyRow16(histograms, window16, &c16, source16.data(), fused16.data());
       EXPECT_EQ(fused16, split16) << "beta " << beta;
       for (uint16_t sample : fused16) ASSERT_LE(sample, 32768);
+
+      const auto rgb8 = makeImage<uint8_t>(Pattern::Photo, width, 1, 3, 255, seed);
+      const auto rgb16 = makeImage<uint16_t>(Pattern::Noise, width, 1, 3, 65535, seed);
+      auto splitRgb8 = rgb8;
+      auto fusedRgb8 = rgb8;
+      equaliseRow8(histograms, window8, &c8, split8.data());
+      blendRgbRow8(splitRgb8.data(), split8.data(), width, beta);
+      prepareBlend8(histograms, &c8, beta);  // the tables hold one depth's blend at a time
+      equaliseRgbRow8(histograms, window8, &c8, fusedRgb8.data());
+      EXPECT_EQ(fusedRgb8, splitRgb8) << "beta " << beta;
+      auto splitRgb16 = rgb16;
+      auto fusedRgb16 = rgb16;
+      equaliseRow16(histograms, window16, &c16, split16.data());
+      blendRgbRow16(splitRgb16.data(), split16.data(), width, beta);
+      prepareBlend16(histograms, &c16, beta);
+      equaliseRgbRow16(histograms, window16, &c16, fusedRgb16.data());
+      EXPECT_EQ(fusedRgb16, splitRgb16) << "beta " << beta;
+      for (uint16_t sample : fusedRgb16) ASSERT_LE(sample, 32768);
       disposeColumnHistograms(histograms);
     }
   }
