@@ -7,9 +7,9 @@ struct RowStore;
 struct RunContext;
 struct SignatureBlock;
 
-// Shows the dialog unless skipDialog, writes the parameters used back into the
-// block and rewrites every stored row in place. 0, -128 (dialog cancelled, host
-// abort, area narrower than 15 pixels), -108 (no working memory).
+// Shows the dialog unless skipDialog, writes the parameters used back, rewrites
+// every stored row in place. 0, -128 (dialog cancelled, host abort, area narrower
+// than 15 pixels), -108 (no working memory), a failed store transfer's code.
 OSErr adaptiveEqualize8(RowStore* store, RunContext* context, SignatureBlock* block,
                         bool skipDialog);
 OSErr adaptiveEqualize16(RowStore* store, RunContext* context, SignatureBlock* block,

@@ -1,11 +1,13 @@
 // equaliseRow.cpp -- the row step of neighbourhood equalisation, the RGB row collapse and the blend
 //
 // The output of a pixel depends only on the count of neighbourhood samples at
-// or below its lookup bin: the counters are whole numbers, so their sum in
-// bin order is that count exactly, and K = count / N. The curve is tabulated
-// once per count; the count comes from byte counters kept per column and
-// summed over the 2R + 1 columns of a pixel's neighbourhood, a group of 16
-// bins at a time.
+// or below its lookup bin. Histogram counters that only ever gain or lose 1.0,
+// summed in double in bin order, give that count exactly: every counter and
+// every partial sum is a whole number of at most 225, well inside the exact
+// integers of a float and of a double. So K = count / N, and the curve is
+// tabulated once per count (N + 1 values). The count comes from byte counters
+// kept per column and summed over the 2R + 1 columns of a pixel's
+// neighbourhood, a group of 16 bins at a time.
 #include "engine/equaliseRow.h"
 
 #include <cmath>
