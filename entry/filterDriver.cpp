@@ -57,15 +57,6 @@ void progress(const FilterGlobals* globals, int32_t done, int32_t total) {
   }
 }
 
-void disposeStores(FilterGlobals* globals) {
-  disposeColourStore(globals->colourStore);
-  globals->colourStore = nullptr;
-  disposeExtraStore(globals->extraStore);
-  globals->extraStore = nullptr;
-  disposeMaskStore(globals->maskStore);
-  globals->maskStore = nullptr;
-}
-
 void createStores(FilterGlobals* globals, const RowGeometry& g) {
   if (g.extraPlanes != 0) {
     OSErr err = createExtraStore(g.width, g.height, g.bytesPerSample * g.extraPlanes,

@@ -79,13 +79,17 @@ void doStart(FilterGlobals* globals) {
   record->inHiPlane = int16_t(record->planes - 1);
 }
 
-void doFinish(FilterGlobals* globals) {
+void disposeStores(FilterGlobals* globals) {
   disposeExtraStore(globals->extraStore);
   globals->extraStore = nullptr;
   disposeColourStore(globals->colourStore);
   globals->colourStore = nullptr;
   disposeMaskStore(globals->maskStore);
   globals->maskStore = nullptr;
+}
+
+void doFinish(FilterGlobals* globals) {
+  disposeStores(globals);
   freeBlock(globals->rowBuffer);
   globals->rowBuffer = nullptr;
 }

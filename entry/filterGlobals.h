@@ -28,6 +28,8 @@ struct FilterGlobals {
 };
 
 void initGlobals(FilterGlobals* globals);
+// Closes and deletes whichever stores exist, and clears them.
+void disposeStores(FilterGlobals* globals);
 
 // Selector handlers; each leaves its code in globals->result.
 void doParameters(FilterGlobals* globals);
