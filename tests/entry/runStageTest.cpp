@@ -199,6 +199,19 @@ TEST_F(RunStageTest, CancelledRunsStillRecordLogAndSaveSettings) {
   EXPECT_FALSE(anyStoreFileLeft());
 }
 
+TEST_F(RunStageTest, SettingsFileHeldOpenElsewhereIsLeftAlone) {
+  const std::vector<uint8_t> bytes = patternedSettings(0.5f, 0.25f, 0.7f, 0.0f);
+  writeFile(settingsPath(), bytes);
+  FileHandle holder = kNoFile;
+  ASSERT_EQ(fileOpen(kSettingsFileName, &holder), noErr);
+  const HostRunResult result = run();
+  (void)fileClose(holder);
+  // The run goes on without its last-used values, and never replaces the file.
+  EXPECT_EQ(result.result, noErr);
+  EXPECT_EQ(recordedFloat(result, "AEqa"), 0.0);
+  EXPECT_EQ(readFile(settingsPath()), bytes);
+}
+
 TEST_F(RunStageTest, BrokenParametersInTheSettingsFileRunClamped) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const float inf = std::numeric_limits<float>::infinity();
