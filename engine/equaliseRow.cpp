@@ -161,13 +161,21 @@ void makeCurve(EqualiseCurve* curve, float alpha, float gamma, float delta, doub
 // ---- collapse and blends ----
 
 template <class D>
+inline typename D::Sample intensityOf(const typename D::Sample* pixel) {
+  return typename D::Sample((D::read(pixel[0]) + D::read(pixel[1]) + D::read(pixel[2]) + 1) / 3);
+}
+
+template <class D>
 void collapseRgbRow(typename D::Sample* row, int32_t pixelCount, int32_t channelCount) {
   if (channelCount != 3) return;
   // Pixel p is written to sample p, never ahead of sample 3p still to be read.
-  for (int32_t p = 0; p < pixelCount; ++p) {
-    const int32_t sum = D::read(row[3 * p]) + D::read(row[3 * p + 1]) + D::read(row[3 * p + 2]);
-    row[p] = typename D::Sample((sum + 1) / 3);
-  }
+  for (int32_t p = 0; p < pixelCount; ++p) row[p] = intensityOf<D>(row + 3 * p);
+}
+
+template <class D>
+void collapseRgbRowInto(const typename D::Sample* __restrict rgb, int32_t pixelCount,
+                        typename D::Sample* __restrict intensities) {
+  for (int32_t p = 0; p < pixelCount; ++p) intensities[p] = intensityOf<D>(rgb + 3 * p);
 }
 
 // intensity[x] = trunc(beta source[x] + (1 - beta) E[x]); the two products
@@ -515,6 +523,14 @@ void collapseRgbRow8(uint8_t* row, int32_t pixelCount, int32_t channelCount) {
 
 void collapseRgbRow16(uint16_t* row, int32_t pixelCount, int32_t channelCount) {
   collapseRgbRow<Depth16>(row, pixelCount, channelCount);
+}
+
+void collapseRgbRowInto8(const uint8_t* rgb, int32_t pixelCount, uint8_t* intensities) {
+  collapseRgbRowInto<Depth8>(rgb, pixelCount, intensities);
+}
+
+void collapseRgbRowInto16(const uint16_t* rgb, int32_t pixelCount, uint16_t* intensities) {
+  collapseRgbRowInto<Depth16>(rgb, pixelCount, intensities);
 }
 
 // ---- column histograms ----

@@ -57,6 +57,9 @@ void makePreviewCurve16(EqualiseCurve* curve, float alpha, float gamma, float de
 // the same row when channelCount is 3; any other channel count leaves the row.
 void collapseRgbRow8(uint8_t* row, int32_t pixelCount, int32_t channelCount);
 void collapseRgbRow16(uint16_t* row, int32_t pixelCount, int32_t channelCount);
+// The same intensities written to a row of their own; the rows do not overlap.
+void collapseRgbRowInto8(const uint8_t* rgb, int32_t pixelCount, uint8_t* intensities);
+void collapseRgbRowInto16(const uint16_t* rgb, int32_t pixelCount, uint16_t* intensities);
 
 // Working storage of the row step for rows of `width` pixels: one histogram per
 // column over the window rows, with 7 replicated edge columns on each side, so

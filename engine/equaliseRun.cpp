@@ -13,7 +13,9 @@ namespace {
 struct RunDepth8 {
   typedef uint8_t Sample;
   static void clampRow(Sample*, int32_t) {}
-  static void collapse(Sample* row, int32_t width) { collapseRgbRow8(row, width, 3); }
+  static void collapse(const Sample* rgb, int32_t width, Sample* intensities) {
+    collapseRgbRowInto8(rgb, width, intensities);
+  }
   static void makeCurve(EqualiseCurve* curve, const EqualiseParameters* p) {
     makeEqualiseCurve8(curve, p->alpha, p->gamma, p->delta);
   }
@@ -39,7 +41,9 @@ struct RunDepth8 {
 struct RunDepth16 {
   typedef uint16_t Sample;
   static void clampRow(Sample* row, int32_t count) { clampSamples16(row, count); }
-  static void collapse(Sample* row, int32_t width) { collapseRgbRow16(row, width, 3); }
+  static void collapse(const Sample* rgb, int32_t width, Sample* intensities) {
+    collapseRgbRowInto16(rgb, width, intensities);
+  }
   static void makeCurve(EqualiseCurve* curve, const EqualiseParameters* p) {
     makeEqualiseCurve16(curve, p->alpha, p->gamma, p->delta);
   }
@@ -62,14 +66,13 @@ struct RunDepth16 {
   }
 };
 
-// The run's working storage: the 15 window rows, the intensity row, the source
-// row, a spare row that takes each new window row while the row it replaces is
-// still counted out of the histograms (each (width + 4) x channels samples),
-// and the column histograms.
+// The run's working storage: the 15 window rows, the grey result row, a spare
+// row that takes each new window row while the row it replaces is still
+// counted out of the histograms (each (width + 4) x channels samples, and for
+// RGB the row's intensities after them), and the column histograms.
 struct RunBuffers {
   void* window[kWindowSlots];
-  void* intensity;
-  void* source;
+  void* result;
   void* spare;
   ColumnHistograms* histograms;
 };
@@ -77,8 +80,7 @@ struct RunBuffers {
 void releaseRunBuffers(RunBuffers* buffers) {
   disposeColumnHistograms(buffers->histograms);
   freeBlock(buffers->spare);
-  freeBlock(buffers->source);
-  freeBlock(buffers->intensity);
+  freeBlock(buffers->result);
   for (int32_t slot = kWindowSlots - 1; slot >= 0; --slot) freeBlock(buffers->window[slot]);
 }
 
@@ -90,8 +92,7 @@ OSErr allocateRunBuffers(int32_t width, int64_t bufferBytes, RunBuffers* buffers
     buffers->window[slot] = allocBlock(int32_t(bufferBytes));
     complete = buffers->window[slot] != nullptr;
   }
-  if (complete) complete = (buffers->intensity = allocBlock(int32_t(bufferBytes))) != nullptr;
-  if (complete) complete = (buffers->source = allocBlock(int32_t(bufferBytes))) != nullptr;
+  if (complete) complete = (buffers->result = allocBlock(int32_t(bufferBytes))) != nullptr;
   if (complete) complete = (buffers->spare = allocBlock(int32_t(bufferBytes))) != nullptr;
   if (complete) complete = createColumnHistograms(width, &buffers->histograms) == noErr;
   if (complete) return noErr;
@@ -122,12 +123,15 @@ OSErr equaliseRows(RunRows rows, int32_t width, int32_t height, int32_t channels
   const bool rgb = channels == 3;
 
   // Sizes in 64 bits first: a 16-bit RGB row of 30000 pixels is 180000 bytes,
-  // and nothing may wrap before the check against the 32-bit block size.
+  // and nothing may wrap before the check against the 32-bit block size. A
+  // window buffer keeps the row as stored and, for RGB, its intensities after it.
   const int64_t rowSamples64 = int64_t(width) * channels;
-  const int64_t bufferBytes = (int64_t(width) + 4) * channels * int64_t(sizeof(Sample));
+  const int64_t storedSamples = (int64_t(width) + 4) * channels;
+  const int64_t bufferBytes = (storedSamples + (rgb ? width : 0)) * int64_t(sizeof(Sample));
   if (bufferBytes > INT32_MAX) return memFullErr;
   const int32_t rowSamples = int32_t(rowSamples64);
   const int32_t rowBytes = rowSamples * int32_t(sizeof(Sample));
+  const ptrdiff_t intensityOffset = rgb ? ptrdiff_t(storedSamples) : 0;
 
   EqualiseParameters parameters = *given;
   clampParameters(&parameters);
@@ -141,20 +145,20 @@ OSErr equaliseRows(RunRows rows, int32_t width, int32_t height, int32_t channels
   for (int32_t slot = 0; slot < kWindowSlots; ++slot) {
     window[slot] = static_cast<Sample*>(buffers.window[slot]);
   }
-  Sample* intensity = static_cast<Sample*>(buffers.intensity);
-  Sample* source = static_cast<Sample*>(buffers.source);
+  Sample* result = static_cast<Sample*>(buffers.result);
   Sample* spare = static_cast<Sample*>(buffers.spare);
   ColumnHistograms* histograms = buffers.histograms;
   D::prepareBlend(histograms, &curve, parameters.beta);
 
-  // A window row: the stored samples, as intensities for RGB. 16-bit samples
-  // above 32768 need no pass of their own: every step reads them as 32768.
+  // A window row: the stored samples, and their intensities for RGB. 16-bit
+  // samples above 32768 need no pass of their own: every step reads them as 32768.
   const int32_t lastRow = height - 1;
   auto fetch = [&](int32_t row, Sample* buffer) {
     OSErr err = readRunRow(rows, row < lastRow ? row : lastRow, rowBytes, buffer);
-    if (rgb) D::collapse(buffer, width);
+    if (rgb) D::collapse(buffer, width, buffer + intensityOffset);
     return err;
   };
+  auto intensities = [&](Sample* buffer) { return buffer + intensityOffset; };
 
   // prime the window: rows above the area replicate row 0, rows below it the last row
   OSErr err = fetch(0, window[0]);
@@ -176,41 +180,43 @@ OSErr equaliseRows(RunRows rows, int32_t width, int32_t height, int32_t channels
     // the row seven below enters the window; the histograms move down a row:
     // the row R + 1 above leaves them (for R = 7 that is the row slot 14 held
     // until now), the row R below enters
+    Sample* levels[kWindowSlots];
     if (i == 0) {
       err = fetch(i + kCentreSlot, window[kWindowSlots - 1]);
       if (err != noErr) break;
-      D::load(histograms, window, radius);
+      for (int32_t slot = 0; slot < kWindowSlots; ++slot) levels[slot] = intensities(window[slot]);
+      D::load(histograms, levels, radius);
     } else {
       err = fetch(i + kCentreSlot, spare);
       if (err != noErr) break;
       Sample* stale = window[kWindowSlots - 1];
-      const Sample* leaving = radius == kMaxRadius ? stale : window[kCentreSlot - radius - 1];
-      const Sample* entering = radius == kMaxRadius ? spare : window[kCentreSlot + radius];
-      D::move(histograms, leaving, entering);
+      Sample* leaving = radius == kMaxRadius ? stale : window[kCentreSlot - radius - 1];
+      Sample* entering = radius == kMaxRadius ? spare : window[kCentreSlot + radius];
+      D::move(histograms, intensities(leaving), intensities(entering));
       window[kWindowSlots - 1] = spare;
       spare = stale;
+      for (int32_t slot = 0; slot < kWindowSlots; ++slot) levels[slot] = intensities(window[slot]);
     }
 
-    // equalise and blend with the unprocessed row: the store still holds row
-    // i as it came, the window only its intensities
-    err = readRunRow(rows, i, rowBytes, source);
-    if (err != noErr) break;
-    const Sample* result;
+    // equalise and blend with the unprocessed row i: slot 7 holds it as the
+    // store does until it is written back below, so it is not read again
+    Sample* stored = window[kCentreSlot];
+    const Sample* output;
     if (rgb) {
-      D::equaliseRgb(histograms, window, &curve, source);
-      result = source;
+      D::equaliseRgb(histograms, levels, &curve, stored);  // recoloured in place
+      output = stored;
     } else {
-      D::equaliseGrey(histograms, window, &curve, source, intensity);
+      D::equaliseGrey(histograms, levels, &curve, stored, result);
       // Rows of other channel counts: samples past the first `width` pass
       // unchanged (but for the 16-bit bound).
       if (rowSamples > width) {
-        std::memcpy(intensity + width, source + width, size_t(rowSamples - width) * sizeof(Sample));
-        D::clampRow(intensity + width, rowSamples - width);
+        std::memcpy(result + width, stored + width, size_t(rowSamples - width) * sizeof(Sample));
+        D::clampRow(result + width, rowSamples - width);
       }
-      result = intensity;
+      output = result;
     }
     // Later rows' windows hold their own copies of this row, read before now.
-    err = writeRunRow(rows, i, rowBytes, result);
+    err = writeRunRow(rows, i, rowBytes, output);
 
     // shift: the top row's buffer becomes slot 14
     Sample* top = window[0];

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -344,14 +345,20 @@ TEST(Collapse, MatchesReferenceOnRandomRows) {
     const int pixels = 1 + int(seed);
     std::vector<uint8_t> a8 = makeImage<uint8_t>(kPatterns[seed % 6], pixels, 1, 3, 255, seed);
     std::vector<uint8_t> b8 = a8;
+    std::vector<uint8_t> into8(static_cast<size_t>(pixels));
+    collapseRgbRowInto8(a8.data(), pixels, into8.data());
     collapseRgbRow8(a8.data(), pixels, 3);
     referenceCollapseRgbRow8(b8.data(), pixels, 3);
     EXPECT_EQ(a8, b8);
+    EXPECT_TRUE(std::equal(into8.begin(), into8.end(), b8.begin()));
     std::vector<uint16_t> a16 = makeImage<uint16_t>(kPatterns[seed % 6], pixels, 1, 3, 65535, seed);
     std::vector<uint16_t> b16 = a16;
+    std::vector<uint16_t> into16(static_cast<size_t>(pixels));
+    collapseRgbRowInto16(a16.data(), pixels, into16.data());
     collapseRgbRow16(a16.data(), pixels, 3);
     referenceCollapseRgbRow16(b16.data(), pixels, 3);
     EXPECT_EQ(a16, b16);
+    EXPECT_TRUE(std::equal(into16.begin(), into16.end(), b16.begin()));
   }
 }
 
