@@ -14,6 +14,7 @@
 #include "entry/hostErrors.h"
 #include "entry/memory.h"
 #include "entry/runContext.h"
+#include "tests/support/storeDirectory.h"
 #include "params/signatureBlock.h"
 #include "store/fileLayer.h"
 #include "store/filePath.h"
@@ -49,22 +50,11 @@ struct Sixteen {
   }
 };
 
-void removeColourStoreFile() {
-  char path[4096];
-  if (resolveFilePath(kColourStoreName, path, sizeof path)) std::remove(path);
-}
-
 // A colour store in a directory of its own, a context and a signature block.
 class EntryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-#ifndef _WIN32
-    char pattern[] = "/tmp/briselEngineXXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    directory_ = pattern;
-    ASSERT_EQ(setenv("BRISEL_DIR", pattern, 1), 0);
-#endif
-    removeColourStoreFile();
+    directory_.enter("briselEngine");
     context_ = createRunContext();
     block_ = createSignatureBlock(kRunSignatureSlots);
     ASSERT_NE(context_, nullptr);
@@ -76,12 +66,7 @@ class EntryTest : public ::testing::Test {
     disposeColourStore(store_);
     disposeSignatureBlock(block_);
     disposeRunContext(context_);
-    removeColourStoreFile();
-#ifndef _WIN32
-    std::string command = "rm -rf '" + directory_ + "'";
-    (void)std::system(command.c_str());
-    unsetenv("BRISEL_DIR");
-#endif
+    directory_.leave();
   }
 
   template <typename Sample>
@@ -132,7 +117,7 @@ class EntryTest : public ::testing::Test {
         << width << "x" << height << "x" << channels;
   }
 
-  std::string directory_;
+  StoreDirectory directory_;
   RowStore* store_ = nullptr;
   RunContext* context_ = nullptr;
   SignatureBlock* block_ = nullptr;

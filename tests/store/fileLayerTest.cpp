@@ -105,7 +105,7 @@ TEST_F(FileLayerTest, MissingDirectoryIsNotFound) {
   const char* name = "c:\\briselNoSuchDirectory\\file.tmp";
 #else
   const char* name = kName;
-  setenv("BRISEL_DIR", (directory_ + "/missing").c_str(), 1);
+  setenv("BRISEL_DIR", (directory_.path() + "/missing").c_str(), 1);
 #endif
   EXPECT_EQ(fileCreate(name, kCreator, kType), fnfErr);
   FileHandle file = kNoFile;
@@ -232,7 +232,7 @@ TEST_F(FileLayerTest, PermissionsGiveReadOnlyHandlesAndRefusals) {
   writeHostFile("c:\\briselNoAccess.tmp", {'x'});
   ASSERT_EQ(chmod(hostPath("c:\\briselReadOnly.tmp").c_str(), 0444), 0);
   ASSERT_EQ(chmod(hostPath("c:\\briselNoAccess.tmp").c_str(), 0), 0);
-  ASSERT_EQ(chmod(directory_.c_str(), 0555), 0);
+  ASSERT_EQ(chmod(directory_.path().c_str(), 0555), 0);
 
   int failed = runInChild([] {
     if (!dropToUnprivilegedUser()) return 99;
@@ -274,7 +274,7 @@ TEST_F(FileLayerTest, TooManyOpenFiles) {
 }
 
 TEST_F(FileLayerTest, LinksAtTheNameAreNeverFollowed) {
-  std::string target = directory_ + "/outside";
+  std::string target = directory_.path() + "/outside";
   FILE* precious = std::fopen(target.c_str(), "wb");
   ASSERT_NE(precious, nullptr);
   std::fputs("precious", precious);
@@ -297,13 +297,13 @@ TEST_F(FileLayerTest, LinksAtTheNameAreNeverFollowed) {
 TEST_F(FileLayerTest, PathsMapIntoTheChosenOrAPrivateDirectory) {
   char path[4096];
   ASSERT_TRUE(resolveFilePath("c:\\BackingS.xxx", path, sizeof path));
-  EXPECT_EQ(std::string(path), directory_ + "/BackingS.xxx");
+  EXPECT_EQ(std::string(path), directory_.path() + "/BackingS.xxx");
   char tiny[8] = "junk";
   EXPECT_FALSE(resolveFilePath("c:\\BackingS.xxx", tiny, sizeof tiny));
   EXPECT_STREQ(tiny, "");
 
   // Without BRISEL_DIR the cache directory is made, parents too, mode 0700.
-  std::string cache = directory_ + "/cache/deeper";
+  std::string cache = directory_.path() + "/cache/deeper";
   unsetenv("BRISEL_DIR");
   setenv("XDG_CACHE_HOME", cache.c_str(), 1);
   bool resolved = resolveFilePath("c:\\BackingS.xxx", path, sizeof path);

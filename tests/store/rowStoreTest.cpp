@@ -202,7 +202,7 @@ TEST_F(RowStoreTest, FailuresLeaveAnEmptyRecordAndNoFile) {
 #ifndef _WIN32
 
 TEST_F(RowStoreTest, MissingDirectoryFailsTheCreate) {
-  setenv("BRISEL_DIR", (directory_ + "/missing").c_str(), 1);
+  setenv("BRISEL_DIR", (directory_.path() + "/missing").c_str(), 1);
   EXPECT_EQ(createColourStore(100, 10, 3, &colour_), fnfErr);
   ASSERT_NE(colour_, nullptr);
   EXPECT_EQ(colour_->fileHandle, kNoFile);
@@ -225,7 +225,7 @@ TEST_F(RowStoreTest, ShortZeroFillIsDiskFull) {
 }
 
 TEST_F(RowStoreTest, LinkPlantedAtTheStoreNameIsNotWrittenThrough) {
-  std::string target = directory_ + "/outside";
+  std::string target = directory_.path() + "/outside";
   FILE* precious = std::fopen(target.c_str(), "wb");
   ASSERT_NE(precious, nullptr);
   std::fputs("precious", precious);

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/storeDirectory.h"
+
 #ifndef _WIN32
 #include <grp.h>
 #include <sys/stat.h>
@@ -23,23 +25,13 @@
 class StoreDirectoryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-#ifndef _WIN32
-    char pattern[] = "/tmp/briselStoreXXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    directory_ = pattern;
-    ASSERT_EQ(chmod(pattern, 0755), 0);  // children that give up root must reach in
-    ASSERT_EQ(setenv("BRISEL_DIR", pattern, 1), 0);
-#endif
+    directory_.enter("briselStore");
     removeKnownFiles();
   }
 
   void TearDown() override {
     removeKnownFiles();
-#ifndef _WIN32
-    chmod(directory_.c_str(), 0755);
-    std::error_code ignored;
-    std::filesystem::remove_all(directory_, ignored);
-#endif
+    directory_.leave();
   }
 
   // The path the platform opens for a "c:\NAME" name.
@@ -47,7 +39,7 @@ class StoreDirectoryTest : public ::testing::Test {
 #ifdef _WIN32
     return name;
 #else
-    return directory_ + "/" + (name + 3);
+    return directory_.path() + "/" + (name + 3);
 #endif
   }
 
@@ -66,7 +58,7 @@ class StoreDirectoryTest : public ::testing::Test {
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), {});
   }
 
-  std::string directory_;
+  StoreDirectory directory_;
 
  private:
   void removeKnownFiles() const {

@@ -10,6 +10,7 @@
 #include "host/testHost.h"
 #include "store/fileLayer.h"
 #include "store/filePath.h"
+#include "tests/support/storeDirectory.h"
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -43,35 +44,18 @@ inline bool anyStoreFileLeft() {
 class HostTest : public ::testing::Test {
  protected:
   void SetUp() override {
-#ifndef _WIN32
-    char pattern[] = "/tmp/brisel-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    setenv("BRISEL_DIR", dir_.c_str(), 1);
-#endif
-    for (const char* name : {kColourStoreName, kExtraStoreName, kMaskStoreName,
-                             kSettingsFileName, kRunLogName}) {
-      removeFixedFile(name);
-    }
+    directory_.enter("brisel-test-");
+    dir_ = directory_.path();
     std::string error;
     ASSERT_TRUE(openHostSession(defaultModulePath(), &session_, &error)) << error;
   }
 
   void TearDown() override {
     closeHostSession(&session_);
-    for (const char* name : {kColourStoreName, kExtraStoreName, kMaskStoreName,
-                             kSettingsFileName, kRunLogName}) {
-      removeFixedFile(name);
-    }
-#ifndef _WIN32
-    if (!dir_.empty()) {
-      std::string command = "rm -rf '" + dir_ + "'";
-      (void)std::system(command.c_str());
-    }
-    unsetenv("BRISEL_DIR");
-#endif
+    directory_.leave();
   }
 
+  StoreDirectory directory_;
   HostSession session_;
   std::string dir_;
 };

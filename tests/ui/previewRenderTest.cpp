@@ -12,6 +12,7 @@
 #include "store/fileLayer.h"
 #include "store/filePath.h"
 #include "store/rowStore.h"
+#include "tests/support/storeDirectory.h"
 #include "tests/ui/previewReference.h"
 #include "ui/previewRender.h"
 
@@ -50,25 +51,13 @@ ReferenceImage makeImage(int width, int height, int channels, bool sixteenBit, u
 
 class PreviewRenderTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-#ifndef _WIN32
-    char pattern[] = "/tmp/briselPreviewXXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    directory_ = pattern;
-    setenv("BRISEL_DIR", pattern, 1);
-#endif
-    removeStoreFile();
-  }
+  void SetUp() override { directory_.enter("briselPreview"); }
 
   void TearDown() override {
     disposeColourStore(store_);
     store_ = nullptr;
-    removeStoreFile();
     setAllocationBudget(-1);
-#ifndef _WIN32
-    rmdir(directory_.c_str());
-    unsetenv("BRISEL_DIR");
-#endif
+    directory_.leave();
   }
 
   // The image into a colour store, as the driver leaves it.
@@ -104,13 +93,8 @@ class PreviewRenderTest : public ::testing::Test {
     return bits;
   }
 
-  void removeStoreFile() {
-    char path[4096];
-    if (resolveFilePath(kColourStoreName, path, sizeof path)) std::remove(path);
-  }
-
   RowStore* store_ = nullptr;
-  std::string directory_;
+  StoreDirectory directory_;
 };
 
 // Index and pixels of the first difference, for a readable failure.

@@ -1,0 +1,61 @@
+// storeDirectory.h -- a fresh place behind the module's fixed "c:\" file names, one per test
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "store/fileLayer.h"
+#include "store/filePath.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+// Removes whichever of the five fixed files exist where the module keeps them.
+inline void removeFixedFiles() {
+  for (const char* name : {kColourStoreName, kExtraStoreName, kMaskStoreName, kSettingsFileName,
+                           kRunLogName}) {
+    char path[4096];
+    if (resolveFilePath(name, path, sizeof path)) std::remove(path);
+  }
+}
+
+// POSIX: an empty directory that BRISEL_DIR points at (mode 0755, so a child
+// that gives up root can still reach in). Windows: "c:\" is the real drive, so
+// only the fixed files a test may leave are removed, before and after.
+class StoreDirectory {
+ public:
+  void enter(const char* prefix) {
+#ifndef _WIN32
+    std::string pattern = std::string("/tmp/") + prefix + "XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    path_ = pattern;
+    ASSERT_EQ(chmod(path_.c_str(), 0755), 0);
+    ASSERT_EQ(setenv("BRISEL_DIR", path_.c_str(), 1), 0);
+#else
+    (void)prefix;
+#endif
+    removeFixedFiles();
+  }
+
+  void leave() {
+    removeFixedFiles();
+#ifndef _WIN32
+    if (path_.empty()) return;
+    chmod(path_.c_str(), 0755);
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+    unsetenv("BRISEL_DIR");
+    path_.clear();
+#endif
+  }
+
+  // The directory on POSIX; empty on Windows.
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
