@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "entry/hostErrors.h"
+#include "store/fileErrors.h"
 #include "store/fileLayer.h"
 #include "store/filePath.h"
 
@@ -182,16 +183,7 @@ OSErr fileDelete(const char* name) {
   char path[kPathMax];
   if (!resolveFilePath(name, path, sizeof path)) return bdNamErr;
   if (unlink(path) == 0) return noErr;
-  switch (errno) {
-    case ENOENT:
-      return fnfErr;
-    case EACCES:
-    case EBUSY:
-    case EPERM:
-      return fLckdErr;
-    default:
-      return noErr;
-  }
+  return deleteErrorCode(errno);
 }
 
 OSErr fileCreate(const char* name, OSType creator, OSType fileType) {
@@ -204,14 +196,5 @@ OSErr fileCreate(const char* name, OSType creator, OSType fileType) {
     (void)close(descriptor);  // the file exists; how the close went does not matter
     return noErr;
   }
-  switch (errno) {
-    case ENOENT:
-      return fnfErr;
-    case EACCES:
-      return opWrErr;
-    case EMFILE:
-      return tmfoErr;
-    default:
-      return noErr;
-  }
+  return createErrorCode(errno);
 }

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include "entry/hostErrors.h"
+#include "store/fileErrors.h"
 #include "store/fileLayer.h"
 #include "store/filePath.h"
 
@@ -146,16 +147,7 @@ OSErr fileDelete(const char* name) {
   // remove() reports through errno; access denied and sharing violations (the
   // file is open somewhere) both arrive as EACCES.
   if (std::remove(path) == 0) return noErr;
-  switch (errno) {
-    case ENOENT:
-      return fnfErr;
-    case EACCES:
-    case EBUSY:
-    case EPERM:
-      return fLckdErr;
-    default:
-      return noErr;
-  }
+  return deleteErrorCode(errno);
 }
 
 OSErr fileCreate(const char* name, OSType creator, OSType fileType) {
@@ -168,14 +160,5 @@ OSErr fileCreate(const char* name, OSType creator, OSType fileType) {
     (void)_close(descriptor);  // the file exists; how the close went does not matter
     return noErr;
   }
-  switch (errno) {
-    case ENOENT:
-      return fnfErr;
-    case EACCES:
-      return opWrErr;
-    case EMFILE:
-      return tmfoErr;
-    default:
-      return noErr;
-  }
+  return createErrorCode(errno);
 }
