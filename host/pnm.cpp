@@ -3,9 +3,11 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 
 namespace {
 
@@ -88,14 +90,34 @@ bool readPnm(const std::string& path, HostImage* image, PnmFormat* format, std::
   format->maxval = int32_t(header.maxval);
   const bool wide = header.maxval > 255;
   const int32_t channels = header.colour ? 3 : 1;
-  *image = makeHostImage(int32_t(header.width), int32_t(header.height), wide ? 16 : 8,
-                         header.colour ? (wide ? plugInModeRGB48 : plugInModeRGBColor)
-                                       : (wide ? plugInModeGray16 : plugInModeGrayScale),
-                         channels);
-  const size_t samples = size_t(header.width) * size_t(header.height) * size_t(channels);
-  std::vector<uint8_t> raw(samples * (wide ? 2 : 1));
-  if (std::fread(raw.data(), 1, raw.size(), f.get()) != raw.size()) {
-    *error = path + ": file is shorter than its header says";
+  // Counted in 64 bits: 32767 x 32767 x 3 x 2 bytes wraps a 32-bit size_t.
+  const uint64_t samples64 = uint64_t(header.width) * uint64_t(header.height) * uint64_t(channels);
+  const uint64_t bytes64 = samples64 * (wide ? 2 : 1);
+  if (bytes64 > uint64_t(PTRDIFF_MAX) / 2) {
+    *error = path + ": image too large for this host";
+    return false;
+  }
+  const size_t samples = size_t(samples64);
+  const size_t bytes = size_t(bytes64);
+  std::vector<uint8_t> raw;
+  try {
+    // Grown as the data arrives, so a header alone never claims the memory.
+    constexpr size_t kPiece = size_t(1) << 20;
+    while (raw.size() < bytes) {
+      const size_t at = raw.size();
+      const size_t piece = bytes - at < kPiece ? bytes - at : kPiece;
+      raw.resize(at + piece);
+      if (std::fread(raw.data() + at, 1, piece, f.get()) != piece) {
+        *error = path + ": file is shorter than its header says";
+        return false;
+      }
+    }
+    *image = makeHostImage(int32_t(header.width), int32_t(header.height), wide ? 16 : 8,
+                           header.colour ? (wide ? plugInModeRGB48 : plugInModeRGBColor)
+                                         : (wide ? plugInModeGray16 : plugInModeGrayScale),
+                           channels);
+  } catch (const std::bad_alloc&) {
+    *error = path + ": not enough memory for the image";
     return false;
   }
   const uint32_t maxval = uint32_t(header.maxval);

@@ -47,6 +47,12 @@ check "value out of range refused" bash -c "! $runner '$brisel' apply sample.ppm
 check "missing input refused" bash -c "! $runner '$brisel' apply missing.ppm x.ppm 2>/dev/null"
 check "truncated input refused" bash -c "! $runner '$brisel' apply short.pgm x.pgm 2>/dev/null"
 check "selection outside refused" bash -c "! $runner '$brisel' apply sample.ppm x.ppm --select 0,0,500,10 2>/dev/null"
+# A header whose byte count wraps a 32-bit size (32767 x 21847 x 6 = 2^32 + 196598),
+# followed by exactly the wrapped number of bytes: refused with a message, never a
+# crash, and without gigabytes of memory for a file this small.
+printf 'P6\n32767 21847\n65535\n' > huge.ppm; head -c 196598 /dev/zero >> huge.ppm
+if [ -z "$runner" ]; then limit='ulimit -v 1000000;'; else limit=''; fi
+check "huge header refused" bash -c "$limit ! $runner '$brisel' apply huge.ppm x.ppm 2> err.txt; grep -q 'brisel: error: ' err.txt && [ ! -e x.ppm ]"
 check "broken replay file refused" bash -c "echo 'AEqa doub nope' > bad.txt; ! $runner '$brisel' apply sample.ppm x.ppm --replay bad.txt 2>/dev/null"
 check "no store files left" bash -c '[ -z "$(ls "$BRISEL_DIR" | grep -v OMKApref)" ]'
 
