@@ -174,11 +174,14 @@ void doContinue(FilterGlobals* globals) {
   const RowGeometry g = deriveGeometry(globals);
   globals->result = noErr;
 
-  // A record that changed shape since start would send rows outside the buffers.
+  // A record that changed shape since start would send rows outside the buffers:
+  // the row buffer holds exactly the row that start saw.
   const bool rowInRange = g.row >= 0 && g.row < g.height;
+  const bool sameRow = g.width > 0 && int32_t(g.width) * g.planes * g.bytesPerSample ==
+                                          globals->rowBufferBytes;
   if ((globals->phase == PhaseRead || globals->phase == PhaseRun ||
        globals->phase == PhaseWrite) &&
-      (!rowInRange || g.extraPlanes < 0 || globals->rowBuffer == nullptr)) {
+      (!rowInRange || !sameRow || g.extraPlanes < 0 || globals->rowBuffer == nullptr)) {
     globals->result = filterBadParameters;
     globals->phase = PhaseDone;
   }

@@ -56,8 +56,8 @@ void doStart(FilterGlobals* globals) {
   }
 
   // 32-bit row length: 16-bit RGB rows of wide images exceed 32,767 bytes.
-  globals->rowBuffer =
-      static_cast<uint8_t*>(allocBlock(int32_t(width) * record->planes * bytesPerSample));
+  globals->rowBufferBytes = int32_t(width) * record->planes * bytesPerSample;
+  globals->rowBuffer = static_cast<uint8_t*>(allocBlock(globals->rowBufferBytes));
   if (globals->rowBuffer == nullptr) {
     globals->phase = PhaseIdle;
     globals->result = memFullErr;
@@ -92,4 +92,5 @@ void doFinish(FilterGlobals* globals) {
   disposeStores(globals);
   freeBlock(globals->rowBuffer);
   globals->rowBuffer = nullptr;
+  globals->rowBufferBytes = 0;
 }

@@ -25,6 +25,7 @@ struct FilterGlobals {
   RowStore* maskStore;          // the selection mask, one byte a pixel
   uint8_t useMask;
   int16_t bitsPerChannel;       // 8 or 16
+  int32_t rowBufferBytes;       // size of rowBuffer, fixed at start
 };
 
 void initGlobals(FilterGlobals* globals);

@@ -1,5 +1,6 @@
 // entryTest.cpp -- the export's selector protocol, called directly with a bare record
 #include <cstring>
+#include <vector>
 
 #include "entry/hostErrors.h"
 #include "tests/support/hostFixture.h"
@@ -113,6 +114,28 @@ TEST_F(EntryTest, HostileRecordsGiveCodesNotCrashes) {
   session_.module.entry(filterSelectorPrepare, &record_, nullptr, &result);
   session_.module.entry(filterSelectorPrepare, &record_, &session_.data, nullptr);
   EXPECT_EQ(call(filterSelectorFinish), noErr);
+}
+
+// The row buffer is sized at start; a host that widens the area or adds planes
+// afterwards would have the extra planes gathered past its end.
+TEST_F(EntryTest, AreaWidenedOrPlanesAddedAfterStartAreRefused) {
+  std::vector<uint8_t> row(size_t(2000) * 8, 7);
+  for (int pass = 0; pass < 2; ++pass) {
+    SCOPED_TRACE(pass);
+    record_.planes = 4;  // RGB and transparency: the extra plane goes through the buffer
+    record_.filterRect = Rect{2, 3, 12, 23};
+    ASSERT_EQ(call(filterSelectorStart), noErr);
+    if (pass == 0) {
+      record_.filterRect.right = 2003;
+    } else {
+      record_.planes = 8;
+    }
+    record_.inData = row.data();
+    record_.outData = row.data();
+    EXPECT_EQ(call(filterSelectorContinue), filterBadParameters);
+    EXPECT_EQ(call(filterSelectorFinish), noErr);
+  }
+  EXPECT_FALSE(anyStoreFileLeft());
 }
 
 TEST_F(EntryTest, NoMemoryForTheGlobalsLeavesTheSlotEmptyAndRetries) {
