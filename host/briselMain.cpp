@@ -231,6 +231,11 @@ int main(int argc, char** argv) {
   if (!result.hostError.empty()) return fail("plug-in broke the host protocol: " + result.hostError);
   if (result.result != 0) return fail(describeResult(result.result, image, options));
 
+  // A pipe or a device takes the image as it comes; renaming over it would put
+  // a plain file in its place.
+  if (!isPlainFileOrMissing(args.output)) {
+    return writePnm(args.output, image, format, &error) ? 0 : fail(error);
+  }
   // Write beside the destination first: a failure never leaves OUT truncated.
   const std::string temporary = args.output + ".brisel-tmp";
   if (!writePnm(temporary, image, format, &error)) {

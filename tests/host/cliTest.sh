@@ -30,7 +30,7 @@ check "16-bit grey with beta 1 is unchanged" bash -c "$runner '$brisel' apply gr
 check "record" run apply sample.ppm first.ppm --alpha 0.6 --beta 0.3 --gamma 0.8 --delta 0.1 --record steps.txt
 check "recorded four floats" bash -c '[ "$(grep -c " doub " steps.txt)" = 4 ] && grep -q "^AEqa doub 0.60000002384185791" steps.txt'
 # Other last-used values must not leak into the replay.
-run apply sample.ppm /dev/null --alpha 0 --beta 0 --gamma 0 --delta 0 >/dev/null 2>&1 || true
+run apply sample.ppm scratch.ppm --alpha 0 --beta 0 --gamma 0 --delta 0 >/dev/null 2>&1 || true
 check "replay" run apply sample.ppm second.ppm --replay steps.txt
 check "replay reproduces the output" cmp -s first.ppm second.ppm
 
@@ -53,6 +53,16 @@ check "selection outside refused" bash -c "! $runner '$brisel' apply sample.ppm 
 printf 'P6\n32767 21847\n65535\n' > huge.ppm; head -c 196598 /dev/zero >> huge.ppm
 if [ -z "$runner" ]; then limit='ulimit -v 1000000;'; else limit=''; fi
 check "huge header refused" bash -c "$limit ! $runner '$brisel' apply huge.ppm x.ppm 2> err.txt; grep -q 'brisel: error: ' err.txt && [ ! -e x.ppm ]"
+# An OUT that is not a plain file (a pipe, a device) is written into, never
+# replaced: renaming over /dev/null as root would swap the device for a file.
+if [ -z "$runner" ]; then
+  mkfifo out.fifo
+  cat out.fifo > piped.ppm & reader=$!
+  run apply sample.ppm out.fifo --alpha 0.6 --beta 0.3 --gamma 0.8 --delta 0.1 2>/dev/null
+  check "pipe OUT stays a pipe" test -p out.fifo
+  sleep 0.2; kill $reader 2>/dev/null; wait $reader 2>/dev/null
+  check "pipe OUT receives the image" cmp -s first.ppm piped.ppm
+fi
 check "broken replay file refused" bash -c "echo 'AEqa doub nope' > bad.txt; ! $runner '$brisel' apply sample.ppm x.ppm --replay bad.txt 2>/dev/null"
 check "no store files left" bash -c '[ -z "$(ls "$BRISEL_DIR" | grep -v OMKApref)" ]'
 
