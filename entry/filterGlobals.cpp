@@ -24,6 +24,8 @@ void doParameters(FilterGlobals* globals) {
     reinterpret_cast<int16_t*>(*parameters)[0] = 50;
     record->parameters = parameters;
   }
+  // A host handle whose data block is gone has nowhere to take the value.
+  if (*record->parameters == nullptr) return;
   // Nothing reads these back; the host keeps them for the plug-in.
   reinterpret_cast<int16_t*>(*record->parameters)[1] = 1;
 }

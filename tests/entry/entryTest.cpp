@@ -56,6 +56,16 @@ TEST_F(EntryTest, ParametersHandleIsMadeOnceAndOnlyItsSecondValueRewritten) {
   session_.parameters = record_.parameters;  // the host keeps it
 }
 
+// A host handle whose data block is gone (purged) has nowhere to take the values.
+TEST_F(EntryTest, ParametersHandleWithoutDataIsLeftAlone) {
+  char* noData = nullptr;
+  record_.parameters = &noData;
+  EXPECT_EQ(call(filterSelectorParameters), noErr);
+  EXPECT_EQ(record_.parameters, &noData);
+  EXPECT_EQ(noData, nullptr);
+  record_.parameters = nullptr;
+}
+
 TEST_F(EntryTest, PrepareAsksForSmallBufferSpace) {
   ASSERT_EQ(call(filterSelectorPrepare), noErr);
   EXPECT_EQ(record_.bufferSpace, 8192);
