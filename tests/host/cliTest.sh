@@ -51,7 +51,9 @@ check "selection outside refused" bash -c "! $runner '$brisel' apply sample.ppm 
 # followed by exactly the wrapped number of bytes: refused with a message, never a
 # crash, and without gigabytes of memory for a file this small.
 printf 'P6\n32767 21847\n65535\n' > huge.ppm; head -c 196598 /dev/zero >> huge.ppm
-if [ -z "$runner" ]; then limit='ulimit -v 1000000;'; else limit=''; fi
+# A memory limit shows that nothing is claimed up front; sanitizers reserve
+# more address space than any such limit allows, so they run without it.
+if [ -z "$runner" ] && [ -z "${BRISEL_SANITIZED:-}" ]; then limit='ulimit -v 1000000;'; else limit=''; fi
 check "huge header refused" bash -c "$limit ! $runner '$brisel' apply huge.ppm x.ppm 2> err.txt; grep -q 'brisel: error: ' err.txt && [ ! -e x.ppm ]"
 # An OUT that is not a plain file (a pipe, a device) is written into, never
 # replaced: renaming over /dev/null as root would swap the device for a file.
