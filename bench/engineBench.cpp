@@ -14,7 +14,7 @@
 
 #include "engine/adaptiveEqualize.h"
 #include "engine/equaliseRun.h"
-#include "entry/runContext.h"
+#include "core/runContext.h"
 #include "params/signatureBlock.h"
 #include "store/rowStore.h"
 #include "tests/reference/referenceEqualise.h"

@@ -3,8 +3,8 @@
 
 #include "engine/equaliseRow.h"
 #include "engine/equaliseRun.h"
-#include "entry/hostErrors.h"
-#include "entry/runContext.h"
+#include "core/hostErrors.h"
+#include "core/runContext.h"
 #include "params/signatureBlock.h"
 #include "ui/parameterDialog.h"
 

@@ -1,7 +1,7 @@
 // adaptiveEqualize.h -- the equalisation run over the whole colour store
 #pragma once
 
-#include "entry/hostInterface.h"
+#include "core/hostInterface.h"
 
 struct RowStore;
 struct RunContext;

@@ -14,8 +14,8 @@
 #include <cstddef>
 #include <cstring>
 
-#include "entry/hostErrors.h"
-#include "entry/memory.h"
+#include "core/hostErrors.h"
+#include "core/memory.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

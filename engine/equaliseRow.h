@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "entry/hostInterface.h"
+#include "core/hostInterface.h"
 
 // The window: 15 intensity rows y-7 .. y+7 around output row y, slot 7 the
 // current row. Only the first `width` samples of a slot are read.

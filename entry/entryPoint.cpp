@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "entry/filterGlobals.h"
-#include "entry/hostErrors.h"
-#include "entry/memory.h"
+#include "core/hostErrors.h"
+#include "core/memory.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 #include <cstring>
 
 #include "entry/filterGlobals.h"
-#include "entry/hostErrors.h"
-#include "entry/runContext.h"
+#include "core/hostErrors.h"
+#include "core/runContext.h"
 #include "store/rowStore.h"
 
 namespace {

@@ -3,9 +3,9 @@
 
 #include <cstring>
 
-#include "entry/hostErrors.h"
-#include "entry/memory.h"
-#include "entry/runContext.h"
+#include "core/hostErrors.h"
+#include "core/memory.h"
+#include "core/runContext.h"
 #include "store/rowStore.h"
 
 void initGlobals(FilterGlobals* globals) {

@@ -1,8 +1,8 @@
 // runStage.cpp -- the one continue call that runs the filter over the stores
 #include "engine/adaptiveEqualize.h"
 #include "entry/filterGlobals.h"
-#include "entry/hostErrors.h"
-#include "entry/runContext.h"
+#include "core/hostErrors.h"
+#include "core/runContext.h"
 #include "entry/settingsFile.h"
 #include "params/runLog.h"
 #include "params/scripting.h"

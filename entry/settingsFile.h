@@ -1,7 +1,7 @@
 // settingsFile.h -- the last-used settings file, read at the start of a run and rewritten at its end
 #pragma once
 
-#include "entry/hostInterface.h"
+#include "core/hostInterface.h"
 #include "store/fileLayer.h"
 
 struct RunContext;

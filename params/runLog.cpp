@@ -2,7 +2,7 @@
 #include "params/runLog.h"
 
 #include "entry/filterGlobals.h"
-#include "entry/hostErrors.h"
+#include "core/hostErrors.h"
 #include "params/signatureBlock.h"
 #include "params/textFormat.h"
 

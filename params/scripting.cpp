@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "entry/filterGlobals.h"
-#include "entry/hostErrors.h"
+#include "core/hostErrors.h"
 #include "params/signatureBlock.h"
 #include "params/textFormat.h"
 

@@ -3,8 +3,8 @@
 
 #include <cstring>
 
-#include "entry/memory.h"
-#include "entry/runContext.h"
+#include "core/memory.h"
+#include "core/runContext.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "entry/memory.h"
+#include "core/memory.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "entry/hostInterface.h"
+#include "core/hostInterface.h"
 
 // Size of the buffers numbers are converted in. formatFloat needs at most 14
 // bytes (13 characters and a zero), formatFloatCounted the same.

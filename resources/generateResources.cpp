@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "entry/hostErrors.h"
+#include "core/hostErrors.h"
 #include "resources/pluginProperties.h"
 #include "resources/scriptingTerminology.h"
 

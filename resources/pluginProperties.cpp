@@ -3,7 +3,7 @@
 
 #include <iterator>
 
-#include "entry/hostErrors.h"
+#include "core/hostErrors.h"
 #include "resources/resourceBytes.h"
 #include "resources/resourceIds.h"
 

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "entry/hostErrors.h"
+#include "core/hostErrors.h"
 
 void startByteWriter(ByteWriter* writer, uint8_t* bytes, int32_t capacity) {
   writer->bytes = bytes;

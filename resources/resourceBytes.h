@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "entry/hostInterface.h"
+#include "core/hostInterface.h"
 
 // Writes into a caller's buffer. With bytes null nothing is stored and only the
 // length is counted, so a caller can size its buffer first. Writing past the

@@ -32,7 +32,7 @@
 
 #include <cstdint>
 
-#include "entry/hostInterface.h"
+#include "core/hostInterface.h"
 
 constexpr int32_t kResourceLanguageId = BRISEL_LANGUAGE_ID;
 constexpr int32_t kPropertyListId = BRISEL_PROPERTY_LIST_ID;

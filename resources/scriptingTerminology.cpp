@@ -4,7 +4,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "entry/hostErrors.h"
+#include "core/hostErrors.h"
 #include "resources/resourceBytes.h"
 #include "resources/resourceIds.h"
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "entry/hostInterface.h"
+#include "core/hostInterface.h"
 
 // The one suite with its one event: the filter as the host's scripting sees it.
 struct TerminologySuite {

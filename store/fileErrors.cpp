@@ -3,7 +3,7 @@
 
 #include <cerrno>
 
-#include "entry/hostErrors.h"
+#include "core/hostErrors.h"
 
 OSErr deleteErrorCode(int errnoValue) {
   switch (errnoValue) {

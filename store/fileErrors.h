@@ -1,7 +1,7 @@
 // fileErrors.h -- the runtime library's errno values as host codes, shared by both platforms
 #pragma once
 
-#include "entry/hostInterface.h"
+#include "core/hostInterface.h"
 
 // After a failed delete: -43 missing, -45 busy or not permitted, 0 otherwise.
 OSErr deleteErrorCode(int errnoValue);

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "entry/hostInterface.h"
+#include "core/hostInterface.h"
 
 // The platform's file handle: a Win32 HANDLE or a POSIX descriptor. Both
 // platforms' invalid value is -1 (never 0, which is standard input on POSIX).

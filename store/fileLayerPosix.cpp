@@ -7,7 +7,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
-#include "entry/hostErrors.h"
+#include "core/hostErrors.h"
 #include "store/fileErrors.h"
 #include "store/fileLayer.h"
 #include "store/filePath.h"

@@ -7,7 +7,7 @@
 #include <io.h>
 #include <sys/stat.h>
 
-#include "entry/hostErrors.h"
+#include "core/hostErrors.h"
 #include "store/fileErrors.h"
 #include "store/fileLayer.h"
 #include "store/filePath.h"

@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-#include "entry/hostInterface.h"
+#include "core/hostInterface.h"
 
 // Maps a fixed name to the path the platform opens. On Windows the name is
 // used as it stands. Elsewhere "c:\NAME" becomes DIR/NAME, where DIR is

@@ -3,8 +3,8 @@
 
 #include <algorithm>
 
-#include "entry/hostErrors.h"
-#include "entry/memory.h"
+#include "core/hostErrors.h"
+#include "core/memory.h"
 #include "store/alertBeep.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "entry/hostInterface.h"
+#include "core/hostInterface.h"
 #include "store/fileLayer.h"
 
 // One store file: a 6-byte header (bytes per pixel, pixels per row, rows, each

@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-#include "entry/runContext.h"
+#include "core/runContext.h"
 #include "resources/resourceIds.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // parameterDialogStandIn.cpp -- the dialog where no window system is used: OK with the values as given
-#include "entry/runContext.h"
+#include "core/runContext.h"
 #include "ui/parameterDialog.h"
 
 int32_t showParameterDialog8(RowStore* store, RunContext* context, float*, float*, float*,

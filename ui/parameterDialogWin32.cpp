@@ -1,8 +1,8 @@
 // parameterDialogWin32.cpp -- the modal parameter dialog: Win32 messages translated into the dialog's rules
 #include <windows.h>
 
-#include "entry/moduleInstance.h"
-#include "entry/runContext.h"
+#include "core/moduleInstance.h"
+#include "core/runContext.h"
 #include "params/textFormat.h"
 #include "resources/resourceIds.h"
 #include "ui/dialogRules.h"

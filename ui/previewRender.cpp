@@ -3,8 +3,8 @@
 
 #include <cstring>
 
-#include "entry/hostErrors.h"
-#include "entry/memory.h"
+#include "core/hostErrors.h"
+#include "core/memory.h"
 #include "store/rowStore.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "engine/equaliseRow.h"
-#include "entry/hostInterface.h"
+#include "core/hostInterface.h"
 
 struct RowStore;
 

@@ -3,8 +3,8 @@
 
 #include <cstring>
 
-#include "entry/hostErrors.h"
-#include "entry/runContext.h"
+#include "core/hostErrors.h"
+#include "core/runContext.h"
 #include "ui/previewRender.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "entry/hostInterface.h"
+#include "core/hostInterface.h"
 
 struct RunContext;
 

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "entry/hostErrors.h"
-#include "entry/memory.h"
-#include "entry/runContext.h"
+#include "core/hostErrors.h"
+#include "core/memory.h"
+#include "core/runContext.h"
 #include "tests/support/storeDirectory.h"
 #include "params/signatureBlock.h"
 #include "store/fileLayer.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "entry/hostErrors.h"
+#include "core/hostErrors.h"
 #include "tests/engine/engineTestImages.h"
 #include "tests/reference/referenceEqualise.h"
 #include "tests/support/hostFixture.h"

@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "entry/memory.h"
-#include "entry/runContext.h"
+#include "core/memory.h"
+#include "core/runContext.h"
 #include "tests/engine/engineTestImages.h"
 #include "tests/reference/referenceEqualise.h"
 

@@ -1,7 +1,7 @@
 // driverTest.cpp -- whole runs through the real export: rows in, extra planes, mask, rows out
 #include <string>
 
-#include "entry/hostErrors.h"
+#include "core/hostErrors.h"
 #include "tests/support/hostFixture.h"
 
 namespace {

@@ -2,7 +2,7 @@
 #include <cstring>
 #include <vector>
 
-#include "entry/hostErrors.h"
+#include "core/hostErrors.h"
 #include "tests/support/hostFixture.h"
 
 namespace {

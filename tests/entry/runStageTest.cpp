@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "entry/hostErrors.h"
-#include "host/descriptorText.h"
+#include "core/hostErrors.h"
+#include "hostSim/descriptorText.h"
 #include "tests/support/hostFixture.h"
 
 namespace {

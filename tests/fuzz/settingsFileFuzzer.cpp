@@ -7,7 +7,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "entry/runContext.h"
+#include "core/runContext.h"
 #include "entry/settingsFile.h"
 #include "params/signatureBlock.h"
 #include "params/textFormat.h"

@@ -16,7 +16,7 @@
 #endif
 
 #include "entry/filterGlobals.h"
-#include "entry/hostErrors.h"
+#include "core/hostErrors.h"
 #include "params/signatureBlock.h"
 #include "store/fileLayer.h"
 

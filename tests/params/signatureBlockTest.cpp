@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
-#include "entry/memory.h"
-#include "entry/runContext.h"
+#include "core/memory.h"
+#include "core/runContext.h"
 
 namespace {
 

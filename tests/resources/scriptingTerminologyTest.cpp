@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "entry/hostErrors.h"
+#include "core/hostErrors.h"
 #include "resources/resourceBytes.h"
 #include "resources/scriptingTerminology.h"
 #include "tests/resources/resourceExpectations.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "entry/hostErrors.h"
+#include "core/hostErrors.h"
 #include "store/fileLayer.h"
 #include "store/filePath.h"
 #include "storeTestSupport.h"

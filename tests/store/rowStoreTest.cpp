@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "entry/hostErrors.h"
-#include "entry/memory.h"
+#include "core/hostErrors.h"
+#include "core/memory.h"
 #include "store/rowStore.h"
 #include "storeTestSupport.h"
 

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "host/testHost.h"
+#include "hostSim/testHost.h"
 #include "store/fileLayer.h"
 #include "store/filePath.h"
 #include "tests/support/storeDirectory.h"

@@ -6,7 +6,7 @@
 #include <limits>
 #include <string>
 
-#include "entry/runContext.h"
+#include "core/runContext.h"
 #include "params/textFormat.h"
 #include "resources/resourceIds.h"
 #include "ui/dialogRules.h"

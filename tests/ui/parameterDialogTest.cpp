@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "entry/hostErrors.h"
-#include "entry/memory.h"
-#include "entry/runContext.h"
-#include "host/descriptorText.h"
+#include "core/hostErrors.h"
+#include "core/memory.h"
+#include "core/runContext.h"
+#include "hostSim/descriptorText.h"
 #include "params/textFormat.h"
 #include "resources/resourceIds.h"
 #include "store/rowStore.h"

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "entry/hostInterface.h"
+#include "core/hostInterface.h"
 
 // An image as its store holds it: rows of width x channels samples.
 struct ReferenceImage {

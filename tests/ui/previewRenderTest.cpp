@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "entry/hostErrors.h"
-#include "entry/memory.h"
+#include "core/hostErrors.h"
+#include "core/memory.h"
 #include "store/fileLayer.h"
 #include "store/filePath.h"
 #include "store/rowStore.h"

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "entry/hostInterface.h"
+#include "core/hostInterface.h"
 
 struct RowStore;
 

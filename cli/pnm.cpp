@@ -1,5 +1,5 @@
 // pnm.cpp -- binary PGM and PPM files (P5, P6) as host images
-#include "host/pnm.h"
+#include "cli/pnm.h"
 
 #include <cctype>
 #include <cerrno>

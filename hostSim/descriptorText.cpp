@@ -1,5 +1,5 @@
 // descriptorText.cpp -- recorded descriptors as small text files
-#include "host/descriptorText.h"
+#include "hostSim/descriptorText.h"
 
 #include <cerrno>
 #include <cmath>

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "entry/hostInterface.h"
+#include "core/hostInterface.h"
 
 // Zero-filled block of size bytes, or null when memory is exhausted or size < 0.
 void* allocBlock(int32_t size);

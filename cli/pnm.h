@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "host/testHost.h"
+#include "hostSim/testHost.h"
 
 // How the file's samples map to the host's: 8-bit (maxval 255, or a smaller
 // maxval scaled to 0..255), 16-bit as they are (maxval 32768), or 16-bit

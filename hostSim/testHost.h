@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "entry/hostInterface.h"
-#include "host/moduleLoader.h"
+#include "core/hostInterface.h"
+#include "hostSim/moduleLoader.h"
 
 // An image as the host holds it: planes interleaved per pixel, colour planes
 // first, 16-bit samples (0..32768) in machine order.

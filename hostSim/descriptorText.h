@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "host/testHost.h"
+#include "hostSim/testHost.h"
 
 // Four characters to a code and back; spaces are kept ("Pth ").
 uint32_t codeFromText(const char* text);

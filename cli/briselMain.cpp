@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "host/descriptorText.h"
-#include "host/pnm.h"
-#include "host/replaceFile.h"
-#include "host/testHost.h"
+#include "hostSim/descriptorText.h"
+#include "cli/pnm.h"
+#include "cli/replaceFile.h"
+#include "hostSim/testHost.h"
 
 namespace {
 

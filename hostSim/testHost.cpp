@@ -1,5 +1,5 @@
 // testHost.cpp -- the host's side of a filter run: record, suites, row delivery
-#include "host/testHost.h"
+#include "hostSim/testHost.h"
 
 #include <cstring>
 #include <map>

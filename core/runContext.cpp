@@ -1,10 +1,10 @@
 // runContext.cpp -- the run's working record: string slots, settings values, progress and abort
-#include "entry/runContext.h"
+#include "core/runContext.h"
 
 #include <cstring>
 
-#include "entry/hostErrors.h"
-#include "entry/memory.h"
+#include "core/hostErrors.h"
+#include "core/memory.h"
 
 RunContext* createRunContext() { return static_cast<RunContext*>(allocBlock(sizeof(RunContext))); }
 

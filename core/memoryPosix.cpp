@@ -1,7 +1,7 @@
 // memoryPosix.cpp -- zero-filled blocks from the C heap
 #include <cstdlib>
 
-#include "entry/memoryPlatform.h"
+#include "core/memoryPlatform.h"
 
 void* allocPlatformBlock(size_t size) { return std::calloc(1, size); }
 

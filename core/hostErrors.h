@@ -1,7 +1,7 @@
 // hostErrors.h -- the host error codes the module produces or passes on
 #pragma once
 
-#include "entry/hostInterface.h"
+#include "core/hostInterface.h"
 
 constexpr OSErr noErr = 0;
 constexpr OSErr dskFulErr = -34;    // disk full

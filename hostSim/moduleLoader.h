@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "entry/hostInterface.h"
+#include "core/hostInterface.h"
 
 typedef void(BRISEL_CDECL* EntryPointProc)(int16_t selector, FilterRecord* record, intptr* data,
                                            int16_t* result);

@@ -1,5 +1,5 @@
 // moduleInstance.cpp -- the process-wide module instance handle
-#include "entry/moduleInstance.h"
+#include "core/moduleInstance.h"
 
 namespace {
 void* moduleInstance = nullptr;

@@ -1,7 +1,7 @@
 // memory.cpp -- zero-filled blocks and two-level handles
-#include "entry/memory.h"
+#include "core/memory.h"
 
-#include "entry/memoryPlatform.h"
+#include "core/memoryPlatform.h"
 
 namespace {
 

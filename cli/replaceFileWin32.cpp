@@ -2,7 +2,7 @@
 #include <io.h>
 #include <windows.h>
 
-#include "host/replaceFile.h"
+#include "cli/replaceFile.h"
 
 bool replaceFile(const std::string& from, const std::string& to) {
   return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;

@@ -1,7 +1,7 @@
 // memoryWin32.cpp -- zero-filled blocks from movable global memory, locked for life
 #include <windows.h>
 
-#include "entry/memoryPlatform.h"
+#include "core/memoryPlatform.h"
 
 void* allocPlatformBlock(size_t size) {
   HGLOBAL global = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
