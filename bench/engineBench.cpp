@@ -1,4 +1,5 @@
-// engineBench.cpp -- equalisation throughput: literal reference, engine in memory, engine through the store
+// engineBench.cpp -- equalisation throughput: literal reference, engine in memory, engine through
+// the store
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -12,9 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "core/runContext.h"
 #include "engine/adaptiveEqualize.h"
 #include "engine/equaliseRun.h"
-#include "core/runContext.h"
 #include "params/signatureBlock.h"
 #include "store/rowStore.h"
 #include "tests/reference/referenceEqualise.h"
@@ -61,7 +62,8 @@ std::vector<Sample> makePhoto(const Case& c) {
   std::vector<Sample> image(size_t(c.width) * c.height * c.channels);
   for (int y = 0; y < c.height; ++y) {
     for (int x = 0; x < c.width; ++x) {
-      const double shade = 0.45 + 0.3 * std::sin(x / 37.0 + y / 53.0) + 0.1 * (x + y) / (c.width + c.height);
+      const double shade =
+          0.45 + 0.3 * std::sin(x / 37.0 + y / 53.0) + 0.1 * (x + y) / (c.width + c.height);
       const double block = ((x / 256 + y / 192) % 3) * 0.08;
       for (int ch = 0; ch < c.channels; ++ch) {
         const double noise = (double(random() % 1000) / 1000.0 - 0.5) * 0.06;
@@ -92,8 +94,8 @@ void runReference(std::vector<uint16_t>& image, int width, int height, int chann
 template <typename Sample>
 void benchReference(benchmark::State& state, const Case& c) {
   const std::vector<Sample> photo = makePhoto<Sample>(c);
-  const std::vector<Sample> band(photo.begin(),
-                                 photo.begin() + long(size_t(c.width) * kReferenceRows * c.channels));
+  const std::vector<Sample> band(
+      photo.begin(), photo.begin() + long(size_t(c.width) * kReferenceRows * c.channels));
   for (auto _ : state) {
     state.PauseTiming();
     std::vector<Sample> image = band;
@@ -170,7 +172,8 @@ class RateReporter : public benchmark::ConsoleReporter {
       if (counter == run.counters.end()) continue;
       const std::string name = run.benchmark_name();
       const std::string suffix = "_max";
-      if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+      if (name.size() > suffix.size() &&
+          name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
         rates[name.substr(0, name.size() - suffix.size())] = counter->second.value;
       }
     }
@@ -194,10 +197,9 @@ int main(int argc, char** argv) {
   for (const Case& c : kCases) {
     auto add = [&](const char* kind, void (*fn8)(benchmark::State&, const Case&),
                    void (*fn16)(benchmark::State&, const Case&)) {
-      benchmark::RegisterBenchmark((std::string(kind) + "/" + c.name).c_str(),
-                                   [&c, fn8, fn16](benchmark::State& state) {
-                                     (c.sixteen ? fn16 : fn8)(state, c);
-                                   })
+      benchmark::RegisterBenchmark(
+          (std::string(kind) + "/" + c.name).c_str(),
+          [&c, fn8, fn16](benchmark::State& state) { (c.sixteen ? fn16 : fn8)(state, c); })
           ->Unit(benchmark::kMillisecond)
           ->Repetitions(kRepetitions)
           ->DisplayAggregatesOnly(true)

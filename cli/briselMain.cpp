@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "hostSim/descriptorText.h"
 #include "cli/pnm.h"
 #include "cli/replaceFile.h"
+#include "hostSim/descriptorText.h"
 #include "hostSim/testHost.h"
 
 namespace {
@@ -126,9 +126,8 @@ int parseArguments(int argc, char** argv, Arguments* args) {
 }
 
 std::string describeResult(int16_t code, const HostImage& image, const HostRunOptions& options) {
-  const Rect area = options.hasFilterRect
-                        ? options.filterRect
-                        : Rect{0, 0, int16_t(image.height), int16_t(image.width)};
+  const Rect area = options.hasFilterRect ? options.filterRect
+                                          : Rect{0, 0, int16_t(image.height), int16_t(image.width)};
   switch (code) {
     case -128:
       if (area.right - area.left < 15) {
@@ -228,7 +227,8 @@ int main(int argc, char** argv) {
     return fail(error);
   }
   closeHostSession(&session);
-  if (!result.hostError.empty()) return fail("plug-in broke the host protocol: " + result.hostError);
+  if (!result.hostError.empty())
+    return fail("plug-in broke the host protocol: " + result.hostError);
   if (result.result != 0) return fail(describeResult(result.result, image, options));
 
   // A pipe or a device takes the image as it comes; renaming over it would put

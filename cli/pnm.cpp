@@ -147,8 +147,8 @@ bool writePnm(const std::string& path, const HostImage& image, const PnmFormat& 
   const bool wide = image.depth == 16;
   const uint32_t maxval = uint32_t(format.maxval);
   const int32_t channels = format.colour ? 3 : 1;
-  std::fprintf(f.get(), "P%c\n%d %d\n%u\n", format.colour ? '6' : '5', image.width,
-               image.height, maxval);
+  std::fprintf(f.get(), "P%c\n%d %d\n%u\n", format.colour ? '6' : '5', image.width, image.height,
+               maxval);
   const size_t samples = size_t(image.width) * size_t(image.height) * size_t(channels);
   std::vector<uint8_t> raw(samples * (wide ? 2 : 1));
   for (size_t i = 0; i < samples; ++i) {
@@ -173,8 +173,8 @@ bool writePnm(const std::string& path, const HostImage& image, const PnmFormat& 
   return true;
 }
 
-bool readPgmMask(const std::string& path, int32_t width, int32_t height,
-                 std::vector<uint8_t>* mask, std::string* error) {
+bool readPgmMask(const std::string& path, int32_t width, int32_t height, std::vector<uint8_t>* mask,
+                 std::string* error) {
   HostImage image;
   PnmFormat format;
   if (!readPnm(path, &image, &format, error)) return false;

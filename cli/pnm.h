@@ -19,5 +19,5 @@ bool readPnm(const std::string& path, HostImage* image, PnmFormat* format, std::
 bool writePnm(const std::string& path, const HostImage& image, const PnmFormat& format,
               std::string* error);
 // Reads a P5 file as one byte a pixel (a selection mask); maxval must be <= 255.
-bool readPgmMask(const std::string& path, int32_t width, int32_t height,
-                 std::vector<uint8_t>* mask, std::string* error);
+bool readPgmMask(const std::string& path, int32_t width, int32_t height, std::vector<uint8_t>* mask,
+                 std::string* error);

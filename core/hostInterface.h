@@ -142,13 +142,11 @@ struct WriteDescriptorProcs {
   int16_t numWriteDescriptorProcs;
   PIWriteDescriptor(BRISEL_CDECL* openWriteDescriptorProc)(void);
   OSErr(BRISEL_CDECL* closeWriteDescriptorProc)(PIWriteDescriptor token, Handle* descriptor);
-  OSErr(BRISEL_CDECL* putIntegerProc)(PIWriteDescriptor token, DescriptorKeyID key,
-                                      int32_t value);
+  OSErr(BRISEL_CDECL* putIntegerProc)(PIWriteDescriptor token, DescriptorKeyID key, int32_t value);
   OSErr(BRISEL_CDECL* putFloatProc)(PIWriteDescriptor token, DescriptorKeyID key,
                                     const double* value);
   AnyProc putUnitFloatProc;
-  OSErr(BRISEL_CDECL* putBooleanProc)(PIWriteDescriptor token, DescriptorKeyID key,
-                                      Boolean value);
+  OSErr(BRISEL_CDECL* putBooleanProc)(PIWriteDescriptor token, DescriptorKeyID key, Boolean value);
   OSErr(BRISEL_CDECL* putTextProc)(PIWriteDescriptor token, DescriptorKeyID key, Handle value);
   AnyProc putAliasProc;
   OSErr(BRISEL_CDECL* putEnumeratedProc)(PIWriteDescriptor token, DescriptorKeyID key,
@@ -337,5 +335,5 @@ static_assert(sizeof(FilterRecord) == 560, "FilterRecord layout");
 #endif
 
 // The export. cdecl on Windows, undecorated through the module definition file.
-extern "C" void BRISEL_CDECL ENTRYPOINT(int16_t selector, FilterRecord* filterRecord,
-                                        intptr* data, int16_t* result);
+extern "C" void BRISEL_CDECL ENTRYPOINT(int16_t selector, FilterRecord* filterRecord, intptr* data,
+                                        int16_t* result);

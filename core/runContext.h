@@ -20,8 +20,8 @@ constexpr int32_t kDeltaOffset = 496;
 struct RunContext {
   int16_t width;
   int16_t height;
-  int16_t channels;             // 3 for RGB modes, 1 otherwise
-  RowStore* previewStore;       // set by the dialog just before it opens
+  int16_t channels;        // 3 for RGB modes, 1 otherwise
+  RowStore* previewStore;  // set by the dialog just before it opens
   FilterRecord* filterRecord;
   uint8_t settings[kSettingsBlockBytes];
   char* strings[kStringSlotCount];  // null or a 514-byte zero-terminated block

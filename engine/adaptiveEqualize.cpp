@@ -1,10 +1,10 @@
 // adaptiveEqualize.cpp -- the equalisation run over the whole colour store
 #include "engine/adaptiveEqualize.h"
 
-#include "engine/equaliseRow.h"
-#include "engine/equaliseRun.h"
 #include "core/hostErrors.h"
 #include "core/runContext.h"
+#include "engine/equaliseRow.h"
+#include "engine/equaliseRun.h"
 #include "params/signatureBlock.h"
 #include "ui/parameterDialog.h"
 
@@ -30,8 +30,8 @@ void writeParameters(SignatureBlock* block, const EqualiseParameters* parameters
 // settings file with values out of range can neither pick a radius without a
 // window area nor index past the histogram), the dialog, the values used
 // written back, the minimum width. 0 when the rows are to be equalised.
-OSErr settleParameters(RowStore* store, RunContext* context, SignatureBlock* block,
-                       bool skipDialog, bool sixteenBit, EqualiseParameters* parameters) {
+OSErr settleParameters(RowStore* store, RunContext* context, SignatureBlock* block, bool skipDialog,
+                       bool sixteenBit, EqualiseParameters* parameters) {
   if (store == nullptr || context == nullptr || block == nullptr) return userCanceledErr;
   readParameters(block, parameters);
   clampParameters(parameters);

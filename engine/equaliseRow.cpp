@@ -314,7 +314,8 @@ void moveRow(ColumnHistograms* histograms, const typename D::Sample* leaving,
   };
   for (ptrdiff_t column = 0; column < kPad; ++column) move(column, 0);
   for (int32_t x = 0; x < width; ++x) move(x + kPad, x);
-  for (ptrdiff_t column = width + kPad; column < width + 2 * kPad; ++column) move(column, width - 1);
+  for (ptrdiff_t column = width + kPad; column < width + 2 * kPad; ++column)
+    move(column, width - 1);
 }
 
 template <class D>
@@ -467,9 +468,8 @@ template <class D>
 void equaliseLoadedRow(ColumnHistograms* histograms, const typename D::Sample* const* window,
                        const EqualiseCurve* curve, typename D::Sample* out) {
   const uint16_t* level = curve->level;
-  equaliseWith<D>(histograms, window, curve, [&](int32_t x, int32_t count) {
-    out[x] = typename D::Sample(level[count]);
-  });
+  equaliseWith<D>(histograms, window, curve,
+                  [&](int32_t x, int32_t count) { out[x] = typename D::Sample(level[count]); });
 }
 
 }  // namespace
@@ -551,8 +551,8 @@ OSErr createColumnHistograms(int32_t width, ColumnHistograms** slot) {
   const int64_t levelTermBytes = kLevelCount * int64_t(sizeof(double));
   const int64_t sumTermBytes = rounded((kMaxRgbSum8 + 1) * int64_t(sizeof(double)));
   const int64_t greyBlendBytes = kLevelCount * 256;
-  const int64_t total = recordBytes + centreBytes + neighbourBytes + levelTermBytes +
-                        sumTermBytes + greyBlendBytes + fineBytes + coarseBytes + lookupBytes;
+  const int64_t total = recordBytes + centreBytes + neighbourBytes + levelTermBytes + sumTermBytes +
+                        greyBlendBytes + fineBytes + coarseBytes + lookupBytes;
   if (total > INT32_MAX) return memFullErr;
   uint8_t* block = static_cast<uint8_t*>(allocBlock(int32_t(total)));
   if (block == nullptr) return memFullErr;

@@ -11,7 +11,7 @@ constexpr int32_t kWindowSlots = 15;
 constexpr int32_t kCentreSlot = 7;
 constexpr int32_t kMinRadius = 3;
 constexpr int32_t kMaxRadius = 7;
-constexpr int32_t kMaxArea = 225;  // (2 x 7 + 1)^2 samples in the largest window
+constexpr int32_t kMaxArea = 225;     // (2 x 7 + 1)^2 samples in the largest window
 constexpr int32_t kLevelCount = 256;  // a byte counter's range: any count indexes the table
 
 // The host's 16-bit range is 0..32768. A misbehaving host may hand over larger

@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "engine/equaliseRow.h"
 #include "core/hostInterface.h"
+#include "engine/equaliseRow.h"
 
 struct RowStore;
 struct RunContext;

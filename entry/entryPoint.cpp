@@ -2,9 +2,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "entry/filterGlobals.h"
 #include "core/hostErrors.h"
 #include "core/memory.h"
+#include "entry/filterGlobals.h"
 
 namespace {
 
@@ -42,8 +42,8 @@ void dispatch(int16_t selector, FilterGlobals* globals) {
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) void BRISEL_CDECL ENTRYPOINT(
-    int16_t selector, FilterRecord* filterRecord, intptr* data, int16_t* result) {
+extern "C" __attribute__((visibility("default"))) void BRISEL_CDECL
+ENTRYPOINT(int16_t selector, FilterRecord* filterRecord, intptr* data, int16_t* result) {
   if (data == nullptr || result == nullptr) return;  // nowhere to keep or report anything
   applyAllocationBudget();
 

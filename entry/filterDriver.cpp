@@ -1,9 +1,9 @@
 // filterDriver.cpp -- the continue selector: rows into the stores, one run, rows back out
 #include <cstring>
 
-#include "entry/filterGlobals.h"
 #include "core/hostErrors.h"
 #include "core/runContext.h"
+#include "entry/filterGlobals.h"
 #include "store/rowStore.h"
 
 namespace {
@@ -59,12 +59,12 @@ void progress(const FilterGlobals* globals, int32_t done, int32_t total) {
 
 void createStores(FilterGlobals* globals, const RowGeometry& g) {
   if (g.extraPlanes != 0) {
-    OSErr err = createExtraStore(g.width, g.height, g.bytesPerSample * g.extraPlanes,
-                                 &globals->extraStore);
+    OSErr err =
+        createExtraStore(g.width, g.height, g.bytesPerSample * g.extraPlanes, &globals->extraStore);
     if (err != noErr) globals->result = err;
   }
-  OSErr err = createColourStore(g.width, g.height, g.bytesPerSample * g.channels,
-                                &globals->colourStore);
+  OSErr err =
+      createColourStore(g.width, g.height, g.bytesPerSample * g.channels, &globals->colourStore);
   if (err != noErr) {
     globals->result = err;
     globals->useMask = 0;
@@ -177,10 +177,9 @@ void doContinue(FilterGlobals* globals) {
   // A record that changed shape since start would send rows outside the buffers:
   // the row buffer holds exactly the row that start saw.
   const bool rowInRange = g.row >= 0 && g.row < g.height;
-  const bool sameRow = g.width > 0 && int32_t(g.width) * g.planes * g.bytesPerSample ==
-                                          globals->rowBufferBytes;
-  if ((globals->phase == PhaseRead || globals->phase == PhaseRun ||
-       globals->phase == PhaseWrite) &&
+  const bool sameRow =
+      g.width > 0 && int32_t(g.width) * g.planes * g.bytesPerSample == globals->rowBufferBytes;
+  if ((globals->phase == PhaseRead || globals->phase == PhaseRun || globals->phase == PhaseWrite) &&
       (!rowInRange || !sameRow || g.extraPlanes < 0 || globals->rowBuffer == nullptr)) {
     globals->result = filterBadParameters;
     globals->phase = PhaseDone;

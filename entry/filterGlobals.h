@@ -17,15 +17,15 @@ enum : int16_t {
 
 struct FilterGlobals {
   int16_t phase;
-  int16_t result;               // code of the call under way, handed to the host
-  RowStore* colourStore;        // packed colour samples of the filter rectangle
-  FilterRecord* filterRecord;   // refreshed at the start of every call
-  uint8_t* rowBuffer;           // one full row: width x planes x bytes per sample
-  RowStore* extraStore;         // planes beyond the colour channels, when any
-  RowStore* maskStore;          // the selection mask, one byte a pixel
+  int16_t result;              // code of the call under way, handed to the host
+  RowStore* colourStore;       // packed colour samples of the filter rectangle
+  FilterRecord* filterRecord;  // refreshed at the start of every call
+  uint8_t* rowBuffer;          // one full row: width x planes x bytes per sample
+  RowStore* extraStore;        // planes beyond the colour channels, when any
+  RowStore* maskStore;         // the selection mask, one byte a pixel
   uint8_t useMask;
-  int16_t bitsPerChannel;       // 8 or 16
-  int32_t rowBufferBytes;       // size of rowBuffer, fixed at start
+  int16_t bitsPerChannel;  // 8 or 16
+  int32_t rowBufferBytes;  // size of rowBuffer, fixed at start
 };
 
 void initGlobals(FilterGlobals* globals);

@@ -1,8 +1,8 @@
 // runStage.cpp -- the one continue call that runs the filter over the stores
-#include "engine/adaptiveEqualize.h"
-#include "entry/filterGlobals.h"
 #include "core/hostErrors.h"
 #include "core/runContext.h"
+#include "engine/adaptiveEqualize.h"
+#include "entry/filterGlobals.h"
 #include "entry/settingsFile.h"
 #include "params/runLog.h"
 #include "params/scripting.h"
@@ -36,10 +36,9 @@ void doRunStage(FilterGlobals* globals) {
   (void)fillFilterSignature(context, block);
 
   const bool skipDialog = readScriptingParameters(globals, block);
-  const OSErr err =
-      globals->bitsPerChannel == 16
-          ? adaptiveEqualize16(globals->colourStore, context, block, skipDialog)
-          : adaptiveEqualize8(globals->colourStore, context, block, skipDialog);
+  const OSErr err = globals->bitsPerChannel == 16
+                        ? adaptiveEqualize16(globals->colourStore, context, block, skipDialog)
+                        : adaptiveEqualize8(globals->colourStore, context, block, skipDialog);
   if (err != noErr) {
     globals->phase = PhaseDone;
     globals->result = err;

@@ -1,4 +1,5 @@
-// settingsFile.h -- the last-used settings file, read at the start of a run and rewritten at its end
+// settingsFile.h -- the last-used settings file, read at the start of a run and rewritten at its
+// end
 #pragma once
 
 #include "core/hostInterface.h"

@@ -225,8 +225,7 @@ OSErr BRISEL_CDECL hostPutInteger(PIWriteDescriptor token, DescriptorKeyID key, 
   return putItem(token, item);
 }
 
-OSErr BRISEL_CDECL hostPutFloat(PIWriteDescriptor token, DescriptorKeyID key,
-                                const double* value) {
+OSErr BRISEL_CDECL hostPutFloat(PIWriteDescriptor token, DescriptorKeyID key, const double* value) {
   HostDescriptorItem item;
   item.key = key;
   item.type = kTypeFloat;
@@ -285,8 +284,8 @@ bool rectEmpty(const Rect& r) { return r.top >= r.bottom || r.left >= r.right; }
 // The rows of rect, planes lo..hi, copied out of the image into a buffer.
 bool gatherRect(const HostImage& image, const Rect& r, int32_t lo, int32_t hi,
                 std::vector<uint8_t>* buffer, int32_t* rowBytes, std::string* error) {
-  if (r.top < 0 || r.left < 0 || r.bottom > image.height || r.right > image.width ||
-      lo < 0 || hi >= image.planes || lo > hi) {
+  if (r.top < 0 || r.left < 0 || r.bottom > image.height || r.right > image.width || lo < 0 ||
+      hi >= image.planes || lo > hi) {
     *error = "module asked for a rectangle or planes outside the image";
     return false;
   }
@@ -298,8 +297,8 @@ bool gatherRect(const HostImage& image, const Rect& r, int32_t lo, int32_t hi,
     for (int32_t x = r.left; x < r.right; ++x) {
       const uint8_t* from = image.data.data() + size_t(y) * image.rowBytes() +
                             (size_t(x) * image.planes + size_t(lo)) * s;
-      uint8_t* to = buffer->data() + size_t(y - r.top) * size_t(*rowBytes) +
-                    size_t(x - r.left) * planes * s;
+      uint8_t* to =
+          buffer->data() + size_t(y - r.top) * size_t(*rowBytes) + size_t(x - r.left) * planes * s;
       std::memcpy(to, from, size_t(planes * s));
     }
   }
@@ -314,8 +313,8 @@ void scatterRect(HostImage* image, const Rect& r, int32_t lo, int32_t hi,
     for (int32_t x = r.left; x < r.right; ++x) {
       uint8_t* to = image->data.data() + size_t(y) * image->rowBytes() +
                     (size_t(x) * image->planes + size_t(lo)) * s;
-      const uint8_t* from = buffer.data() + size_t(y - r.top) * size_t(rowBytes) +
-                            size_t(x - r.left) * planes * s;
+      const uint8_t* from =
+          buffer.data() + size_t(y - r.top) * size_t(rowBytes) + size_t(x - r.left) * planes * s;
       std::memcpy(to, from, size_t(planes * s));
     }
   }
@@ -324,7 +323,8 @@ void scatterRect(HostImage* image, const Rect& r, int32_t lo, int32_t hi,
 }  // namespace
 
 uint32_t HostImage::sample(int32_t x, int32_t y, int32_t plane) const {
-  const size_t at = size_t(y) * rowBytes() + (size_t(x) * planes + size_t(plane)) * bytesPerSample();
+  const size_t at =
+      size_t(y) * rowBytes() + (size_t(x) * planes + size_t(plane)) * bytesPerSample();
   if (depth == 16) {
     uint16_t value;
     std::memcpy(&value, data.data() + at, 2);
@@ -334,7 +334,8 @@ uint32_t HostImage::sample(int32_t x, int32_t y, int32_t plane) const {
 }
 
 void HostImage::setSample(int32_t x, int32_t y, int32_t plane, uint32_t value) {
-  const size_t at = size_t(y) * rowBytes() + (size_t(x) * planes + size_t(plane)) * bytesPerSample();
+  const size_t at =
+      size_t(y) * rowBytes() + (size_t(x) * planes + size_t(plane)) * bytesPerSample();
   if (depth == 16) {
     const uint16_t v = uint16_t(value);
     std::memcpy(data.data() + at, &v, 2);
@@ -479,11 +480,11 @@ void runFilter(HostSession* session, HostImage* image, const HostRunOptions& opt
     ok = call(filterSelectorStart) == 0;
   }
 
-  const int32_t limit = options.maxContinueCalls >= 0 ? options.maxContinueCalls
-                                                      : 4 * (image->height + 4) + 16;
+  const int32_t limit =
+      options.maxContinueCalls >= 0 ? options.maxContinueCalls : 4 * (image->height + 4) + 16;
   std::vector<uint8_t> inBuffer, outBuffer, maskBuffer;
-  while (ok && (!rectEmpty(record.inRect) || !rectEmpty(record.outRect) ||
-                !rectEmpty(record.maskRect))) {
+  while (ok &&
+         (!rectEmpty(record.inRect) || !rectEmpty(record.outRect) || !rectEmpty(record.maskRect))) {
     if (result->continueCalls >= limit) {
       result->hostError = "module kept asking for rows";
       ok = false;
@@ -504,8 +505,8 @@ void runFilter(HostSession* session, HostImage* image, const HostRunOptions& opt
       record.inRowBytes = rowBytes;
     }
     if (!rectEmpty(outRect)) {
-      if (!gatherRect(output, outRect, record.outLoPlane, record.outHiPlane, &outBuffer,
-                      &rowBytes, &result->hostError)) {
+      if (!gatherRect(output, outRect, record.outLoPlane, record.outHiPlane, &outBuffer, &rowBytes,
+                      &result->hostError)) {
         ok = false;
         break;
       }

@@ -90,7 +90,7 @@ struct HostRunResult {
   int16_t recordInfo = -1;
   bool recorded = false;  // a descriptor was left in descriptorParameters
   HostDescriptor recordedDescriptor;
-  int32_t liveHostHandles = 0;  // host handles still allocated, the recorded one excluded
+  int32_t liveHostHandles = 0;     // host handles still allocated, the recorded one excluded
   std::vector<Rect> maskRequests;  // every non-empty mask rectangle asked for
 };
 

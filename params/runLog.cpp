@@ -1,8 +1,8 @@
 // runLog.cpp -- one text record per run, appended to the log file when it exists
 #include "params/runLog.h"
 
-#include "entry/filterGlobals.h"
 #include "core/hostErrors.h"
+#include "entry/filterGlobals.h"
 #include "params/signatureBlock.h"
 #include "params/textFormat.h"
 
@@ -214,7 +214,8 @@ OSErr writeRunLog(const FilterGlobals* globals, const SignatureBlock* block) {
   if (outputs > 0) {
     keepFirst(&err, writeText(file, "# Outputs = ", false, false));
     keepFirst(&err, writeInteger(file, outputs, false, true));
-    for (int32_t j = 0; j < outputs && j < slots; ++j) keepFirst(&err, logOutputEntry(block, j, file));
+    for (int32_t j = 0; j < outputs && j < slots; ++j)
+      keepFirst(&err, logOutputEntry(block, j, file));
   }
   keepFirst(&err, writeText(file, "Result = ", false, false));
   keepFirst(&err, writeInteger(file, globals->result, false, true));

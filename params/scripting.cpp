@@ -4,8 +4,8 @@
 #include <cfloat>
 #include <cmath>
 
-#include "entry/filterGlobals.h"
 #include "core/hostErrors.h"
+#include "entry/filterGlobals.h"
 #include "params/signatureBlock.h"
 #include "params/textFormat.h"
 

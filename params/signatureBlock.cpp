@@ -239,8 +239,7 @@ void setTextValue(SignatureBlock* block, int32_t index, const uint8_t* text) {
   storeText(block, index, text, INT32_MAX - 1);
 }
 
-void setTextValueBounded(SignatureBlock* block, int32_t index, const uint8_t* text,
-                         int32_t size) {
+void setTextValueBounded(SignatureBlock* block, int32_t index, const uint8_t* text, int32_t size) {
   if (text != nullptr && size <= 0) {
     // Nothing readable: an empty text.
     static const uint8_t empty[1] = {0};

@@ -31,10 +31,10 @@ enum : int32_t {
 };
 
 struct SignatureBlock {
-  uint8_t* bytes;      // slotCount x 24 bytes, big-endian fields
+  uint8_t* bytes;  // slotCount x 24 bytes, big-endian fields
   int32_t slotCount;
-  uint8_t** texts;     // text references of "Pth " entries, one per entry slot:
-                       // pointers may be wider than the 4-byte value field
+  uint8_t** texts;  // text references of "Pth " entries, one per entry slot:
+                    // pointers may be wider than the 4-byte value field
 };
 
 // A zero-filled block of slotCount slots, or null when memory is exhausted.
@@ -83,8 +83,7 @@ void setFloatValue(SignatureBlock* block, int32_t index, float value);
 void setTextValue(SignatureBlock* block, int32_t index, const uint8_t* text);
 // The same for a text of size readable bytes (a host's handle): the copy never
 // reads past them and is terminated when no zero came within them.
-void setTextValueBounded(SignatureBlock* block, int32_t index, const uint8_t* text,
-                         int32_t size);
+void setTextValueBounded(SignatureBlock* block, int32_t index, const uint8_t* text, int32_t size);
 
 // Signature "AHEq" and the four float entries AEqa, AEqb, AEqg, AEqd in 0..1
 // from the context's settings. Always 0.

@@ -56,10 +56,10 @@ constexpr int32_t kLabelId = BRISEL_ID_LABEL;
 
 // Four-character codes, first character in the most significant byte. The
 // resources store them byte-reversed (the value little-endian).
-constexpr OSType kVendorCode = fourCharCode("8BIM");        // property vendor
-constexpr OSType kFilterKindCode = fourCharCode("8BFM");    // an image filter
-constexpr OSType kSuiteCode = fourCharCode("uMLq");         // suite and event class
-constexpr OSType kFilterEventCode = fourCharCode("AHEq");   // the filter's event
+constexpr OSType kVendorCode = fourCharCode("8BIM");       // property vendor
+constexpr OSType kFilterKindCode = fourCharCode("8BFM");   // an image filter
+constexpr OSType kSuiteCode = fourCharCode("uMLq");        // suite and event class
+constexpr OSType kFilterEventCode = fourCharCode("AHEq");  // the filter's event
 constexpr OSType kImageReferenceType = fourCharCode("#ImR");
 constexpr OSType kNullType = fourCharCode("null");
 

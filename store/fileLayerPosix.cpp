@@ -69,8 +69,7 @@ OSErr lockExclusively(int descriptor, FileHandle* handle, int advice) {
 // Both opens share one mapping; only the caching hints differ. A file that
 // may only be read (no write permission, read-only file system) is opened
 // read-only, and its later writes fail with ioErr.
-OSErr openExisting(const char* name, FileHandle* handle, int readWriteAdvice,
-                   int readOnlyAdvice) {
+OSErr openExisting(const char* name, FileHandle* handle, int readWriteAdvice, int readOnlyAdvice) {
   if (handle == nullptr) return bdNamErr;
   *handle = kNoFile;
   char path[kPathMax];

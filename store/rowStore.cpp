@@ -129,13 +129,11 @@ OSErr createColourStore(int32_t pixelsPerRow, int32_t rows, int32_t bytesPerPixe
   return createStore(kColourStoreName, pixelsPerRow, rows, bytesPerPixel, slot);
 }
 
-OSErr createExtraStore(int32_t pixelsPerRow, int32_t rows, int32_t bytesPerPixel,
-                       RowStore** slot) {
+OSErr createExtraStore(int32_t pixelsPerRow, int32_t rows, int32_t bytesPerPixel, RowStore** slot) {
   return createStore(kExtraStoreName, pixelsPerRow, rows, bytesPerPixel, slot);
 }
 
-OSErr createMaskStore(int32_t pixelsPerRow, int32_t rows, int32_t bytesPerPixel,
-                      RowStore** slot) {
+OSErr createMaskStore(int32_t pixelsPerRow, int32_t rows, int32_t bytesPerPixel, RowStore** slot) {
   return createStore(kMaskStoreName, pixelsPerRow, rows, bytesPerPixel, slot);
 }
 

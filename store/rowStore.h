@@ -16,12 +16,9 @@ struct RowStore {
 // Create the store's file, zero-filled, and its record. The slot refers to the
 // record whatever the result, except -108 (no memory for the record, slot null).
 // Returns the file layer's codes, -34 for a short write, -108.
-OSErr createColourStore(int32_t pixelsPerRow, int32_t rows, int32_t bytesPerPixel,
-                        RowStore** slot);
-OSErr createExtraStore(int32_t pixelsPerRow, int32_t rows, int32_t bytesPerPixel,
-                       RowStore** slot);
-OSErr createMaskStore(int32_t pixelsPerRow, int32_t rows, int32_t bytesPerPixel,
-                      RowStore** slot);
+OSErr createColourStore(int32_t pixelsPerRow, int32_t rows, int32_t bytesPerPixel, RowStore** slot);
+OSErr createExtraStore(int32_t pixelsPerRow, int32_t rows, int32_t bytesPerPixel, RowStore** slot);
+OSErr createMaskStore(int32_t pixelsPerRow, int32_t rows, int32_t bytesPerPixel, RowStore** slot);
 
 // Close and delete the store's own file and release the record; null is ignored.
 void disposeColourStore(RowStore* store);

@@ -1,4 +1,5 @@
-// dialogRules.cpp -- the parameter dialog's rules: values, positions, texts, scroll codes and panning
+// dialogRules.cpp -- the parameter dialog's rules: values, positions, texts, scroll codes and
+// panning
 #include "ui/dialogRules.h"
 
 #include <cstdlib>
@@ -23,21 +24,31 @@ void moveSpan(int16_t* low, int16_t* high, int32_t start, int32_t span) {
 
 int32_t editForParameter(int32_t parameter) {
   switch (parameter) {
-    case ParameterAlpha: return kEditAlphaId;
-    case ParameterBeta: return kEditBetaId;
-    case ParameterGamma: return kEditGammaId;
-    case ParameterDelta: return kEditDeltaId;
-    default: return -1;
+    case ParameterAlpha:
+      return kEditAlphaId;
+    case ParameterBeta:
+      return kEditBetaId;
+    case ParameterGamma:
+      return kEditGammaId;
+    case ParameterDelta:
+      return kEditDeltaId;
+    default:
+      return -1;
   }
 }
 
 int32_t barForParameter(int32_t parameter) {
   switch (parameter) {
-    case ParameterAlpha: return kScrollAlphaId;
-    case ParameterBeta: return kScrollBetaId;
-    case ParameterGamma: return kScrollGammaId;
-    case ParameterDelta: return kScrollDeltaId;
-    default: return -1;
+    case ParameterAlpha:
+      return kScrollAlphaId;
+    case ParameterBeta:
+      return kScrollBetaId;
+    case ParameterGamma:
+      return kScrollGammaId;
+    case ParameterDelta:
+      return kScrollDeltaId;
+    default:
+      return -1;
   }
 }
 
@@ -164,15 +175,30 @@ void writeBackValues(const DialogState* state) {
 bool scrollCodePosition(int32_t code, int32_t current, int32_t thumb, int32_t maximum,
                         int32_t* position) {
   switch (code) {
-    case ScrollLineUp: *position = current - 1; return true;
-    case ScrollLineDown: *position = current + 1; return true;
-    case ScrollPageUp: *position = current - kPageStep; return true;
-    case ScrollPageDown: *position = current + kPageStep; return true;
+    case ScrollLineUp:
+      *position = current - 1;
+      return true;
+    case ScrollLineDown:
+      *position = current + 1;
+      return true;
+    case ScrollPageUp:
+      *position = current - kPageStep;
+      return true;
+    case ScrollPageDown:
+      *position = current + kPageStep;
+      return true;
     case ScrollThumbPosition:
-    case ScrollThumbTrack: *position = thumb; return true;
-    case ScrollTop: *position = 0; return true;
-    case ScrollBottom: *position = maximum; return true;
-    default: return false;
+    case ScrollThumbTrack:
+      *position = thumb;
+      return true;
+    case ScrollTop:
+      *position = 0;
+      return true;
+    case ScrollBottom:
+      *position = maximum;
+      return true;
+    default:
+      return false;
   }
 }
 

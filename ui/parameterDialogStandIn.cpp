@@ -1,9 +1,9 @@
-// parameterDialogStandIn.cpp -- the dialog where no window system is used: OK with the values as given
+// parameterDialogStandIn.cpp -- the dialog where no window system is used: OK with the values as
+// given
 #include "core/runContext.h"
 #include "ui/parameterDialog.h"
 
-int32_t showParameterDialog8(RowStore* store, RunContext* context, float*, float*, float*,
-                             float*) {
+int32_t showParameterDialog8(RowStore* store, RunContext* context, float*, float*, float*, float*) {
   if (context != nullptr) context->previewStore = store;
   return 0;
 }

@@ -1,4 +1,5 @@
-// parameterDialogWin32.cpp -- the modal parameter dialog: Win32 messages translated into the dialog's rules
+// parameterDialogWin32.cpp -- the modal parameter dialog: Win32 messages translated into the
+// dialog's rules
 #include <windows.h>
 
 #include "core/moduleInstance.h"
@@ -221,12 +222,18 @@ INT_PTR paintDialog(DialogVariant* v, HWND dialog) {
 
 INT_PTR handleMessage(DialogVariant* v, HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_INITDIALOG: return initialiseDialog(v, dialog, lParam);
-    case WM_COMMAND: return handleCommand(v, dialog, wParam);
-    case WM_HSCROLL: return handleScroll(v, dialog, false, wParam, lParam);
-    case WM_VSCROLL: return handleScroll(v, dialog, true, wParam, lParam);
-    case WM_PAINT: return paintDialog(v, dialog);
-    default: return 0;
+    case WM_INITDIALOG:
+      return initialiseDialog(v, dialog, lParam);
+    case WM_COMMAND:
+      return handleCommand(v, dialog, wParam);
+    case WM_HSCROLL:
+      return handleScroll(v, dialog, false, wParam, lParam);
+    case WM_VSCROLL:
+      return handleScroll(v, dialog, true, wParam, lParam);
+    case WM_PAINT:
+      return paintDialog(v, dialog);
+    default:
+      return 0;
   }
 }
 

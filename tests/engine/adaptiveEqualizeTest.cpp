@@ -14,13 +14,13 @@
 #include "core/hostErrors.h"
 #include "core/memory.h"
 #include "core/runContext.h"
-#include "tests/support/storeDirectory.h"
 #include "params/signatureBlock.h"
 #include "store/fileLayer.h"
 #include "store/filePath.h"
 #include "store/rowStore.h"
 #include "tests/engine/engineTestImages.h"
 #include "tests/reference/referenceEqualise.h"
+#include "tests/support/storeDirectory.h"
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -74,7 +74,8 @@ class EntryTest : public ::testing::Test {
     ASSERT_EQ(createColourStore(width, height, channels * int(sizeof(Sample)), &store_), 0);
     const int32_t rowBytes = width * channels * int32_t(sizeof(Sample));
     for (int y = 0; y < height; ++y) {
-      ASSERT_EQ(writeStoreRow(store_, 0, y, rowBytes, image.data() + size_t(y) * width * channels), 0);
+      ASSERT_EQ(writeStoreRow(store_, 0, y, rowBytes, image.data() + size_t(y) * width * channels),
+                0);
     }
     context_->width = int16_t(width);
     context_->height = int16_t(height);
@@ -86,7 +87,8 @@ class EntryTest : public ::testing::Test {
     std::vector<Sample> image(size_t(width) * height * channels);
     const int32_t rowBytes = width * channels * int32_t(sizeof(Sample));
     for (int y = 0; y < height; ++y) {
-      EXPECT_EQ(readStoreRow(store_, 0, y, rowBytes, image.data() + size_t(y) * width * channels), 0);
+      EXPECT_EQ(readStoreRow(store_, 0, y, rowBytes, image.data() + size_t(y) * width * channels),
+                0);
     }
     return image;
   }

@@ -14,7 +14,7 @@ enum class Pattern {
   Extremes,   // only 0 and the top value
 };
 
-constexpr Pattern kPatterns[] = {Pattern::Noise,  Pattern::Gradient,  Pattern::Edges,
+constexpr Pattern kPatterns[] = {Pattern::Noise, Pattern::Gradient,  Pattern::Edges,
                                  Pattern::Photo, Pattern::FewLevels, Pattern::Extremes};
 
 // Samples 0..top of an image of height rows, each of width x channels samples.
@@ -35,7 +35,8 @@ std::vector<Sample> makeImage(Pattern pattern, int width, int height, int channe
             value = below(top + 1);
             break;
           case Pattern::Gradient:
-            value = (long(x) * 7 + long(y) * 5 + c * 11 + phase) * top / (width * 7 + height * 5 + 1200);
+            value = (long(x) * 7 + long(y) * 5 + c * 11 + phase) * top /
+                    (width * 7 + height * 5 + 1200);
             break;
           case Pattern::Edges:
             value = levels[((x + phase) / 6 + (y / 3) + c) % 6];

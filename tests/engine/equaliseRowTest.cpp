@@ -19,18 +19,24 @@ constexpr float kAlphaForRadius[] = {1.0f, 0.75f, 0.5f, 0.25f, 0.0f};  // R = 3 
 struct Eight {
   typedef uint8_t Sample;
   static constexpr int kTop = 255;
-  static void makeCurve(EqualiseCurve* c, float a, float g, float d) { makeEqualiseCurve8(c, a, g, d); }
+  static void makeCurve(EqualiseCurve* c, float a, float g, float d) {
+    makeEqualiseCurve8(c, a, g, d);
+  }
   static void row(ColumnHistograms* h, const Sample* const* w, const EqualiseCurve* c, Sample* o) {
     equaliseRow8(h, w, c, o);
   }
-  static void loaded(ColumnHistograms* h, const Sample* const* w, const EqualiseCurve* c, Sample* o) {
+  static void loaded(ColumnHistograms* h, const Sample* const* w, const EqualiseCurve* c,
+                     Sample* o) {
     equaliseLoadedRow8(h, w, c, o);
   }
-  static void load(ColumnHistograms* h, const Sample* const* w, int32_t r) { loadColumnHistograms8(h, w, r); }
+  static void load(ColumnHistograms* h, const Sample* const* w, int32_t r) {
+    loadColumnHistograms8(h, w, r);
+  }
   static void move(ColumnHistograms* h, const Sample* leaving, const Sample* entering) {
     moveHistogramRow8(h, leaving, entering);
   }
-  static void reference(const Sample* const* w, int width, int r, float n, float g, float d, Sample* o) {
+  static void reference(const Sample* const* w, int width, int r, float n, float g, float d,
+                        Sample* o) {
     referenceEqualiseRow8(w, width, r, n, g, d, o);
   }
 };
@@ -38,18 +44,24 @@ struct Eight {
 struct Sixteen {
   typedef uint16_t Sample;
   static constexpr int kTop = 32768;
-  static void makeCurve(EqualiseCurve* c, float a, float g, float d) { makeEqualiseCurve16(c, a, g, d); }
+  static void makeCurve(EqualiseCurve* c, float a, float g, float d) {
+    makeEqualiseCurve16(c, a, g, d);
+  }
   static void row(ColumnHistograms* h, const Sample* const* w, const EqualiseCurve* c, Sample* o) {
     equaliseRow16(h, w, c, o);
   }
-  static void loaded(ColumnHistograms* h, const Sample* const* w, const EqualiseCurve* c, Sample* o) {
+  static void loaded(ColumnHistograms* h, const Sample* const* w, const EqualiseCurve* c,
+                     Sample* o) {
     equaliseLoadedRow16(h, w, c, o);
   }
-  static void load(ColumnHistograms* h, const Sample* const* w, int32_t r) { loadColumnHistograms16(h, w, r); }
+  static void load(ColumnHistograms* h, const Sample* const* w, int32_t r) {
+    loadColumnHistograms16(h, w, r);
+  }
   static void move(ColumnHistograms* h, const Sample* leaving, const Sample* entering) {
     moveHistogramRow16(h, leaving, entering);
   }
-  static void reference(const Sample* const* w, int width, int r, float n, float g, float d, Sample* o) {
+  static void reference(const Sample* const* w, int width, int r, float n, float g, float d,
+                        Sample* o) {
     referenceEqualiseRow16(w, width, r, n, g, d, o);
   }
 };
@@ -74,8 +86,8 @@ void expectRowMatches(const std::vector<std::vector<typename D::Sample>>& slots,
   std::vector<Sample> engine(size_t(width), 0x5A);
   std::vector<Sample> reference(size_t(width), 0xA5);
   D::row(histograms, window, &curve, engine.data());
-  D::reference(window, width, curve.radius, areaForRadius(curve.radius),
-               referenceClamp(gamma), referenceClamp(delta), reference.data());
+  D::reference(window, width, curve.radius, areaForRadius(curve.radius), referenceClamp(gamma),
+               referenceClamp(delta), reference.data());
   disposeColumnHistograms(histograms);
   ASSERT_EQ(engine, reference) << what << " width " << width << " R " << curve.radius << " gamma "
                                << gamma << " delta " << delta;
@@ -115,7 +127,8 @@ TYPED_TEST(RowStepTest, SlidingHistogramsMatchReferenceDownAnImage) {
       const int height = 1 + int(seed % 23);
       const float gamma = seed % 2 ? 0.7f : 0.0f;
       const float delta = seed % 3 ? 0.5f : 0.0f;
-      std::vector<Sample> image = makeImage<Sample>(pattern, width, height, 1, TypeParam::kTop, seed++);
+      std::vector<Sample> image =
+          makeImage<Sample>(pattern, width, height, 1, TypeParam::kTop, seed++);
       EqualiseCurve curve;
       TypeParam::makeCurve(&curve, alpha, gamma, delta);
       const int r = curve.radius;
@@ -132,7 +145,8 @@ TYPED_TEST(RowStepTest, SlidingHistogramsMatchReferenceDownAnImage) {
           TypeParam::load(histograms, window, r);
         } else {
           const int leaving = y - 1 - r < 0 ? 0 : y - 1 - r;
-          TypeParam::move(histograms, image.data() + size_t(leaving) * width, window[kCentreSlot + r]);
+          TypeParam::move(histograms, image.data() + size_t(leaving) * width,
+                          window[kCentreSlot + r]);
         }
         std::vector<Sample> engine(static_cast<size_t>(width));
         std::vector<Sample> reference(static_cast<size_t>(width));
@@ -276,8 +290,10 @@ TEST(BlendedRow, OnePassEqualsRowStepThenBlend) {
         window8[s] = rows8[size_t(s)].data();
         window16[s] = rows16[size_t(s)].data();
       }
-      const std::vector<uint8_t> source8 = makeImage<uint8_t>(Pattern::Noise, width, 1, 1, 255, seed);
-      const std::vector<uint16_t> source16 = makeImage<uint16_t>(Pattern::Noise, width, 1, 1, 65535, seed);
+      const std::vector<uint8_t> source8 =
+          makeImage<uint8_t>(Pattern::Noise, width, 1, 1, 255, seed);
+      const std::vector<uint16_t> source16 =
+          makeImage<uint16_t>(Pattern::Noise, width, 1, 1, 65535, seed);
       ColumnHistograms* histograms = nullptr;
       ASSERT_EQ(createColumnHistograms(width, &histograms), 0);
       std::vector<uint8_t> split8(width);

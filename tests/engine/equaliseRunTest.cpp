@@ -103,8 +103,10 @@ TYPED_TEST(RunTest, MatchesReferenceOverTheParameterGrid) {
 TYPED_TEST(RunTest, ParametersOutOfRangeAreClamped) {
   const float inf = std::numeric_limits<float>::infinity();
   const float nan = std::nanf("");
-  const EqualiseParameters cases[] = {
-      {nan, nan, nan, nan}, {-1.0f, 2.0f, -inf, inf}, {inf, -0.5f, 7.0f, -2.0f}, {3.0f, nan, 1.5f, nan}};
+  const EqualiseParameters cases[] = {{nan, nan, nan, nan},
+                                      {-1.0f, 2.0f, -inf, inf},
+                                      {inf, -0.5f, 7.0f, -2.0f},
+                                      {3.0f, nan, 1.5f, nan}};
   uint32_t seed = 900;
   for (const EqualiseParameters& p : cases) {
     for (int channels : {1, 3}) {
@@ -222,7 +224,8 @@ TEST_F(RunHostTest, AbortKeepsRowsFromTheAbortedOneUnprocessed) {
       auto image = makeImage<uint16_t>(Pattern::Photo, width, height, channels, 32768, 9);
       auto reference = image;
       const EqualiseParameters p = {0.5f, 0.2f, 0.7f, 0.5f};
-      ASSERT_EQ(referenceRun16(reference, width, height, channels, p.alpha, p.beta, p.gamma, p.delta), 0);
+      ASSERT_EQ(
+          referenceRun16(reference, width, height, channels, p.alpha, p.beta, p.gamma, p.delta), 0);
       EXPECT_EQ(Sixteen::run(image, width, height, channels, p, context), -128);
       const size_t rowSamples = size_t(width) * channels;
       auto split = image.begin() + long(abortRow * rowSamples);

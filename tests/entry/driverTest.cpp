@@ -18,12 +18,10 @@ class DriverTest : public HostTest {
 
 // The colour planes of a planes-deep image, as an image of its own.
 HostImage colourOnly(const HostImage& image) {
-  const int32_t channels = image.imageMode == plugInModeRGBColor ||
-                                   image.imageMode == plugInModeRGB48
-                               ? 3
-                               : 1;
-  HostImage colour = makeHostImage(image.width, image.height, image.depth, image.imageMode,
-                                   channels);
+  const int32_t channels =
+      image.imageMode == plugInModeRGBColor || image.imageMode == plugInModeRGB48 ? 3 : 1;
+  HostImage colour =
+      makeHostImage(image.width, image.height, image.depth, image.imageMode, channels);
   for (int32_t y = 0; y < image.height; ++y) {
     for (int32_t x = 0; x < image.width; ++x) {
       for (int32_t p = 0; p < channels; ++p) colour.setSample(x, y, p, image.sample(x, y, p));
@@ -53,8 +51,7 @@ TEST_F(DriverTest, GreyImageMakesOnlyTheColourStoreAndReportsProgressInSixths) {
   ASSERT_GE(result.progress.size(), 10u);
   for (int32_t r = 0; r < 5; ++r) {
     EXPECT_EQ(result.progress[size_t(r)], std::make_pair(r, 30));
-    EXPECT_EQ(result.progress[result.progress.size() - 5 + size_t(r)],
-              std::make_pair(25 + r, 30));
+    EXPECT_EQ(result.progress[result.progress.size() - 5 + size_t(r)], std::make_pair(25 + r, 30));
   }
   EXPECT_FALSE(anyStoreFileLeft());
 }

@@ -268,7 +268,7 @@ TEST_F(RunStageTest, ReplayTakesValuesInRangeAndIgnoresTheRest) {
   HostRunOptions options;
   options.playInfo = plugInDialogDontDisplay;
   options.hasDescriptor = true;
-  auto add = [&](const char (&key)[5], const char (&type)[5], double number) {
+  auto add = [&](const char(&key)[5], const char(&type)[5], double number) {
     HostDescriptorItem item;
     item.key = fourCharCode(key);
     item.type = fourCharCode(type);

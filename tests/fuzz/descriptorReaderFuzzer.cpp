@@ -19,9 +19,13 @@ T mostly(FuzzedDataProvider* in, T sound) {
 
 // Keys and types drawn from small pools so that block and descriptor meet.
 DescriptorKeyID pickKey(FuzzedDataProvider* in) {
-  static const DescriptorKeyID keys[] = {fourCharCode("AEqa"), fourCharCode("AEqb"),
-                                         fourCharCode("AEqg"), fourCharCode("AEqd"),
-                                         fourCharCode("unCd"), fourCharCode("path"), 0};
+  static const DescriptorKeyID keys[] = {fourCharCode("AEqa"),
+                                         fourCharCode("AEqb"),
+                                         fourCharCode("AEqg"),
+                                         fourCharCode("AEqd"),
+                                         fourCharCode("unCd"),
+                                         fourCharCode("path"),
+                                         0};
   const size_t pick = in->ConsumeIntegralInRange<size_t>(0, sizeof keys / sizeof keys[0]);
   return pick < sizeof keys / sizeof keys[0] ? keys[pick] : in->ConsumeIntegral<uint32_t>();
 }

@@ -1,4 +1,5 @@
-// fakeDescriptorHost.cpp -- a small in-test host: handle suite and descriptor suites over item lists
+// fakeDescriptorHost.cpp -- a small in-test host: handle suite and descriptor suites over item
+// lists
 #include "tests/params/fakeDescriptorHost.h"
 
 #include <utility>
@@ -175,8 +176,7 @@ OSErr BRISEL_CDECL fakePutInteger(PIWriteDescriptor token, DescriptorKeyID key, 
   return put(token, "putIntegerProc", item);
 }
 
-OSErr BRISEL_CDECL fakePutFloat(PIWriteDescriptor token, DescriptorKeyID key,
-                                const double* value) {
+OSErr BRISEL_CDECL fakePutFloat(PIWriteDescriptor token, DescriptorKeyID key, const double* value) {
   FakeItem item;
   item.key = key;
   item.type = fourCharCode("doub");

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "entry/filterGlobals.h"
 #include "core/hostInterface.h"
+#include "entry/filterGlobals.h"
 
 // One recorded value. The get procs deliver it only as its own kind:
 // "doub" as a float, "long" as an integer, "bool" as a boolean, "TEXT" as a

@@ -15,8 +15,8 @@
 #include <unistd.h>
 #endif
 
-#include "entry/filterGlobals.h"
 #include "core/hostErrors.h"
+#include "entry/filterGlobals.h"
 #include "params/signatureBlock.h"
 #include "store/fileLayer.h"
 
@@ -169,20 +169,21 @@ TEST_F(RunLog, EveryEntryTypeHasItsLine) {
 
   EXPECT_EQ(logRun(block.get()), noErr);
   const std::string zeroCode("A\0B\0", 4);
-  EXPECT_EQ(readLog(),
-            kSeparator + "Signature = gnrc\tWRITEBACK\tNo Mask Image\r\n" + "# Inputs = 9\r\n" +
-                "0: Type = LONG\tKey = cnt \tMin = -2147483648\tMax = 2147483647\tValue = -128\r\n" +
-                "1: Type = BOOLEAN\tKey = flag\tValue = TRUE\r\n" +
-                "2: Type = BOOLEAN\tKey = off \tValue = FALSE\r\n" +
-                "3: Type = STRING\tKey = none\tValue = NULL\r\n" +
-                "4: Type = STRING\tKey = path\tValue = c:\\ab\r\n" +
-                "5: Type = STRING\tKey = empt\tValue = \r\n" +
-                "6: Type = STRING\tKey = ten \tValue = abcdefghij\r\n" +
-                "7: Type = RADIO/rB07\tKey = mode\tMin = 0\tMax = 4\tValue = 3\r\n" +
-                "8: Type = RADIO/" + std::string(4, '\0') + "\tKey = " + zeroCode +
-                "\tMin = 1\tMax = 2\tValue = 1\r\n" + "# Outputs = 1\r\n" +
-                "9: Type = FLOAT\tKey = outp\tMin = 0.0\tMax = 1.00000\tValue = 0.50000\r\n" +
-                "Result = 0\r\n");
+  EXPECT_EQ(
+      readLog(),
+      kSeparator + "Signature = gnrc\tWRITEBACK\tNo Mask Image\r\n" + "# Inputs = 9\r\n" +
+          "0: Type = LONG\tKey = cnt \tMin = -2147483648\tMax = 2147483647\tValue = -128\r\n" +
+          "1: Type = BOOLEAN\tKey = flag\tValue = TRUE\r\n" +
+          "2: Type = BOOLEAN\tKey = off \tValue = FALSE\r\n" +
+          "3: Type = STRING\tKey = none\tValue = NULL\r\n" +
+          "4: Type = STRING\tKey = path\tValue = c:\\ab\r\n" +
+          "5: Type = STRING\tKey = empt\tValue = \r\n" +
+          "6: Type = STRING\tKey = ten \tValue = abcdefghij\r\n" +
+          "7: Type = RADIO/rB07\tKey = mode\tMin = 0\tMax = 4\tValue = 3\r\n" + "8: Type = RADIO/" +
+          std::string(4, '\0') + "\tKey = " + zeroCode + "\tMin = 1\tMax = 2\tValue = 1\r\n" +
+          "# Outputs = 1\r\n" +
+          "9: Type = FLOAT\tKey = outp\tMin = 0.0\tMax = 1.00000\tValue = 0.50000\r\n" +
+          "Result = 0\r\n");
 }
 
 TEST_F(RunLog, ReadOnlyLogGetsNothingAndTheRunGoesOn) {

@@ -233,8 +233,8 @@ TEST_F(Scripting, InteractiveFirstRunRecordsFourFloatsInOrder) {
   EXPECT_EQ(host->params.recordInfo, plugInDialogOptional);
   const std::vector<FakeItem>* items = descriptorItems(host->params.descriptor);
   ASSERT_NE(items, nullptr);
-  const DescriptorKeyID keys[] = {fourCharCode("AEqa"), fourCharCode("AEqb"),
-                                  fourCharCode("AEqg"), fourCharCode("AEqd")};
+  const DescriptorKeyID keys[] = {fourCharCode("AEqa"), fourCharCode("AEqb"), fourCharCode("AEqg"),
+                                  fourCharCode("AEqd")};
   const double expected[] = {0.5, 0.375, double(0.7f), 0.0};
   ASSERT_EQ(items->size(), 4u);
   for (size_t i = 0; i < 4; ++i) {

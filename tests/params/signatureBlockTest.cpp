@@ -61,8 +61,7 @@ TEST(SignatureBlock, FilterFillLaysOutTheHeaderAndFourFloatEntries) {
   const char* keys[] = {"AEqa", "AEqb", "AEqg", "AEqd"};
   const float values[] = {0.5f, 0.25f, 0.7f, 0.0f};
   for (int32_t i = 0; i < 4; ++i) {
-    EXPECT_EQ(bytesAt(block.get(), 48 + 24 * i, 4),
-              std::vector<uint8_t>(keys[i], keys[i] + 4));
+    EXPECT_EQ(bytesAt(block.get(), 48 + 24 * i, 4), std::vector<uint8_t>(keys[i], keys[i] + 4));
     EXPECT_EQ(getEntryType(block.get(), i), kTypeFloat);
     EXPECT_EQ(getEntryFlags(block.get(), i), 1);
     EXPECT_EQ(getFloatMin(block.get(), i), 0.0f);
@@ -148,7 +147,8 @@ TEST(SignatureBlock, BoundedTextNeverReadsPastItsSize) {
   setTextValueBounded(block.get(), 0, bytes.data(), int32_t(bytes.size()));
   const uint8_t* stored = getTextValue(block.get(), 0);
   ASSERT_NE(stored, nullptr);
-  EXPECT_EQ(std::vector<uint8_t>(stored, stored + 5), (std::vector<uint8_t>{200, 'a', 'b', 'c', 0}));
+  EXPECT_EQ(std::vector<uint8_t>(stored, stored + 5),
+            (std::vector<uint8_t>{200, 'a', 'b', 'c', 0}));
 
   setTextValueBounded(block.get(), 0, bytes.data(), 0);
   ASSERT_NE(getTextValue(block.get(), 0), nullptr);

@@ -29,10 +29,18 @@ TEST(FormatFloat, ReproducesTheTableOfTexts) {
     const char* text;
   };
   const Case cases[] = {
-      {0.0f, "0.0"},          {1.0f, "1.00000"},         {0.5f, "0.50000"},
-      {-0.25f, "-0.25000"},   {0.7f, "0.70000"},         {0.123456789f, "0.12345"},
-      {0.0025f, "0.00249"},   {0.0015f, "0.00150"},      {12.5f, "12.5000"},
-      {123.456f, "123.456"},  {1234.56f, "1234.60"},     {0.0005f, "0.500000e-3"},
+      {0.0f, "0.0"},
+      {1.0f, "1.00000"},
+      {0.5f, "0.50000"},
+      {-0.25f, "-0.25000"},
+      {0.7f, "0.70000"},
+      {0.123456789f, "0.12345"},
+      {0.0025f, "0.00249"},
+      {0.0015f, "0.00150"},
+      {12.5f, "12.5000"},
+      {123.456f, "123.456"},
+      {1234.56f, "1234.60"},
+      {0.0005f, "0.500000e-3"},
       {0.0001f, "1.000000e-4"},
   };
   for (const Case& c : cases) EXPECT_EQ(formatted(c.value), c.text) << c.value;
@@ -89,9 +97,9 @@ TEST(FormatFloat, AnyBitPatternGivesABoundedText) {
     }
   };
   for (uint64_t bits = 0; bits <= 0xFFFFFFFFull; bits += 65521) check(uint32_t(bits));
-  const uint32_t edges[] = {0x00000001u, 0x007FFFFFu, 0x00800000u, 0x7F7FFFFFu, 0x7F800000u,
-                            0x7FC00000u, 0x80000001u, 0xFF7FFFFFu, 0xFF800000u, 0xFFFFFFFFu,
-                            0x4CB2D05Eu, 0x4CB5E620u};
+  const uint32_t edges[] = {0x00000001u, 0x007FFFFFu, 0x00800000u, 0x7F7FFFFFu,
+                            0x7F800000u, 0x7FC00000u, 0x80000001u, 0xFF7FFFFFu,
+                            0xFF800000u, 0xFFFFFFFFu, 0x4CB2D05Eu, 0x4CB5E620u};
   for (uint32_t bits : edges) check(bits);
 }
 

@@ -142,7 +142,8 @@ int run(std::vector<Sample>& image, int width, int height, int channels, float a
   for (int s = 0; s < 15; ++s) window[s] = buffers[s].data();
 
   auto readRow = [&](int row, Sample* buffer) {
-    for (long i = 0; i < rowSamples; ++i) buffer[i] = Sample(readSample(image[row * rowSamples + i]));
+    for (long i = 0; i < rowSamples; ++i)
+      buffer[i] = Sample(readSample(image[row * rowSamples + i]));
   };
 
   // Step 7: prime the window.
@@ -218,11 +219,16 @@ int referenceRadius(float alpha) { return int(7.0 - 4.0 * double(referenceClamp(
 
 float referenceArea(int radius) {
   switch (radius) {
-    case 7: return 225.0f;
-    case 6: return 169.0f;
-    case 5: return 121.0f;
-    case 4: return 81.0f;
-    default: return 49.0f;
+    case 7:
+      return 225.0f;
+    case 6:
+      return 169.0f;
+    case 5:
+      return 121.0f;
+    case 4:
+      return 81.0f;
+    default:
+      return 49.0f;
   }
 }
 

@@ -119,8 +119,8 @@ TEST_F(FileLayerTest, UnusableNamesAreBadNames) {
   EXPECT_EQ(file, kNoFile);
 #ifndef _WIN32
   // Only "c:\NAME" with a plain NAME maps into the store directory.
-  for (const char* name : {"BackingS.xxx", "c:\\", "c:\\..", "c:\\a/b", "c:\\sub\\x",
-                           "d:\\x", "c:/x", "c:\\..x"}) {
+  for (const char* name :
+       {"BackingS.xxx", "c:\\", "c:\\..", "c:\\a/b", "c:\\sub\\x", "d:\\x", "c:/x", "c:\\..x"}) {
     SCOPED_TRACE(name);
     EXPECT_EQ(fileOpen(name, &file), bdNamErr);
     EXPECT_EQ(fileOpenTemporary(name, &file), bdNamErr);
@@ -286,7 +286,7 @@ TEST_F(FileLayerTest, LinksAtTheNameAreNeverFollowed) {
   EXPECT_EQ(file, kNoFile);
   EXPECT_NE(fileOpenTemporary(kName, &file), noErr);
   (void)fileCreate(kName, kCreator, kType);  // must not truncate through the link
-  EXPECT_EQ(fileDelete(kName), noErr);        // removes the link, not its target
+  EXPECT_EQ(fileDelete(kName), noErr);       // removes the link, not its target
 
   struct stat info;
   EXPECT_NE(lstat(hostPath(kName).c_str(), &info), 0);

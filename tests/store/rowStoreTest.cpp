@@ -11,8 +11,8 @@
 #include "storeTestSupport.h"
 
 #ifndef _WIN32
-#include <csignal>
 #include <sys/resource.h>
+#include <csignal>
 #endif
 
 namespace {

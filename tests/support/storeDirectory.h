@@ -16,8 +16,8 @@
 
 // Removes whichever of the five fixed files exist where the module keeps them.
 inline void removeFixedFiles() {
-  for (const char* name : {kColourStoreName, kExtraStoreName, kMaskStoreName, kSettingsFileName,
-                           kRunLogName}) {
+  for (const char* name :
+       {kColourStoreName, kExtraStoreName, kMaskStoreName, kSettingsFileName, kRunLogName}) {
     char path[4096];
     if (resolveFilePath(name, path, sizeof path)) std::remove(path);
   }

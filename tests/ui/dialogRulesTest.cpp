@@ -1,4 +1,5 @@
-// dialogRulesTest.cpp -- values, positions, texts, OK checks, scroll codes and panning of the dialog
+// dialogRulesTest.cpp -- values, positions, texts, OK checks, scroll codes and panning of the
+// dialog
 #include <gtest/gtest.h>
 
 #include <cstdlib>

@@ -1,4 +1,5 @@
-// pngFile.cpp -- a minimal PNG writer for test screenshots: stored deflate blocks, no compression library
+// pngFile.cpp -- a minimal PNG writer for test screenshots: stored deflate blocks, no compression
+// library
 #include "tests/ui/pngFile.h"
 
 #include <cstdio>

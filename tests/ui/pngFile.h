@@ -1,4 +1,5 @@
-// pngFile.h -- a minimal PNG writer for test screenshots: stored deflate blocks, no compression library
+// pngFile.h -- a minimal PNG writer for test screenshots: stored deflate blocks, no compression
+// library
 #pragma once
 
 #include <cstdint>

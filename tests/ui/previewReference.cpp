@@ -1,4 +1,5 @@
-// previewReference.cpp -- the preview computed literally, pixel by pixel: the yardstick of the renderer
+// previewReference.cpp -- the preview computed literally, pixel by pixel: the yardstick of the
+// renderer
 #include "tests/ui/previewReference.h"
 
 #include <cmath>

@@ -1,4 +1,5 @@
-// previewReference.h -- the preview computed literally, pixel by pixel: the yardstick of the renderer
+// previewReference.h -- the preview computed literally, pixel by pixel: the yardstick of the
+// renderer
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,5 @@
-// previewRenderTest.cpp -- the preview's bits against the literal reference, its pixels and its failures
+// previewRenderTest.cpp -- the preview's bits against the literal reference, its pixels and its
+// failures
 #include <gtest/gtest.h>
 
 #include <cstdio>
