@@ -291,7 +291,6 @@ FakeHost& resetFakeHost() {
 
   h.record.handleProcs = &h.handleProcs;
   h.record.descriptorParameters = &h.params;
-  h.globals.filterRecord = &h.record;
   return h;
 }
 
