@@ -87,7 +87,7 @@ INT_PTR initialiseDialog(DialogVariant* v, HWND dialog, LPARAM lParam) {
     setEditNumber(dialog, edit, state->value[parameter]);
     selectAllText(dialog, edit);
   }
-  SetFocus(GetDlgItem(dialog, kEditAlphaId));
+  SetFocus(GetDlgItem(dialog, editForParameter(ParameterAlpha)));
   for (int32_t parameter : kFillOrder) {
     const HWND bar = GetDlgItem(dialog, barForParameter(parameter));
     SetScrollRange(bar, SB_CTL, 0, kPositionMax, FALSE);
