@@ -202,6 +202,7 @@ TEST_F(DriverTest, MissingStoreDirectoryIsAFileErrorNotACrash) {
 #endif
 
 TEST_F(DriverTest, EveryAllocationFailureComesBackAsOutOfMemory) {
+  loadTestBuild();
   const HostImage original = makeNoiseImage(18, 5, 8, plugInModeRGBColor, 4, 6);
   bool sawSuccess = false;
   for (int32_t budget = 0; budget < 64 && !sawSuccess; ++budget) {
