@@ -1,5 +1,4 @@
-// filterParameters.h -- the filter's four parameters: one table of their keys, places, controls and
-// labels
+// filterParameters.h -- the four parameters in one table: keys, places, controls, labels
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,4 @@
-// dialogRules.cpp -- the parameter dialog's rules: values, positions, texts, scroll codes and
-// panning
+// dialogRules.cpp -- the parameter dialog's rules: values, positions, texts, scrolling, panning
 #include "ui/dialogRules.h"
 
 #include <cstdlib>

@@ -1,5 +1,4 @@
-// parameterDialogWin32.cpp -- the modal parameter dialog: Win32 messages translated into the
-// dialog's rules
+// parameterDialogWin32.cpp -- the modal parameter dialog: Win32 messages into the dialog's rules
 #include <windows.h>
 
 #include "core/moduleInstance.h"

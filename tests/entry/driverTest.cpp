@@ -217,7 +217,9 @@ TEST_F(DriverTest, EveryAllocationFailureComesBackAsOutOfMemory) {
     setTestEnvironment("BRISEL_ALLOC_BUDGET", nullptr);
     EXPECT_TRUE(result.hostError.empty()) << result.hostError;
     EXPECT_TRUE(result.result == noErr || result.result == memFullErr) << result.result;
-    if (result.result != noErr) EXPECT_EQ(image.data, original.data);
+    if (result.result != noErr) {
+      EXPECT_EQ(image.data, original.data);
+    }
     EXPECT_FALSE(anyStoreFileLeft());
     sawSuccess = result.result == noErr;
   }

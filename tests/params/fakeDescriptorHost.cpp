@@ -1,5 +1,4 @@
-// fakeDescriptorHost.cpp -- a small in-test host: handle suite and descriptor suites over item
-// lists
+// fakeDescriptorHost.cpp -- a small in-test host: handle and descriptor suites over item lists
 #include "tests/params/fakeDescriptorHost.h"
 
 #include <utility>

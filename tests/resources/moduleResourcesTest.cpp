@@ -179,7 +179,9 @@ TEST_F(ModuleResourcesTest, DialogTemplateIsAsTabled) {
     EXPECT_EQ(item.y, want.y);
     EXPECT_EQ(item.width, want.width);
     EXPECT_EQ(item.height, want.height);
-    if (want.caption != nullptr) EXPECT_EQ(item.caption, want.caption);
+    if (want.caption != nullptr) {
+      EXPECT_EQ(item.caption, want.caption);
+    }
     EXPECT_EQ(item.creationDataLength, 0);
   }
 }
