@@ -11,12 +11,6 @@ constexpr int32_t kSettingsBlockBytes = 800;
 constexpr int32_t kStringSlotCount = 17;
 constexpr int32_t kStringSlotBytes = 514;  // at most 513 characters and a zero
 
-// Offsets of the four parameters in the settings block (float32, machine order).
-constexpr int32_t kAlphaOffset = 484;
-constexpr int32_t kBetaOffset = 488;
-constexpr int32_t kGammaOffset = 492;
-constexpr int32_t kDeltaOffset = 496;
-
 struct RunContext {
   int16_t width;
   int16_t height;
@@ -35,7 +29,8 @@ void disposeRunContext(RunContext* context);
 // 3 for image modes 3 and 11, else 1.
 int16_t channelsForMode(int16_t imageMode);
 
-// Reads a float32 from the settings block at one of the offsets above.
+// Reads a float32 (machine order) from the settings block at offset, e.g. a
+// parameter's settingsOffset.
 float readSettingsFloat(const RunContext* context, int32_t offset);
 
 // Copies text into a fresh 514-byte slot block (cut at 513 characters);

@@ -6,6 +6,7 @@
 #include "engine/equaliseRow.h"
 #include "engine/equaliseRun.h"
 #include "params/signatureBlock.h"
+#include "resources/filterParameters.h"
 #include "ui/parameterDialog.h"
 
 namespace {
@@ -13,17 +14,17 @@ namespace {
 constexpr int32_t kMinWidth = 15;  // narrower areas are not processed
 
 void readParameters(const SignatureBlock* block, EqualiseParameters* parameters) {
-  parameters->alpha = getFloatValue(block, kAlphaIndex);
-  parameters->beta = getFloatValue(block, kBetaIndex);
-  parameters->gamma = getFloatValue(block, kGammaIndex);
-  parameters->delta = getFloatValue(block, kDeltaIndex);
+  parameters->alpha = getFloatValue(block, ParameterAlpha);
+  parameters->beta = getFloatValue(block, ParameterBeta);
+  parameters->gamma = getFloatValue(block, ParameterGamma);
+  parameters->delta = getFloatValue(block, ParameterDelta);
 }
 
 void writeParameters(SignatureBlock* block, const EqualiseParameters* parameters) {
-  setFloatValue(block, kAlphaIndex, parameters->alpha);
-  setFloatValue(block, kBetaIndex, parameters->beta);
-  setFloatValue(block, kGammaIndex, parameters->gamma);
-  setFloatValue(block, kDeltaIndex, parameters->delta);
+  setFloatValue(block, ParameterAlpha, parameters->alpha);
+  setFloatValue(block, ParameterBeta, parameters->beta);
+  setFloatValue(block, ParameterGamma, parameters->gamma);
+  setFloatValue(block, ParameterDelta, parameters->delta);
 }
 
 // Everything before the rows are touched: the parameters (clamped, so that a

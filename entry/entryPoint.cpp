@@ -8,12 +8,18 @@
 
 namespace {
 
-// Test support: a host test can make the module's allocations fail after a
-// given number, to show that every failure comes back as -108.
+#ifdef BRISEL_TEST_BUILD
+// The test build only: a host test can make the module's allocations fail
+// after a given number, to show that every failure comes back as -108.
 void applyAllocationBudget() {
   const char* budget = std::getenv("BRISEL_ALLOC_BUDGET");
   setAllocationBudget(budget != nullptr && *budget != '\0' ? std::atoi(budget) : -1);
 }
+void clearAllocationBudget() { setAllocationBudget(-1); }
+#else
+void applyAllocationBudget() {}
+void clearAllocationBudget() {}
+#endif
 
 void dispatch(int16_t selector, FilterGlobals* globals) {
   switch (selector) {
@@ -72,5 +78,5 @@ ENTRYPOINT(int16_t selector, FilterRecord* filterRecord, intptr* data, int16_t* 
 
   *result = working.result;
   std::memcpy(*stored, &working, sizeof working);
-  setAllocationBudget(-1);
+  clearAllocationBudget();
 }

@@ -35,7 +35,7 @@ void doRunStage(FilterGlobals* globals) {
   setSignatureHeader(block, fourCharCode("udef"), 0, 0);
   (void)fillFilterSignature(context, block);
 
-  const bool skipDialog = readScriptingParameters(globals, block);
+  const bool skipDialog = readScriptingParameters(record, block);
   const OSErr err = globals->bitsPerChannel == 16
                         ? adaptiveEqualize16(globals->colourStore, context, block, skipDialog)
                         : adaptiveEqualize8(globals->colourStore, context, block, skipDialog);
@@ -45,8 +45,8 @@ void doRunStage(FilterGlobals* globals) {
   }
 
   // Cancelled runs are recorded too; none of these can fail the run.
-  (void)writeScriptingParameters(globals, block);
-  (void)writeRunLog(globals, block);
+  (void)writeScriptingParameters(record, block);
+  (void)writeRunLog(block, globals->result);
   disposeSignatureBlock(block);
   saveSettings(context, &settings);
   disposeRunContext(context);

@@ -2,7 +2,6 @@
 #include "params/runLog.h"
 
 #include "core/hostErrors.h"
-#include "entry/filterGlobals.h"
 #include "params/signatureBlock.h"
 #include "params/textFormat.h"
 
@@ -186,8 +185,8 @@ OSErr openLogForAppend(const char* path, FileHandle* file) {
   return noErr;
 }
 
-OSErr writeRunLog(const FilterGlobals* globals, const SignatureBlock* block) {
-  if (globals == nullptr || block == nullptr) return noErr;
+OSErr writeRunLog(const SignatureBlock* block, OSErr result) {
+  if (block == nullptr) return noErr;
   const int32_t needsMask = getNeedsMask(block);
   const int32_t noWriteback = getNoWriteback(block);
   const int32_t inputs = getInputCount(block);
@@ -218,7 +217,7 @@ OSErr writeRunLog(const FilterGlobals* globals, const SignatureBlock* block) {
       keepFirst(&err, logOutputEntry(block, j, file));
   }
   keepFirst(&err, writeText(file, "Result = ", false, false));
-  keepFirst(&err, writeInteger(file, globals->result, false, true));
+  keepFirst(&err, writeInteger(file, result, false, true));
   (void)fileClose(file);
   return err;
 }

@@ -6,13 +6,12 @@
 #include "core/hostInterface.h"
 #include "store/fileLayer.h"
 
-struct FilterGlobals;
 struct SignatureBlock;
 
-// Appends the run's record (signature, flags, entries, globals->result) to an
+// Appends the run's record (signature, flags, entries, the run's result) to an
 // existing kRunLogName. fileOpen's codes (-43: no log, the normal case) or the
 // first failed write; callers drop it, as the log never fails a run.
-OSErr writeRunLog(const FilterGlobals* globals, const SignatureBlock* block);
+OSErr writeRunLog(const SignatureBlock* block, OSErr result);
 // Opens an existing file and moves to its end. fileOpen's codes; -40 or -51
 // when the end cannot be reached (the file is closed again then).
 OSErr openLogForAppend(const char* path, FileHandle* file);

@@ -5,7 +5,6 @@
 #include <cmath>
 
 #include "core/hostErrors.h"
-#include "entry/filterGlobals.h"
 #include "params/signatureBlock.h"
 #include "params/textFormat.h"
 
@@ -33,8 +32,7 @@ struct ScriptingSuites {
   const HandleProcs* procs;
 };
 
-ScriptingSuites suitesOf(const FilterGlobals* globals) {
-  const FilterRecord* record = globals == nullptr ? nullptr : globals->filterRecord;
+ScriptingSuites suitesOf(const FilterRecord* record) {
   if (record == nullptr) return {nullptr, nullptr};
   return {record->descriptorParameters, record->handleProcs};
 }
@@ -222,8 +220,8 @@ bool dialogRequested(const PIDescriptorParameters* params) {
   return params != nullptr && params->playInfo == plugInDialogDisplay;
 }
 
-bool readScriptingParameters(FilterGlobals* globals, SignatureBlock* block) {
-  const ScriptingSuites suites = suitesOf(globals);
+bool readScriptingParameters(const FilterRecord* record, SignatureBlock* block) {
+  const ScriptingSuites suites = suitesOf(record);
   PIDescriptorParameters* params = suites.params;
   const int32_t inputs = inputEntries(block);
   if (inputs == 0) return descriptorProcsAvailable(params) && !dialogRequested(params);
@@ -255,8 +253,8 @@ bool readScriptingParameters(FilterGlobals* globals, SignatureBlock* block) {
   return !dialogRequested(params);
 }
 
-OSErr writeScriptingParameters(FilterGlobals* globals, SignatureBlock* block) {
-  const ScriptingSuites suites = suitesOf(globals);
+OSErr writeScriptingParameters(const FilterRecord* record, SignatureBlock* block) {
+  const ScriptingSuites suites = suitesOf(record);
   PIDescriptorParameters* params = suites.params;
   const int32_t inputs = inputEntries(block);
   if (inputs == 0) return noErr;  // nothing to record; the host's fields stay as they are

@@ -5,7 +5,6 @@
 
 #include "core/hostInterface.h"
 
-struct FilterGlobals;
 struct SignatureBlock;
 
 // At most this many keys are listed for the host (with the driver's 22-slot
@@ -34,8 +33,9 @@ OSErr closeDescriptorWriter(PIDescriptorParameters* params, const HandleProcs* p
 // True when the host asks for the dialog (playInfo 1).
 bool dialogRequested(const PIDescriptorParameters* params);
 
-// Applies recorded values within their bounds to the block's input entries.
-// Returns skipDialog: false without usable suites, else true unless playInfo is 1.
-bool readScriptingParameters(FilterGlobals* globals, SignatureBlock* block);
+// Applies the values recorded in the record's descriptor, within their bounds,
+// to the block's input entries. Returns skipDialog: false without a record or
+// usable suites, else true unless playInfo is 1.
+bool readScriptingParameters(const FilterRecord* record, SignatureBlock* block);
 // Records the block's input values in a new descriptor for the host. Always 0.
-OSErr writeScriptingParameters(FilterGlobals* globals, SignatureBlock* block);
+OSErr writeScriptingParameters(const FilterRecord* record, SignatureBlock* block);

@@ -5,6 +5,7 @@
 
 #include "core/memory.h"
 #include "core/runContext.h"
+#include "resources/filterParameters.h"
 
 namespace {
 
@@ -250,21 +251,12 @@ void setTextValueBounded(SignatureBlock* block, int32_t index, const uint8_t* te
 }
 
 OSErr fillFilterSignature(const RunContext* context, SignatureBlock* block) {
-  struct Parameter {
-    DescriptorKeyID key;
-    int32_t offset;
-  };
-  // The order fixes the indexes kAlphaIndex .. kDeltaIndex.
-  static const Parameter parameters[] = {
-      {fourCharCode("AEqa"), kAlphaOffset},
-      {fourCharCode("AEqb"), kBetaOffset},
-      {fourCharCode("AEqg"), kGammaOffset},
-      {fourCharCode("AEqd"), kDeltaOffset},
-  };
-  setSignatureHeader(block, fourCharCode("AHEq"), 0, 0);
-  for (const Parameter& parameter : parameters) {
-    const float value = context == nullptr ? 0.0f : readSettingsFloat(context, parameter.offset);
-    addFloatParameter(block, parameter.key, 0.0f, 1.0f, value);
+  setSignatureHeader(block, kFilterEventCode, 0, 0);
+  // Table order: the entries' indexes are ParameterAlpha .. ParameterDelta.
+  for (int32_t p = 0; p < kParameterCount; ++p) {
+    const int32_t offset = kFilterParameters[p].settingsOffset;
+    const float value = context == nullptr ? 0.0f : readSettingsFloat(context, offset);
+    addFloatParameter(block, parameterKey(p), 0.0f, 1.0f, value);
   }
   return 0;
 }

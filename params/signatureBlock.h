@@ -22,14 +22,6 @@ constexpr bool isRadioType(DescriptorTypeID type) { return (type >> 16) == 0x724
 constexpr DescriptorKeyID kUnitsKey = fourCharCode("unCd");
 constexpr DescriptorTypeID kUnitsEnumType = fourCharCode("UniT");
 
-// Entry indexes of the filter's four parameters.
-enum : int32_t {
-  kAlphaIndex = 0,
-  kBetaIndex = 1,
-  kGammaIndex = 2,
-  kDeltaIndex = 3,
-};
-
 struct SignatureBlock {
   uint8_t* bytes;  // slotCount x 24 bytes, big-endian fields
   int32_t slotCount;
@@ -85,6 +77,6 @@ void setTextValue(SignatureBlock* block, int32_t index, const uint8_t* text);
 // reads past them and is terminated when no zero came within them.
 void setTextValueBounded(SignatureBlock* block, int32_t index, const uint8_t* text, int32_t size);
 
-// Signature "AHEq" and the four float entries AEqa, AEqb, AEqg, AEqd in 0..1
-// from the context's settings. Always 0.
+// Signature "AHEq" and the four parameters' float entries in 0..1 from the
+// context's settings, in the order of kFilterParameters. Always 0.
 OSErr fillFilterSignature(const RunContext* context, SignatureBlock* block);

@@ -63,14 +63,4 @@ constexpr OSType kFilterEventCode = fourCharCode("AHEq");  // the filter's event
 constexpr OSType kImageReferenceType = fourCharCode("#ImR");
 constexpr OSType kNullType = fourCharCode("null");
 
-// Descriptor keys of the four parameters.
-constexpr DescriptorKeyID kAlphaKey = fourCharCode("AEqa");
-constexpr DescriptorKeyID kBetaKey = fourCharCode("AEqb");
-constexpr DescriptorKeyID kGammaKey = fourCharCode("AEqg");
-constexpr DescriptorKeyID kDeltaKey = fourCharCode("AEqd");
-
-// The units parameter, exchanged as an enumeration of type UniT.
-constexpr DescriptorKeyID kUnitsKey = fourCharCode("unCd");
-constexpr DescriptorTypeID kUnitsType = fourCharCode("UniT");
-
 #endif  // RC_INVOKED

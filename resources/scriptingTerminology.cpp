@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "core/hostErrors.h"
+#include "resources/filterParameters.h"
 #include "resources/resourceBytes.h"
 #include "resources/resourceIds.h"
 
@@ -30,8 +31,13 @@ constexpr TerminologySuite kSuite = {
     kDirectParameterFlags,
 };
 
+// The filter's own parameters as the dictionary lists them.
+constexpr TerminologyParameter ownParameter(int32_t parameter) {
+  return {kFilterParameters[parameter].keyText, kFilterParameters[parameter].scriptingName, "doub"};
+}
+
 // The dictionary shared by a family of filters, in resource order. This filter
-// reads and writes only AEqa, AEqb, AEqg and AEqd (#164 to #167); the types of
+// reads and writes only its own four (#164 to #167); the types of
 // the others follow from what their names measure or choose: counts, levels,
 // masks and pixel sizes are "long", switches "bool", file names "TEXT", radio
 // choices their enumeration, everything measured or weighted "doub".
@@ -200,10 +206,10 @@ constexpr TerminologyParameter kParameters[] = {
     {"MnSz", "Minimum Diameter",                      "doub"},
     {"MxSh", "Maximum Formfactor",                    "doub"},
     {"MnSh", "Minimum Formfactor",                    "doub"},
-    {"AEqa", "Adaptive Equalization Alpha",           "doub"},
-    {"AEqb", "Adaptive Equalization Beta",            "doub"},
-    {"AEqg", "Adaptive Equalization Gamma",           "doub"},
-    {"AEqd", "Adaptive Equalization Delta",           "doub"},
+    ownParameter(ParameterAlpha),
+    ownParameter(ParameterBeta),
+    ownParameter(ParameterGamma),
+    ownParameter(ParameterDelta),
     {"Pcnt", "Percent",                               "doub"},
     {"EqVc", "Percent Add",                           "doub"},
     {"EqVb", "N'borhood Radius",                      "doub"},

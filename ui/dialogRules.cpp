@@ -1,11 +1,10 @@
-// dialogRules.cpp -- the parameter dialog's rules: values, positions, texts, scroll codes and
-// panning
+// dialogRules.cpp -- the parameter dialog's rules: values, positions, texts, scrolling, panning
 #include "ui/dialogRules.h"
 
 #include <cstdlib>
 
 #include "core/runContext.h"
-#include "resources/resourceIds.h"
+#include "resources/filterParameters.h"
 
 namespace {
 
@@ -23,33 +22,11 @@ void moveSpan(int16_t* low, int16_t* high, int32_t start, int32_t span) {
 }  // namespace
 
 int32_t editForParameter(int32_t parameter) {
-  switch (parameter) {
-    case ParameterAlpha:
-      return kEditAlphaId;
-    case ParameterBeta:
-      return kEditBetaId;
-    case ParameterGamma:
-      return kEditGammaId;
-    case ParameterDelta:
-      return kEditDeltaId;
-    default:
-      return -1;
-  }
+  return validParameter(parameter) ? kFilterParameters[parameter].editId : -1;
 }
 
 int32_t barForParameter(int32_t parameter) {
-  switch (parameter) {
-    case ParameterAlpha:
-      return kScrollAlphaId;
-    case ParameterBeta:
-      return kScrollBetaId;
-    case ParameterGamma:
-      return kScrollGammaId;
-    case ParameterDelta:
-      return kScrollDeltaId;
-    default:
-      return -1;
-  }
+  return validParameter(parameter) ? kFilterParameters[parameter].barId : -1;
 }
 
 int32_t parameterForEdit(int32_t controlId) {

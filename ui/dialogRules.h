@@ -4,18 +4,10 @@
 #include <cstdint>
 
 #include "core/hostInterface.h"
+#include "resources/filterParameters.h"
 
 struct RowStore;
 struct RunContext;
-
-// The four parameters, in the order the dialog receives them and checks them at OK.
-enum : int32_t {
-  ParameterAlpha = 0,
-  ParameterBeta = 1,
-  ParameterGamma = 2,
-  ParameterDelta = 3,
-  kParameterCount = 4,
-};
 
 constexpr int32_t kPositionMax = 100;  // a parameter bar runs 0..100
 constexpr int32_t kPageStep = 15;      // positions per page step

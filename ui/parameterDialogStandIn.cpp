@@ -1,5 +1,4 @@
-// parameterDialogStandIn.cpp -- the dialog where no window system is used: OK with the values as
-// given
+// parameterDialogStandIn.cpp -- the dialog without a window system: OK with the values given
 #include "core/runContext.h"
 #include "ui/parameterDialog.h"
 

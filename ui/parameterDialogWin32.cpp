@@ -1,5 +1,4 @@
-// parameterDialogWin32.cpp -- the modal parameter dialog: Win32 messages translated into the
-// dialog's rules
+// parameterDialogWin32.cpp -- the modal parameter dialog: Win32 messages into the dialog's rules
 #include <windows.h>
 
 #include "core/moduleInstance.h"
@@ -87,7 +86,7 @@ INT_PTR initialiseDialog(DialogVariant* v, HWND dialog, LPARAM lParam) {
     setEditNumber(dialog, edit, state->value[parameter]);
     selectAllText(dialog, edit);
   }
-  SetFocus(GetDlgItem(dialog, kEditAlphaId));
+  SetFocus(GetDlgItem(dialog, editForParameter(ParameterAlpha)));
   for (int32_t parameter : kFillOrder) {
     const HWND bar = GetDlgItem(dialog, barForParameter(parameter));
     SetScrollRange(bar, SB_CTL, 0, kPositionMax, FALSE);

@@ -128,6 +128,7 @@ TEST_F(EngineHostTest, AbortAtTheFirstOrLastEngineRowCancelsTheRun) {
 }
 
 TEST_F(EngineHostTest, WorkingMemoryShortageIsOutOfMemoryUntilTheRunFits) {
+  loadTestBuild();
   const Parameters p = {0.75f, 0.3f, 0.7f, 0.5f};
   std::vector<uint16_t> samples = makeImage<uint16_t>(Pattern::Photo, 19, 6, 3, 32768, 6);
   bool succeeded = false;

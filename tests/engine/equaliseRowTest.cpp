@@ -262,7 +262,9 @@ TEST(RowStep16, SamplesAboveTheHostRangeCountAs32768) {
     referenceEqualiseRow16(rawWindow, width, 7, 225.0f, 0.7f, delta, reference.data());
     EXPECT_EQ(fromRaw, reference);
     // Slot 7's column 7 holds a top sample: without noise rejection it counts all.
-    if (delta == 0.0f) EXPECT_EQ(fromRaw[7], 32768);
+    if (delta == 0.0f) {
+      EXPECT_EQ(fromRaw[7], 32768);
+    }
   }
 }
 

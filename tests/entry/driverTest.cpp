@@ -202,6 +202,7 @@ TEST_F(DriverTest, MissingStoreDirectoryIsAFileErrorNotACrash) {
 #endif
 
 TEST_F(DriverTest, EveryAllocationFailureComesBackAsOutOfMemory) {
+  loadTestBuild();
   const HostImage original = makeNoiseImage(18, 5, 8, plugInModeRGBColor, 4, 6);
   bool sawSuccess = false;
   for (int32_t budget = 0; budget < 64 && !sawSuccess; ++budget) {
@@ -216,7 +217,9 @@ TEST_F(DriverTest, EveryAllocationFailureComesBackAsOutOfMemory) {
     setTestEnvironment("BRISEL_ALLOC_BUDGET", nullptr);
     EXPECT_TRUE(result.hostError.empty()) << result.hostError;
     EXPECT_TRUE(result.result == noErr || result.result == memFullErr) << result.result;
-    if (result.result != noErr) EXPECT_EQ(image.data, original.data);
+    if (result.result != noErr) {
+      EXPECT_EQ(image.data, original.data);
+    }
     EXPECT_FALSE(anyStoreFileLeft());
     sawSuccess = result.result == noErr;
   }

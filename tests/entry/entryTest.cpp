@@ -149,6 +149,7 @@ TEST_F(EntryTest, AreaWidenedOrPlanesAddedAfterStartAreRefused) {
 }
 
 TEST_F(EntryTest, NoMemoryForTheGlobalsLeavesTheSlotEmptyAndRetries) {
+  loadTestBuild();
   setTestEnvironment("BRISEL_ALLOC_BUDGET", "0");
   EXPECT_EQ(call(filterSelectorPrepare), memFullErr);
   EXPECT_EQ(session_.data, 0);
@@ -161,6 +162,7 @@ TEST_F(EntryTest, NoMemoryForTheGlobalsLeavesTheSlotEmptyAndRetries) {
 }
 
 TEST_F(EntryTest, NoMemoryForTheParametersHandle) {
+  loadTestBuild();
   ASSERT_EQ(call(filterSelectorPrepare), noErr);  // globals exist
   setTestEnvironment("BRISEL_ALLOC_BUDGET", "1");
   EXPECT_EQ(call(filterSelectorParameters), memFullErr);

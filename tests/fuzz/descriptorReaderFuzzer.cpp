@@ -127,7 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     host.params.descriptor = makeDescriptor(items);
   }
 
-  (void)readScriptingParameters(&host.globals, block);
+  (void)readScriptingParameters(&host.record, block);
 
   // A float entry either kept its value or took one within its bounds.
   for (int32_t i = 0; i < entries; ++i) {
@@ -139,7 +139,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int32_t i = 0; i < entries && in.ConsumeBool(); ++i) {
     setFloatValue(block, i, bitsFloat(in.ConsumeIntegral<uint32_t>()));
   }
-  (void)writeScriptingParameters(&host.globals, block);
+  (void)writeScriptingParameters(&host.record, block);
   disposeSignatureBlock(block);
 
   // Handle ownership: no double release ever; with a usable handle suite

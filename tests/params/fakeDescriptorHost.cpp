@@ -1,5 +1,4 @@
-// fakeDescriptorHost.cpp -- a small in-test host: handle suite and descriptor suites over item
-// lists
+// fakeDescriptorHost.cpp -- a small in-test host: handle and descriptor suites over item lists
 #include "tests/params/fakeDescriptorHost.h"
 
 #include <utility>
@@ -291,7 +290,6 @@ FakeHost& resetFakeHost() {
 
   h.record.handleProcs = &h.handleProcs;
   h.record.descriptorParameters = &h.params;
-  h.globals.filterRecord = &h.record;
   return h;
 }
 

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "core/hostInterface.h"
-#include "entry/filterGlobals.h"
 
 // One recorded value. The get procs deliver it only as its own kind:
 // "doub" as a float, "long" as an integer, "bool" as a boolean, "TEXT" as a
@@ -38,7 +37,6 @@ struct FakeHost {
   WriteDescriptorProcs writeProcs{};
   PIDescriptorParameters params{};
   FilterRecord record{};
-  FilterGlobals globals{};
 
   // Behaviour.
   bool openReadGivesNull = false;

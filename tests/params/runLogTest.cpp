@@ -16,7 +16,6 @@
 #endif
 
 #include "core/hostErrors.h"
-#include "entry/filterGlobals.h"
 #include "params/signatureBlock.h"
 #include "store/fileLayer.h"
 
@@ -99,9 +98,7 @@ class RunLog : public ::testing::Test {
   }
 
   OSErr logRun(const SignatureBlock* block, int16_t result = 0) {
-    FilterGlobals globals{};
-    globals.result = result;
-    return writeRunLog(&globals, block);
+    return writeRunLog(block, result);
   }
 
   std::string directory;
@@ -129,7 +126,6 @@ TEST_F(RunLog, WithoutALogFileNothingIsCreated) {
   BlockPtr block = filterBlock(0.5f, 0.25f, 0.7f, 0.0f);
   EXPECT_EQ(logRun(block.get()), fnfErr);
   EXPECT_FALSE(logExists());
-  EXPECT_EQ(writeRunLog(nullptr, block.get()), noErr);
   EXPECT_EQ(logRun(nullptr), noErr);
   EXPECT_FALSE(logExists());
 }
@@ -213,8 +209,7 @@ TEST_F(RunLog, ReadOnlyLogGetsNothingAndTheRunGoesOn) {
     ASSERT_GE(child, 0);
     if (child == 0) {
       if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
-      FilterGlobals globals{};
-      _exit(writeRunLog(&globals, block.get()) == ioErr ? 0 : 1);
+      _exit(writeRunLog(block.get(), noErr) == ioErr ? 0 : 1);
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);

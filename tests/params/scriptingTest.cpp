@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "params/signatureBlock.h"
+#include "resources/filterParameters.h"
 #include "tests/params/fakeDescriptorHost.h"
 
 namespace {
@@ -54,9 +55,9 @@ class Scripting : public ::testing::Test {
     EXPECT_EQ(host->openWriteTokens, 0);
     EXPECT_EQ(liveHandleCount(), host->params.descriptor != nullptr ? 1 : 0);
   }
-  bool read(SignatureBlock* block) { return readScriptingParameters(&host->globals, block); }
+  bool read(SignatureBlock* block) { return readScriptingParameters(&host->record, block); }
   void write(SignatureBlock* block) {
-    EXPECT_EQ(writeScriptingParameters(&host->globals, block), 0);
+    EXPECT_EQ(writeScriptingParameters(&host->record, block), 0);
   }
   FakeHost* host = nullptr;
 };
@@ -69,9 +70,7 @@ TEST_F(Scripting, WithoutDescriptorParametersNothingIsExchanged) {
   EXPECT_TRUE(host->calls.empty());
   EXPECT_EQ(values(block.get()), kLastUsed);
 
-  // No record or no globals at all behave the same.
-  host->globals.filterRecord = nullptr;
-  EXPECT_FALSE(read(block.get()));
+  // No record at all behaves the same.
   EXPECT_FALSE(readScriptingParameters(nullptr, block.get()));
   EXPECT_EQ(writeScriptingParameters(nullptr, block.get()), 0);
   EXPECT_TRUE(host->calls.empty());
@@ -227,7 +226,7 @@ TEST_F(Scripting, InteractiveFirstRunRecordsFourFloatsInOrder) {
   host->params.recordInfo = plugInDialogRequired;
   BlockPtr block = filterBlock();
   EXPECT_FALSE(read(block.get()));
-  setFloatValue(block.get(), kBetaIndex, 0.375f);  // what the dialog chose
+  setFloatValue(block.get(), ParameterBeta, 0.375f);  // what the dialog chose
   write(block.get());
 
   EXPECT_EQ(host->params.recordInfo, plugInDialogOptional);
@@ -260,7 +259,7 @@ TEST_F(Scripting, BlocksWithoutInputsOnlyAnswerTheDialogQuestion) {
   write(block.get());
   EXPECT_TRUE(host->calls.empty());
   EXPECT_NE(host->params.descriptor, nullptr);
-  EXPECT_FALSE(readScriptingParameters(&host->globals, nullptr));
+  EXPECT_FALSE(readScriptingParameters(&host->record, nullptr));
 }
 
 // The generic kinds: integers with signed bounds, unit and radio enumerations

@@ -32,10 +32,10 @@ void putSetting(RunContext* context, int32_t offset, float value) {
 TEST(SignatureBlock, FilterFillLaysOutTheHeaderAndFourFloatEntries) {
   RunContext* context = createRunContext();
   ASSERT_NE(context, nullptr);
-  putSetting(context, kAlphaOffset, 0.5f);
-  putSetting(context, kBetaOffset, 0.25f);
-  putSetting(context, kGammaOffset, 0.7f);
-  putSetting(context, kDeltaOffset, 0.0f);
+  putSetting(context, 484, 0.5f);  // the settings file's published places
+  putSetting(context, 488, 0.25f);
+  putSetting(context, 492, 0.7f);
+  putSetting(context, 496, 0.0f);
   BlockPtr block = makeBlock();
   ASSERT_NE(block, nullptr);
   setSignatureHeader(block.get(), fourCharCode("udef"), 0, 0);

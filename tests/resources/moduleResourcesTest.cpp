@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "resources/filterParameters.h"
 #include "resources/pluginProperties.h"
 #include "resources/resourceIds.h"
 #include "resources/scriptingTerminology.h"
@@ -179,8 +180,36 @@ TEST_F(ModuleResourcesTest, DialogTemplateIsAsTabled) {
     EXPECT_EQ(item.y, want.y);
     EXPECT_EQ(item.width, want.width);
     EXPECT_EQ(item.height, want.height);
-    if (want.caption != nullptr) EXPECT_EQ(item.caption, want.caption);
+    if (want.caption != nullptr) {
+      EXPECT_EQ(item.caption, want.caption);
+    }
     EXPECT_EQ(item.creationDataLength, 0);
+  }
+}
+
+// The parameter table and the template agree: each parameter's label stands
+// on the row of its edit field, with its bar just below the label's top.
+TEST_F(ModuleResourcesTest, EachParameterIsLabelledBesideItsFieldAndBar) {
+  const DialogTemplate dialog = readDialogTemplate(loadResource(RT_DIALOG, 9522));
+  ASSERT_FALSE(dialog.failed);
+  auto find = [&](int id, const char* caption) -> const DialogItem* {
+    for (const DialogItem& item : dialog.items) {
+      if (caption != nullptr ? item.caption == caption : item.id == uint16_t(id)) return &item;
+    }
+    return nullptr;
+  };
+  for (const FilterParameter& p : kFilterParameters) {
+    SCOPED_TRACE(p.name);
+    const DialogItem* label = find(-1, p.label);
+    const DialogItem* edit = find(p.editId, nullptr);
+    const DialogItem* bar = find(p.barId, nullptr);
+    ASSERT_TRUE(label != nullptr && edit != nullptr && bar != nullptr);
+    EXPECT_EQ(edit->classAtom, 0x81);
+    EXPECT_EQ(bar->classAtom, 0x84);
+    EXPECT_GE(edit->y, label->y);
+    EXPECT_LE(edit->y, label->y + label->height);
+    EXPECT_GT(bar->y, label->y);
+    EXPECT_LE(bar->y, label->y + label->height);
   }
 }
 

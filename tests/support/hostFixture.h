@@ -41,6 +41,15 @@ inline bool anyStoreFileLeft() {
          fixedFileExists(kMaskStoreName);
 }
 
+// The module's test build beside the shipped one (brisel_test.8bf,
+// libbrisel_test.so): the same code, and it also takes BRISEL_ALLOC_BUDGET, the
+// number of allocations after which the module's allocations fail.
+inline std::string testModulePath() {
+  std::string path = defaultModulePath();
+  const size_t dot = path.rfind('.');
+  return path.insert(dot == std::string::npos ? path.size() : dot, "_test");
+}
+
 class HostTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -53,6 +62,14 @@ class HostTest : public ::testing::Test {
   void TearDown() override {
     closeHostSession(&session_);
     directory_.leave();
+  }
+
+  // Switches the session to the module's test build, for tests that set
+  // BRISEL_ALLOC_BUDGET; the shipped module does not read it.
+  void loadTestBuild() {
+    closeHostSession(&session_);
+    std::string error;
+    ASSERT_TRUE(openHostSession(testModulePath(), &session_, &error)) << error;
   }
 
   StoreDirectory directory_;

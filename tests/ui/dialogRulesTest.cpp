@@ -1,5 +1,4 @@
-// dialogRulesTest.cpp -- values, positions, texts, OK checks, scroll codes and panning of the
-// dialog
+// dialogRulesTest.cpp -- the dialog's values, positions, texts, OK checks, scroll codes, panning
 #include <gtest/gtest.h>
 
 #include <cstdlib>

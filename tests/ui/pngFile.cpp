@@ -1,7 +1,7 @@
 // pngFile.cpp -- a minimal PNG writer for test screenshots: stored deflate blocks, no compression
-// library
 #include "tests/ui/pngFile.h"
 
+#include <cstddef>
 #include <cstdio>
 
 namespace {

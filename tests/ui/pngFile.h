@@ -1,5 +1,4 @@
 // pngFile.h -- a minimal PNG writer for test screenshots: stored deflate blocks, no compression
-// library
 #pragma once
 
 #include <cstdint>
