@@ -255,9 +255,11 @@ int checkReplayValues(const std::string& path, const std::string& text, bool giv
 }
 
 // The four parameters as the settings file holds them (little-endian floats
-// at 484..496); false when the file cannot be read.
+// at 484..496), when it can be read; where another run's hold keeps it from
+// being read at all (Windows), busy says so.
 struct SettingsValues {
   bool known = false;
+  bool busy = false;
   float values[4] = {0, 0, 0, 0};
 };
 
@@ -266,7 +268,10 @@ SettingsValues readSettingsValues() {
   const std::string path = moduleFilePath("OMKApref.xxx");
   std::string ignored;
   FILE* f = path.empty() ? nullptr : openPlainFile(path, &ignored);
-  if (f == nullptr) return settings;
+  if (f == nullptr) {
+    settings.busy = isModuleFileInUse("OMKApref.xxx");
+    return settings;
+  }
   unsigned char bytes[16];
   if (std::fseek(f, 484, SEEK_SET) == 0 && std::fread(bytes, 1, 16, f) == 16) {
     for (int p = 0; p < 4; ++p) {
@@ -305,27 +310,33 @@ bool findUsedValues(const HostRunResult& result, float used[4]) {
   return found[0] && found[1] && found[2] && found[3];
 }
 
+bool sameValue(float a, float b) { return a == b || (std::isnan(a) && std::isnan(b)); }
+
 // A run that could not open the settings file (another run held it) goes on
 // with 0 for every parameter it would have read there. Seen from here: a
-// value not given that matches the file neither before nor after the run.
+// value not given that matches the file neither before nor after the run, or
+// a 0 while the file was held and could not be read.
 void warnIfSettingsUnused(const SettingsValues& before, const bool given[4], const float used[4]) {
   const SettingsValues after = readSettingsValues();
+  const bool held = before.busy || after.busy;
   std::string instead, file;
   for (int p = 0; p < 4; ++p) {
     if (given[p]) continue;
-    const bool matches = (before.known && before.values[p] == used[p]) ||
-                         (after.known && after.values[p] == used[p]);
-    if (matches || (!before.known && !after.known)) continue;
-    const float expected = after.known ? after.values[p] : before.values[p];
+    const bool matches = (before.known && sameValue(before.values[p], used[p])) ||
+                         (after.known && sameValue(after.values[p], used[p]));
+    if (matches || (!before.known && !after.known && !(held && used[p] == 0))) continue;
     const std::string name = std::string(instead.empty() ? "" : ", ") + kParameterNames[p] + " ";
     instead += name + formatValue(used[p]);
-    file += name + formatValue(expected);
+    if (before.known || after.known) {
+      file += name + formatValue(after.known ? after.values[p] : before.values[p]);
+    }
   }
   if (instead.empty()) return;
   std::fprintf(stderr,
-               "brisel: warning: the filter could not read its settings file %s (another run "
-               "held it?) and used %s instead of the file's %s\n",
-               moduleFilePath("OMKApref.xxx").c_str(), instead.c_str(), file.c_str());
+               "brisel: warning: the filter ran without its settings file %s (%s) and used %s%s\n",
+               moduleFilePath("OMKApref.xxx").c_str(),
+               held ? "held by another run" : "probably held by another run", instead.c_str(),
+               file.empty() ? "" : (" instead of the file's " + file).c_str());
 }
 
 bool interrupted() { return *interruptFlag() != 0; }
