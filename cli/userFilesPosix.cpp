@@ -93,18 +93,19 @@ bool planOutput(const std::string& path, OutputTarget* target, std::string* erro
     return checkFolder(path, error);
   }
   if (S_ISLNK(info.st_mode)) {
-    // The file the link names gets the image, as a copy into it would; the
-    // link itself stays.
-    char* resolved = realpath(path.c_str(), nullptr);
-    if (resolved == nullptr) {
-      *error = "cannot write " + path + ": it is a link to a missing file";
+    if (stat(path.c_str(), &info) != 0) {
+      *error =
+          "cannot write " + path + ": " +
+          (errno == ENOENT ? std::string("it is a link to a missing file") : std::strerror(errno));
       return false;
     }
-    target->path = resolved;
-    std::free(resolved);
-    if (lstat(target->path.c_str(), &info) != 0) {
-      *error = "cannot write " + path + ": " + std::strerror(errno);
-      return false;
+    // A link to a plain file: that file gets the image, as a copy into it
+    // would, and the link stays. (A link to a pipe, like /dev/stdout, is
+    // written through as it is.)
+    char* resolved = S_ISREG(info.st_mode) ? realpath(path.c_str(), nullptr) : nullptr;
+    if (resolved != nullptr) {
+      target->path = resolved;
+      std::free(resolved);
     }
   }
   if (S_ISDIR(info.st_mode)) {

@@ -136,6 +136,7 @@ if [ -z "$runner" ]; then
   cp ref.ppm target.ppm; ln -s target.ppm linked.ppm
   run apply sample.ppm linked.ppm --alpha 0.1 --beta 0 --gamma 0 --delta 0 > /dev/null
   check "OUT a link: the file it names gets the image" bash -c 'test -L linked.ppm && cmp -s target.ppm other.ppm'
+  check "OUT /dev/stdout into a pipe, the values on stderr" bash -c "'$brisel' apply sample.ppm /dev/stdout --alpha 0.6 --beta 0.3 --gamma 0.8 --delta 0.1 2> err.txt | cmp -s - ref.ppm && grep -q 'alpha 0.6' err.txt"
   mkfifo in.fifo
   check "IN a pipe refused without waiting" bash -c "! timeout 10 '$brisel' apply in.fifo x.ppm 2> err.txt && grep -q 'in.fifo is a pipe' err.txt"
   if [ "$(id -u)" = 0 ]; then
