@@ -229,8 +229,9 @@ class ProgressLine {
 
 // The replay file's four parameters must be what --alpha and the others
 // accept: a number from 0 to 1, recorded as "doub". The filter would quietly
-// drop anything else and run with the settings file's value instead. Returns
-// 0, else the exit code of the reported problem.
+// drop a number out of range (and use the settings file's value instead), and
+// this host's descriptors would hand it a "bool" or "long" as a number.
+// Returns 0, else the exit code of the reported problem.
 int checkReplayValues(const std::string& path, const std::string& text, bool given[4]) {
   std::istringstream lines(text);
   std::string line;
