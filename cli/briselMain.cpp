@@ -421,28 +421,44 @@ int main(int argc, char** argv) {
   float used[4];
   if (!findUsedValues(result, used)) return fail("the filter did not report the values it used");
 
-  if (!args.recordPath.empty() &&
-      !writeDescriptorText(args.recordPath, result.recordedDescriptor, &error)) {
+  // Both files are written beside their destinations first and renamed over
+  // them only when complete: a failure never leaves either one truncated.
+  TemporaryFile imageFile, record;
+  if (!args.recordPath.empty() && !recordTarget.stream) {
+    if (!createTemporaryBeside(recordTarget, &record, &error) ||
+        !writeDescriptorStream(record.stream, record.path, result.recordedDescriptor, &error)) {
+      discardTemporary(&record);
+      return fail(error);
+    }
+  } else if (!args.recordPath.empty() &&
+             !writeDescriptorText(args.recordPath, result.recordedDescriptor, &error)) {
     return fail(error);
   }
   if (target.stream) {
     // A pipe or a device takes the image as it comes; renaming over it would
     // put a plain file in its place.
-    if (!writePnm(args.output, image, format, &error)) return fail(error);
-  } else {
-    // Written beside the destination first: a failure never leaves OUT truncated.
-    TemporaryFile temporary;
-    if (!createTemporaryBeside(target, &temporary, &error)) return fail(error);
-    if (!writePnmStream(temporary.stream, temporary.path, image, format, &error)) {
-      discardTemporary(&temporary);
+    if (!writePnm(args.output, image, format, &error)) {
+      discardTemporary(&record);
       return fail(error);
     }
-    if (interrupted()) {
-      discardTemporary(&temporary);
-      std::fprintf(stderr, "brisel: interrupted; %s left as it was\n", args.output.c_str());
-      exitInterrupted();
-    }
-    if (!commitTemporary(target, &temporary, &error)) return fail(error);
+  } else if (!createTemporaryBeside(target, &imageFile, &error) ||
+             !writePnmStream(imageFile.stream, imageFile.path, image, format, &error)) {
+    discardTemporary(&imageFile);
+    discardTemporary(&record);
+    return fail(error);
+  }
+  if (interrupted()) {
+    discardTemporary(&imageFile);
+    discardTemporary(&record);
+    std::fprintf(stderr, "brisel: interrupted; %s left as it was\n", args.output.c_str());
+    exitInterrupted();
+  }
+  if (!target.stream && !commitTemporary(target, &imageFile, &error)) {
+    discardTemporary(&record);
+    return fail(error);
+  }
+  if (record.stream != nullptr && !commitTemporary(recordTarget, &record, &error)) {
+    return fail(error);
   }
 
   if (!args.dialog) warnIfSettingsUnused(settingsBefore, given, used);

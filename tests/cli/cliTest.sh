@@ -51,6 +51,8 @@ echo keep > kept.pgm
 check "too narrow fails" bash -c "! $runner '$brisel' apply narrow.pgm kept.pgm 2> err.txt"
 check "too narrow says why in one line" bash -c 'grep -q "at least 15" err.txt && [ "$(wc -l < err.txt)" = 1 ]'
 check "failed run leaves OUT alone" bash -c '[ "$(cat kept.pgm)" = keep ]'
+echo keep > kept.txt
+check "failed run leaves the record file alone" bash -c "! $runner '$brisel' apply narrow.pgm kept.pgm --record kept.txt 2>/dev/null; [ \"\$(cat kept.txt)\" = keep ]"
 check "no output on failure" bash -c "! $runner '$brisel' apply narrow.pgm none.pgm 2>/dev/null; [ ! -e none.pgm ]"
 check "value out of range refused" bash -c "! $runner '$brisel' apply sample.ppm x.ppm --gamma 1.5 2>/dev/null; [ ! -e x.ppm ]"
 check "missing input refused" bash -c "! $runner '$brisel' apply missing.ppm x.ppm 2>/dev/null"
