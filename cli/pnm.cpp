@@ -9,6 +9,8 @@
 #include <memory>
 #include <new>
 
+#include "cli/userFiles.h"
+
 namespace {
 
 struct FileCloser {
@@ -76,11 +78,8 @@ uint32_t scaleSample(uint32_t value, uint32_t from, uint32_t to) {
 }  // namespace
 
 bool readPnm(const std::string& path, HostImage* image, PnmFormat* format, std::string* error) {
-  FilePtr f(std::fopen(path.c_str(), "rb"));
-  if (!f) {
-    *error = "cannot open " + path + ": " + std::strerror(errno);
-    return false;
-  }
+  FilePtr f(openPlainFile(path, error));
+  if (!f) return false;
   PnmHeader header;
   if (!readHeader(f.get(), &header, error)) {
     *error = path + ": " + *error;
@@ -144,11 +143,20 @@ bool writePnm(const std::string& path, const HostImage& image, const PnmFormat& 
     *error = "cannot write " + path + ": " + std::strerror(errno);
     return false;
   }
+  if (!writePnmStream(f.get(), path, image, format, error)) return false;
+  if (std::fclose(f.release()) != 0) {
+    *error = "cannot write " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+bool writePnmStream(FILE* f, const std::string& path, const HostImage& image,
+                    const PnmFormat& format, std::string* error) {
   const bool wide = image.depth == 16;
   const uint32_t maxval = uint32_t(format.maxval);
   const int32_t channels = format.colour ? 3 : 1;
-  std::fprintf(f.get(), "P%c\n%d %d\n%u\n", format.colour ? '6' : '5', image.width, image.height,
-               maxval);
+  std::fprintf(f, "P%c\n%d %d\n%u\n", format.colour ? '6' : '5', image.width, image.height, maxval);
   const size_t samples = size_t(image.width) * size_t(image.height) * size_t(channels);
   std::vector<uint8_t> raw(samples * (wide ? 2 : 1));
   for (size_t i = 0; i < samples; ++i) {
@@ -162,11 +170,7 @@ bool writePnm(const std::string& path, const HostImage& image, const PnmFormat& 
       raw[i] = uint8_t(maxval == 255 ? image.data[i] : scaleSample(image.data[i], 255, maxval));
     }
   }
-  if (std::fwrite(raw.data(), 1, raw.size(), f.get()) != raw.size() || std::fflush(f.get()) != 0) {
-    *error = "cannot write " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  if (std::fclose(f.release()) != 0) {
+  if (std::fwrite(raw.data(), 1, raw.size(), f) != raw.size() || std::fflush(f) != 0) {
     *error = "cannot write " + path + ": " + std::strerror(errno);
     return false;
   }

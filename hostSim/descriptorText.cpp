@@ -149,6 +149,16 @@ bool writeDescriptorText(const std::string& path, const HostDescriptor& descript
     *error = "cannot write " + path + ": " + std::strerror(errno);
     return false;
   }
+  const bool written = writeDescriptorStream(f, path, descriptor, error);
+  if (std::fclose(f) != 0 && written) {
+    *error = "cannot write " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  return written;
+}
+
+bool writeDescriptorStream(FILE* f, const std::string& path, const HostDescriptor& descriptor,
+                           std::string* error) {
   for (const HostDescriptorItem& item : descriptor.items) {
     const std::string key = keyField(item.key);
     const std::string type = codeToText(item.type);
@@ -165,7 +175,7 @@ bool writeDescriptorText(const std::string& path, const HostDescriptor& descript
       std::fprintf(f, "%s %s %d\n", key.c_str(), type.c_str(), item.integer);
     }
   }
-  if (std::fclose(f) != 0) {
+  if (std::fflush(f) != 0 || std::ferror(f)) {
     *error = "cannot write " + path + ": " + std::strerror(errno);
     return false;
   }

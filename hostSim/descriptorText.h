@@ -1,6 +1,7 @@
 // descriptorText.h -- recorded descriptors as small text files, one "KEY TYPE VALUE" line each
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 #include "hostSim/testHost.h"
@@ -17,3 +18,6 @@ void setDescriptorFloat(HostDescriptor* descriptor, DescriptorKeyID key, double 
 bool readDescriptorText(const std::string& path, HostDescriptor* descriptor, std::string* error);
 bool writeDescriptorText(const std::string& path, const HostDescriptor& descriptor,
                          std::string* error);
+// The same into an open stream, flushed but not closed; path names it in errors.
+bool writeDescriptorStream(FILE* f, const std::string& path, const HostDescriptor& descriptor,
+                           std::string* error);

@@ -273,9 +273,14 @@ void BRISEL_CDECL hostProgress(int32_t done, int32_t total) {
   if (activeOptions && activeOptions->onProgress) activeOptions->onProgress(done, total);
 }
 
+bool stopRequested(const HostRunOptions* options) {
+  return options != nullptr && options->stopRequested != nullptr && *options->stopRequested != 0;
+}
+
 Boolean BRISEL_CDECL hostAbort() {
   if (activeResult == nullptr) return 0;
   const int32_t call = activeResult->abortCalls++;
+  if (stopRequested(activeOptions)) return 1;
   return Boolean(activeAbortAt >= 0 && call >= activeAbortAt);
 }
 
@@ -485,6 +490,11 @@ void runFilter(HostSession* session, HostImage* image, const HostRunOptions& opt
   std::vector<uint8_t> inBuffer, outBuffer, maskBuffer;
   while (ok &&
          (!rectEmpty(record.inRect) || !rectEmpty(record.outRect) || !rectEmpty(record.maskRect))) {
+    if (stopRequested(&options)) {
+      if (result->result == 0) result->result = -128;
+      ok = false;
+      break;
+    }
     if (result->continueCalls >= limit) {
       result->hostError = "module kept asking for rows";
       ok = false;

@@ -1,6 +1,7 @@
 // testHost.h -- plays the host's side of a filter run against a loaded module
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -78,6 +79,10 @@ struct HostRunOptions {
   int32_t maxContinueCalls = -1;
   // Called on every progress report, as the host draws its bar.
   std::function<void(int32_t done, int32_t total)> onProgress;
+  // Set from outside (a signal handler) to stop the run: abortProc answers
+  // true from then on and no further continue call is made, so the run ends
+  // with -128 through finish, which disposes of the module's stores.
+  const volatile std::sig_atomic_t* stopRequested = nullptr;
 };
 
 struct HostRunResult {

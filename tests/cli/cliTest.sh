@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# cliTest.sh -- the command-line host end to end: runs, replay, failures that leave OUT alone
+# cliTest.sh -- the command-line host end to end: runs, replay, failures that leave OUT alone,
+# the settings file, refused replay values, safe replacement of OUT, interrupts
 # usage: cliTest.sh BRISEL [RUNNER]   (RUNNER is "wine" for the Windows build)
 set -u
 brisel=$1
@@ -11,6 +12,14 @@ export BRISEL_DIR=$work/store WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml="
 mkdir -p "$BRISEL_DIR"
 cd "$work"
 cp "$data/sample.ppm" "$data/grey16.pgm" .
+# The module's settings file: in BRISEL_DIR natively, in drive C: of the wine prefix.
+if [ -n "$runner" ]; then
+  settings=${WINEPREFIX:-$HOME/.wine}/drive_c/OMKApref.xxx
+  [ -e "$settings" ] && cp "$settings" "$work/settings.saved"
+  trap 'if [ -e "$work/settings.saved" ]; then cp "$work/settings.saved" "$settings"; else rm -f "$settings"; fi; rm -rf "$work"' EXIT
+else
+  settings=$BRISEL_DIR/OMKApref.xxx
+fi
 
 passed=0 failed=0
 check() {  # check NAME COMMAND...
@@ -42,6 +51,8 @@ echo keep > kept.pgm
 check "too narrow fails" bash -c "! $runner '$brisel' apply narrow.pgm kept.pgm 2> err.txt"
 check "too narrow says why in one line" bash -c 'grep -q "at least 15" err.txt && [ "$(wc -l < err.txt)" = 1 ]'
 check "failed run leaves OUT alone" bash -c '[ "$(cat kept.pgm)" = keep ]'
+echo keep > kept.txt
+check "failed run leaves the record file alone" bash -c "! $runner '$brisel' apply narrow.pgm kept.pgm --record kept.txt 2>/dev/null; [ \"\$(cat kept.txt)\" = keep ]"
 check "no output on failure" bash -c "! $runner '$brisel' apply narrow.pgm none.pgm 2>/dev/null; [ ! -e none.pgm ]"
 check "value out of range refused" bash -c "! $runner '$brisel' apply sample.ppm x.ppm --gamma 1.5 2>/dev/null; [ ! -e x.ppm ]"
 check "missing input refused" bash -c "! $runner '$brisel' apply missing.ppm x.ppm 2>/dev/null"
@@ -65,6 +76,125 @@ if [ -z "$runner" ]; then
   sleep 0.2; kill $reader 2>/dev/null; wait $reader 2>/dev/null
   check "pipe OUT receives the image" cmp -s first.ppm piped.ppm
 fi
+# ---- the settings file and the values line -------------------------------------------
+# alpha..delta 0.5, 0.25, 0.7, 0 as the settings file holds them (floats at 484..496).
+perl -e 'print "\0" x 484, pack("f<4", 0.5, 0.25, 0.7, 0), "\0" x (17408 - 500)' > "$settings"
+check "help says where unset values come from" bash -c "$runner '$brisel' --help | grep -q 'settings file' && ! $runner '$brisel' --help | grep -q 'last-used'"
+# (Windows ends the line with CR LF.)
+check "values from the settings file, printed" bash -c "$runner '$brisel' apply sample.ppm set.ppm > said.txt 2> err.txt && tr -d '\r' < said.txt | grep -qx 'brisel: set.ppm: alpha 0.5 beta 0.25 gamma 0.7 delta 0' && [ ! -s err.txt ]"
+check "given values printed with the file's" bash -c "$runner '$brisel' apply sample.ppm set.ppm --alpha 0.3 | tr -d '\r' | grep -qx 'brisel: set.ppm: alpha 0.3 beta 0.25 gamma 0.7 delta 0'"
+check "settings values never rewritten" bash -c "perl -e 'print pack(\"f<4\", 0.5, 0.25, 0.7, 0)' | cmp -s - <(tail -c +485 '$settings' | head -c 16)"
+if [ -z "$runner" ]; then
+  # Another run holding the settings file (its lock taken here): the filter
+  # goes on without it, which the host must say; given values still count.
+  (
+    exec 9<> "$settings"; flock -x 9
+    run apply sample.ppm held.ppm --alpha 0.3 > said.txt 2> err.txt; echo $? > held.rc
+  )
+  check "unread settings file: exit 0, values said" bash -c '[ "$(cat held.rc)" = 0 ] && grep -qx "brisel: held.ppm: alpha 0.3 beta 0 gamma 0 delta 0" said.txt'
+  check "unread settings file: one warning naming it" bash -c 'grep -q "^brisel: warning: .*OMKApref.xxx.*beta 0.25" err.txt && [ "$(wc -l < err.txt)" = 1 ]'
+  run apply sample.ppm explicit.ppm --alpha 0.3 --beta 0 --gamma 0 --delta 0 > /dev/null
+  check "unread settings file: the image is what was said" cmp -s held.ppm explicit.ppm
+fi
+
+# ---- replay values the command line would refuse -----------------------------------
+n=0
+for line in 'AEqa doub 1.5' 'AEqa doub nan' 'AEqg doub inf' 'AEqd doub 1e400' 'AEqb bool 1' 'AEqa long 0'; do
+  n=$((n + 1)); echo "$line" > bad$n.txt
+  run apply sample.ppm bad.ppm --replay bad$n.txt 2> err.txt; rc=$?
+  check "replay '$line' refused" bash -c "[ $rc = 2 ] && [ \"\$(wc -l < err.txt)\" = 1 ] && grep -qF 'bad$n.txt:1: $line' err.txt && [ ! -e bad.ppm ]"
+done
+
+# ---- replacing OUT -------------------------------------------------------------------
+run apply sample.ppm ref.ppm --alpha 0.6 --beta 0.3 --gamma 0.8 --delta 0.1 > /dev/null
+echo victim > victim.txt
+ln -s victim.txt ref2.ppm.brisel-tmp  # the name an earlier version wrote through
+check "a link planted beside OUT is not followed" bash -c "$runner '$brisel' apply sample.ppm ref2.ppm --alpha 0.6 --beta 0.3 --gamma 0.8 --delta 0.1 > /dev/null && cmp -s ref.ppm ref2.ppm && [ \"\$(cat victim.txt)\" = victim ]"
+rm -f ref2.ppm.brisel-tmp
+# Two runs onto one OUT: OUT ends up whole, the image of a run that exited 0.
+# Each has a store folder of its own natively; under wine they share drive C:,
+# where a run may instead fail saying that the other holds the stores.
+mkdir -p store2
+run apply sample.ppm other.ppm --alpha 0.1 --beta 0 --gamma 0 --delta 0 > /dev/null
+run apply sample.ppm both.ppm --alpha 0.6 --beta 0.3 --gamma 0.8 --delta 0.1 > /dev/null 2> err1.txt & first=$!
+BRISEL_DIR=$work/store2 run apply sample.ppm both.ppm --alpha 0.1 --beta 0 --gamma 0 --delta 0 > /dev/null 2> err2.txt; second=$?
+wait $first; firstRc=$?
+check "two runs onto one OUT" bash -c "
+  { [ $firstRc = 0 ] || grep -q 'in use by another run' err1.txt; } &&
+  { [ $second = 0 ] || grep -q 'in use by another run' err2.txt; } &&
+  { { [ $firstRc = 0 ] && cmp -s both.ppm ref.ppm; } || { [ $second = 0 ] && cmp -s both.ppm other.ppm; }; }"
+mkdir adir
+check "OUT a directory refused" bash -c "! $runner '$brisel' apply sample.ppm adir 2> err.txt && grep -q 'adir is a directory' err.txt"
+check "OUT in a missing folder refused" bash -c "! $runner '$brisel' apply sample.ppm nowhere/x.ppm 2> err.txt && grep -q 'folder nowhere does not exist' err.txt"
+check "IN a directory refused" bash -c "! $runner '$brisel' apply adir x.ppm 2> err.txt && grep -q 'adir is a directory' err.txt && [ ! -e x.ppm ]"
+check "replay file a directory refused" bash -c "! $runner '$brisel' apply sample.ppm x.ppm --replay adir 2> err.txt && grep -q 'adir is a directory' err.txt"
+cp ref.ppm locked.ppm; chmod 444 locked.ppm
+check "read-only OUT refused and kept" bash -c "! $runner '$brisel' apply sample.ppm locked.ppm --alpha 0.1 --beta 0 --gamma 0 --delta 0 2> err.txt && grep -q 'locked.ppm is read-only' err.txt && cmp -s locked.ppm ref.ppm"
+if [ -z "$runner" ]; then
+  cp ref.ppm private.ppm; chmod 600 private.ppm
+  run apply sample.ppm private.ppm --alpha 0.1 --beta 0 --gamma 0 --delta 0 > /dev/null
+  check "replaced OUT keeps its mode" bash -c '[ "$(stat -c %a private.ppm)" = 600 ] && cmp -s private.ppm other.ppm'
+  check "new OUT gets the umask's mode" bash -c "umask 027; '$brisel' apply sample.ppm fresh.ppm > /dev/null && [ \"\$(stat -c %a fresh.ppm)\" = 640 ]"
+  cp ref.ppm target.ppm; ln -s target.ppm linked.ppm
+  run apply sample.ppm linked.ppm --alpha 0.1 --beta 0 --gamma 0 --delta 0 > /dev/null
+  check "OUT a link: the file it names gets the image" bash -c 'test -L linked.ppm && cmp -s target.ppm other.ppm'
+  check "OUT /dev/stdout into a pipe, the values on stderr" bash -c "'$brisel' apply sample.ppm /dev/stdout --alpha 0.6 --beta 0.3 --gamma 0.8 --delta 0.1 2> err.txt | cmp -s - ref.ppm && grep -q 'alpha 0.6' err.txt"
+  mkfifo in.fifo
+  check "IN a pipe refused without waiting" bash -c "! timeout 10 '$brisel' apply in.fifo x.ppm 2> err.txt && grep -q 'in.fifo is a pipe' err.txt"
+  if [ "$(id -u)" = 0 ]; then
+    # As a plain user: a file and a folder that user may not write.
+    chmod 711 "$work"; mkdir -p user/store && cp ref.ppm sample.ppm user/ && chown nobody user && chmod 555 user/store
+    as_user() { setpriv --reuid=65534 --regid=65534 --clear-groups env BRISEL_DIR="$work/user/store" "$brisel" "$@"; }
+    check "OUT the user may not write refused" bash -c "$(declare -f as_user); brisel='$brisel' work='$work'; ! as_user apply user/sample.ppm user/ref.ppm --alpha 0.1 2> err.txt && grep -q 'ref.ppm is not writable' err.txt && cmp -s user/ref.ppm ref.ppm"
+    check "unwritable BRISEL_DIR named" bash -c "$(declare -f as_user); brisel='$brisel' work='$work'; ! as_user apply user/sample.ppm user/new.ppm 2> err.txt && grep -q 'BRISEL_DIR .*user/store is not writable' err.txt && [ ! -e user/new.ppm ]"
+  fi
+fi
+check "no temporary file left beside OUT" bash -c '[ -z "$(ls | grep brisel-)" ]'
+
+# ---- the module's folder -------------------------------------------------------------
+if [ -z "$runner" ]; then
+  mkdir -p home1/.cache/brisel home2/.cache real && chmod 775 home1/.cache/brisel && ln -s "$work/real" home2/.cache/brisel
+  check "store folder writable by others named" bash -c "! env -u BRISEL_DIR -u XDG_CACHE_HOME HOME='$work/home1' '$brisel' apply sample.ppm x.ppm 2> err.txt && grep -q 'home1/.cache/brisel is writable by others; refusing to use it' err.txt"
+  check "store folder a link named" bash -c "! env -u BRISEL_DIR -u XDG_CACHE_HOME HOME='$work/home2' '$brisel' apply sample.ppm x.ppm 2> err.txt && grep -q 'home2/.cache/brisel is a symbolic link; refusing to use it' err.txt"
+  check "missing BRISEL_DIR named" bash -c "! BRISEL_DIR='$work/gone' '$brisel' apply sample.ppm x.ppm 2> err.txt && grep -q 'BRISEL_DIR .*gone does not exist' err.txt"
+  # A store held by another run: the run either keeps clear of it (and is
+  # right) or fails saying so.
+  (
+    exec 9<> "$BRISEL_DIR/BackingS.xxx"; flock -x 9
+    run apply sample.ppm busy.ppm --alpha 0.6 --beta 0.3 --gamma 0.8 --delta 0.1 > /dev/null 2> err.txt; echo $? > busy.rc
+  )
+  check "store held by another run" bash -c '{ [ "$(cat busy.rc)" = 0 ] && cmp -s busy.ppm ref.ppm; } || grep -q "in use by another run" err.txt'
+  rm -f "$BRISEL_DIR/BackingS.xxx"
+fi
+
+# ---- interrupts ----------------------------------------------------------------------
+# Stopped mid-run: once the module has written a whole store's worth (its
+# writes counted by the kernel, the same under wine), whatever its files are called.
+if [ -n "$runner" ]; then storeDir=${WINEPREFIX:-$HOME/.wine}/drive_c; else storeDir=$BRISEL_DIR; fi
+stores() { ls "$storeDir" | grep -E '^(BackingS|OpacityS|MaskImag)\.xxx$'; }
+{ printf 'P5\n4000 4000\n255\n'; head -c 16000000 /dev/urandom; } > big.pgm
+startAndSignal() {  # startAndSignal SIGNAL
+  $runner "$brisel" apply big.pgm big.out > /dev/null 2> err.txt & pid=$!
+  for _ in $(seq 300); do
+    written=$(awk '/^wchar/ { print $2 }' /proc/$pid/io 2> /dev/null)
+    [ "${written:-0}" -gt 16000000 ] && break
+    sleep 0.01
+  done
+  kill -"$1" $pid; wait $pid
+}
+echo keep > big.out
+# Windows has no SIGTERM for a console program: wine ends it outright.
+for signal in INT $([ -z "$runner" ] && echo TERM); do
+  startAndSignal $signal; rc=$?
+  expected=$([ $signal = INT ] && echo 130 || echo 143) left="$(stores)$(ls | grep brisel-)"
+  check "SIG$signal: stopped with $expected, nothing left" bash -c "[ $rc = $expected ] && [ \"\$(cat big.out)\" = keep ] && [ -z '$left' ]"
+done
+# A killed run's leftovers do not disturb the next one.
+startAndSignal KILL 2> /dev/null
+run apply sample.ppm after.ppm --alpha 0.6 --beta 0.3 --gamma 0.8 --delta 0.1 > /dev/null
+check "a run after a killed one" cmp -s after.ppm ref.ppm
+rm -f big.out.brisel-* $(stores | sed "s|^|$storeDir/|")
+
 check "broken replay file refused" bash -c "echo 'AEqa doub nope' > bad.txt; ! $runner '$brisel' apply sample.ppm x.ppm --replay bad.txt 2>/dev/null"
 check "no store files left" bash -c '[ -z "$(ls "$BRISEL_DIR" | grep -v OMKApref)" ]'
 

@@ -1,0 +1,46 @@
+// userFiles.h -- the user's files: IN opened only when it is a plain file, OUT replaced in one step
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// Opens an existing plain file for reading. A directory, pipe or device is
+// refused without blocking on it; on failure returns null with a one-line
+// reason naming the file.
+FILE* openPlainFile(const std::string& path, std::string* error);
+
+// What replacing OUT takes, learnt before the filter runs so that a bad OUT
+// fails at once.
+struct OutputTarget {
+  std::string path;     // the file that receives the image: OUT, or the file its link names
+  bool stream = false;  // a pipe or device: written into, never renamed over
+  bool exists = false;
+  uint32_t mode = 0;   // the existing file's permission bits (POSIX)
+  int64_t owner = -1;  // and its owner and group (POSIX)
+  int64_t group = -1;
+  uint32_t attributes = 0;  // the existing file's attributes (Windows)
+};
+
+// Checks that OUT can be replaced: its folder exists, it is no directory, and
+// an existing file is one the user may write (a read-only file is refused, as
+// cp refuses it).
+bool planOutput(const std::string& path, OutputTarget* target, std::string* error);
+
+// A new file made beside the target under a name no one else holds: created
+// exclusively, never through a link planted at that name.
+struct TemporaryFile {
+  std::string path;
+  FILE* stream = nullptr;
+};
+
+bool createTemporaryBeside(const OutputTarget& target, TemporaryFile* temporary,
+                           std::string* error);
+// Flushes the finished file to disk, gives it the replaced file's mode (or the
+// mode a new file gets) and renames it over the target.
+bool commitTemporary(const OutputTarget& target, TemporaryFile* temporary, std::string* error);
+// Closes and removes an unfinished file; does nothing when none is open.
+void discardTemporary(TemporaryFile* temporary);
+
+// True when the stream is an interactive terminal.
+bool isTerminal(int fd);

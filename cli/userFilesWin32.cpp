@@ -1,0 +1,210 @@
+// userFilesWin32.cpp -- the user's files on Windows: plain-file opens, exclusive temporaries,
+// rename
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <random>
+
+#include "cli/userFiles.h"
+
+namespace {
+
+std::string describeError(DWORD cause) {
+  switch (cause) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return "No such file or directory";
+    case ERROR_ACCESS_DENIED:
+      return "Permission denied";
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return "the file is in use by another program";
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return "No space left on device";
+    default:
+      return "Windows error " + std::to_string(cause);
+  }
+}
+
+size_t lastSeparator(const std::string& path) { return path.find_last_of("/\\"); }
+
+std::string folderOf(const std::string& path) {
+  const size_t slash = lastSeparator(path);
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
+}
+
+bool checkFolder(const std::string& path, std::string* error) {
+  const std::string folder = folderOf(path);
+  const DWORD attributes = GetFileAttributesA(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD cause = GetLastError();
+    *error = "cannot write " + path + ": folder " + folder +
+             (cause == ERROR_FILE_NOT_FOUND || cause == ERROR_PATH_NOT_FOUND
+                  ? std::string(" does not exist")
+                  : ": " + describeError(cause));
+    return false;
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    *error = "cannot write " + path + ": " + folder + " is not a folder";
+    return false;
+  }
+  return true;
+}
+
+char randomLetter() {
+  static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  static std::mt19937 generator(std::random_device{}() ^ uint32_t(GetCurrentProcessId()) ^
+                                uint32_t(now.QuadPart));
+  return kLetters[generator() % (sizeof kLetters - 1)];
+}
+
+// Kind of an open handle that is no directory: false for a pipe or a device.
+bool isDiskFile(HANDLE file) { return GetFileType(file) == FILE_TYPE_DISK; }
+
+}  // namespace
+
+FILE* openPlainFile(const std::string& path, std::string* error) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    *error = "cannot open " + path + ": " + describeError(GetLastError());
+    return nullptr;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileInformationByHandle(file, &info) &&
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    *error = path + " is a directory";
+    CloseHandle(file);
+    return nullptr;
+  }
+  if (!isDiskFile(file)) {
+    *error = path + " is a pipe or device, not a plain file";
+    CloseHandle(file);
+    return nullptr;
+  }
+  const int descriptor = _open_osfhandle(intptr_t(file), _O_RDONLY | _O_BINARY);
+  if (descriptor < 0) {
+    *error = "cannot open " + path;
+    CloseHandle(file);
+    return nullptr;
+  }
+  FILE* stream = _fdopen(descriptor, "rb");
+  if (stream == nullptr) {
+    *error = "cannot open " + path;
+    _close(descriptor);
+  }
+  return stream;
+}
+
+bool planOutput(const std::string& path, OutputTarget* target, std::string* error) {
+  *target = OutputTarget();
+  target->path = path;
+  HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD cause = GetLastError();
+    if (cause == ERROR_FILE_NOT_FOUND || cause == ERROR_PATH_NOT_FOUND) {
+      return checkFolder(path, error);
+    }
+    *error = "cannot write " + path + ": " + describeError(cause);
+    return false;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool known = GetFileInformationByHandle(file, &info) != 0;
+  const bool disk = isDiskFile(file);
+  CloseHandle(file);
+  if (known && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    *error = path + " is a directory";
+    return false;
+  }
+  if (!disk || !known) {
+    target->stream = true;
+    return true;
+  }
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    *error = path + " is read-only; refusing to replace it";
+    return false;
+  }
+  target->exists = true;
+  target->attributes = info.dwFileAttributes;
+  return checkFolder(path, error);
+}
+
+bool createTemporaryBeside(const OutputTarget& target, TemporaryFile* temporary,
+                           std::string* error) {
+  *temporary = TemporaryFile();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = target.path + ".brisel-";
+    for (int i = 0; i < 6; ++i) name += randomLetter();
+    // CREATE_NEW fails on any name that exists; a reparse point planted there
+    // is not followed.
+    HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      const DWORD cause = GetLastError();
+      if (cause == ERROR_FILE_EXISTS || cause == ERROR_ALREADY_EXISTS) continue;
+      *error = "cannot create a temporary file beside " + target.path + ": " + describeError(cause);
+      return false;
+    }
+    const int descriptor = _open_osfhandle(intptr_t(file), _O_WRONLY | _O_BINARY);
+    FILE* stream = descriptor >= 0 ? _fdopen(descriptor, "wb") : nullptr;
+    if (stream == nullptr) {
+      if (descriptor >= 0) {
+        _close(descriptor);
+      } else {
+        CloseHandle(file);
+      }
+      DeleteFileA(name.c_str());
+      *error = "cannot write " + name;
+      return false;
+    }
+    temporary->path = name;
+    temporary->stream = stream;
+    return true;
+  }
+  *error = "cannot create a temporary file beside " + target.path + ": every name tried was taken";
+  return false;
+}
+
+bool commitTemporary(const OutputTarget& target, TemporaryFile* temporary, std::string* error) {
+  const HANDLE file = HANDLE(_get_osfhandle(_fileno(temporary->stream)));
+  bool ok = std::fflush(temporary->stream) == 0 && FlushFileBuffers(file) != 0;
+  const int closed = std::fclose(temporary->stream);
+  temporary->stream = nullptr;
+  if (!ok || closed != 0) {
+    *error = "cannot write " + temporary->path + ": " + describeError(GetLastError());
+    discardTemporary(temporary);
+    return false;
+  }
+  if (target.exists) {
+    // The replaced file's attributes that say how it is kept.
+    const DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                       FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    if ((target.attributes & kept) != 0) {
+      (void)SetFileAttributesA(temporary->path.c_str(), target.attributes & kept);
+    }
+  }
+  if (!MoveFileExA(temporary->path.c_str(), target.path.c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    *error = "cannot replace " + target.path + ": " + describeError(GetLastError());
+    discardTemporary(temporary);
+    return false;
+  }
+  temporary->path.clear();
+  return true;
+}
+
+void discardTemporary(TemporaryFile* temporary) {
+  if (temporary->stream != nullptr) std::fclose(temporary->stream);
+  temporary->stream = nullptr;
+  if (!temporary->path.empty()) DeleteFileA(temporary->path.c_str());
+  temporary->path.clear();
+}
+
+bool isTerminal(int fd) { return _isatty(fd) != 0; }
