@@ -11,7 +11,6 @@ constexpr int32_t kWindowSlots = 15;
 constexpr int32_t kCentreSlot = 7;
 constexpr int32_t kMinRadius = 3;
 constexpr int32_t kMaxRadius = 7;
-constexpr int32_t kMaxArea = 225;     // (2 x 7 + 1)^2 samples in the largest window
 constexpr int32_t kLevelCount = 256;  // a byte counter's range: any count indexes the table
 
 // The host's 16-bit range is 0..32768. A misbehaving host may hand over larger
@@ -19,9 +18,8 @@ constexpr int32_t kLevelCount = 256;  // a byte counter's range: any count index
 // so histogram bins never pass 256 and blends never pass the scale.
 constexpr int32_t kMaxSample16 = 32768;
 
-// The single-precision weights the arithmetic is defined with, used as the
-// floats they are (0.0833333358168602 and 0.3333333432674408), not as 1/12 and 1/3.
-constexpr float kNeighbourWeight = 0.083333336f;
+// The single-precision third the blend is defined with, used as the float it
+// is (0.3333333432674408), not as 1/3.
 constexpr float kThird = 0.33333334f;
 
 // ---- depths ----
@@ -30,9 +28,9 @@ constexpr float kThird = 0.33333334f;
 // template over these two.
 struct Depth8 {
   typedef uint8_t Sample;
-  static constexpr int32_t kMax = 255;  // M: the top sample and the scale of E
-  static constexpr int32_t kBinShift = 0;
-  static constexpr bool kTopBin = false;  // no bin past 255
+  static constexpr int32_t kMax = 255;     // M: the top sample and the scale of E
+  static constexpr int32_t kBinShift = 0;  // histogram bin = sample >> kBinShift
+  static constexpr bool kTopBin = false;   // no bin past 255
   static int32_t read(int32_t sample) { return sample; }
   static int32_t binOf(int32_t sample) { return sample; }
   // The blended value never passes 255; the bound keeps the index in range.

@@ -18,6 +18,10 @@ namespace {
 constexpr int32_t kPad = kHistogramPad;
 constexpr int32_t kBins = kHistogramBins;
 
+// The single-precision twelfth the lookup value is defined with, used as the
+// float it is (0.0833333358168602), not as 1/12.
+constexpr float kNeighbourWeight = 0.083333336f;
+
 // The sum of `Span` consecutive columns' counters of one group, in four
 // independent chains so that the additions overlap.
 template <int32_t Span>

@@ -35,7 +35,7 @@ void prepareBlend(BlendTables* tables, const EqualiseCurve* curve, float beta) {
   for (int32_t count = 0; count < kLevelCount; ++count) {
     tables->levelTerms[count] = keep * double(curve->level[count]);
   }
-  if (D::kMax != 255) return;
+  if (sizeof(typename D::Sample) != 1) return;
   for (int32_t sum = 0; sum <= kMaxRgbSum8; ++sum) tables->sumTerms[sum] = rgbSourceTerm(b, sum);
   double sources[256];
   for (int32_t s = 0; s < 256; ++s) sources[s] = b * double(s);
