@@ -238,7 +238,7 @@ TEST(RunMemory, EveryAllocationFailureGivesOutOfMemoryAndLeavesTheRows) {
       }
     }
     EXPECT_EQ(err, 0);
-    EXPECT_EQ(budget - 1, 18);  // 15 window rows, the result and spare rows, the histograms
+    EXPECT_EQ(budget - 1, 18);  // 15 window rows, the result and spare rows, the workspace
   }
 }
 

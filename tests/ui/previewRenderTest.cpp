@@ -199,7 +199,7 @@ TEST_F(PreviewRenderTest, FailedAllocationsDrawNothing) {
   storeImage(image, false);
   const Rect frame{0, 0, 30, 40};
   const EqualiseParameters parameters{0.2f, 0.1f, 0.4f, 0.3f};
-  // Every allocation of the call, failing in turn: 17 rows and the histograms.
+  // Every allocation of the call, failing in turn: 17 rows and the row step's workspace.
   for (int32_t budget = 0; budget <= 18; ++budget) {
     PreviewBitmap bitmap;
     ASSERT_EQ(createPreviewBitmap(frame, &bitmap), 0);
