@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "core/runContext.h"
-#include "engine/adaptiveEqualize.h"
+#include "engine/equaliseFilter.h"
 #include "engine/equaliseRun.h"
 #include "params/signatureBlock.h"
 #include "store/rowStore.h"
@@ -83,14 +83,6 @@ void setPixelRate(benchmark::State& state, double pixelsPerIteration) {
       pixelsPerIteration * double(state.iterations()) / 1e6, benchmark::Counter::kIsRate);
 }
 
-void runReference(std::vector<uint8_t>& image, int width, int height, int channels, float alpha) {
-  referenceRun8(image, width, height, channels, alpha, kBeta, kGamma, kDelta);
-}
-
-void runReference(std::vector<uint16_t>& image, int width, int height, int channels, float alpha) {
-  referenceRun16(image, width, height, channels, alpha, kBeta, kGamma, kDelta);
-}
-
 template <typename Sample>
 void benchReference(benchmark::State& state, const Case& c) {
   const std::vector<Sample> photo = makePhoto<Sample>(c);
@@ -100,14 +92,15 @@ void benchReference(benchmark::State& state, const Case& c) {
     state.PauseTiming();
     std::vector<Sample> image = band;
     state.ResumeTiming();
-    runReference(image, c.width, kReferenceRows, c.channels, c.alpha);
+    referenceRun(image, c.width, kReferenceRows, c.channels, c.alpha, kBeta, kGamma, kDelta);
     benchmark::DoNotOptimize(image.data());
   }
   setPixelRate(state, double(c.width) * kReferenceRows);
 }
 
-template <typename Sample>
+template <class D>
 void benchEngine(benchmark::State& state, const Case& c) {
+  typedef typename D::Sample Sample;
   const std::vector<Sample> photo = makePhoto<Sample>(c);
   std::vector<Sample> image;
   const EqualiseParameters p = parametersOf(c);
@@ -116,8 +109,7 @@ void benchEngine(benchmark::State& state, const Case& c) {
     image = photo;
     state.ResumeTiming();
     const RunRows rows = {nullptr, image.data()};
-    const OSErr err = c.sixteen ? equaliseRows16(rows, c.width, c.height, c.channels, &p, nullptr)
-                                : equaliseRows8(rows, c.width, c.height, c.channels, &p, nullptr);
+    const OSErr err = equaliseRows<D>(rows, c.width, c.height, c.channels, &p, nullptr);
     if (err != 0) state.SkipWithError("engine run failed");
     benchmark::DoNotOptimize(image.data());
   }
@@ -208,7 +200,7 @@ int main(int argc, char** argv) {
           });
     };
     add("reference", benchReference<uint8_t>, benchReference<uint16_t>);
-    add("engine", benchEngine<uint8_t>, benchEngine<uint16_t>);
+    add("engine", benchEngine<Depth8>, benchEngine<Depth16>);
     add("storeRun", benchStoreRun<uint8_t>, benchStoreRun<uint16_t>);
   }
   benchmark::Initialize(&argc, argv);

@@ -9,110 +9,17 @@
 
 namespace {
 
-// The float nearest 1/3 (0.3333333432674408), used as that float.
-constexpr float kThird = 0.33333334f;
-
-int32_t clampLevel(int32_t value) { return value < 0 ? 0 : value > 255 ? 255 : value; }
-
 // The same 5-bit level in red, green and blue.
-uint16_t greyLevelPixel(int32_t level) { return uint16_t((clampLevel(level) >> 3) * 0x0421); }
+uint16_t greyLevelPixel(int32_t level) { return uint16_t((clampLevel(level, 255) >> 3) * 0x0421); }
 
-// Intensity j with the chroma of (r, g, b), each channel clamped to 0..255.
-uint16_t colourPixel(int32_t j, int32_t r, int32_t g, int32_t b) {
-  // (r + g) / 2 - b fits 16 bits: r, g, b are at most 256.
-  const int32_t kc = int16_t((r + g) / 2 - b);
-  const int32_t l = (r - g) / 2;  // truncates toward zero, as / does
-  const int32_t red = clampLevel(j + kc / 3 + l);
-  const int32_t green = clampLevel(j + kc / 3 - l);
-  const int32_t blue = clampLevel(j - (2 * kc) / 3);
-  return uint16_t(((red & 0xF8) << 7) | ((green & 0xF8) << 2) | (blue >> 3));
-}
-
-// A 16-bit sample as the engine reads it: above the host's range counts as 32768.
-int32_t read16(int32_t sample) { return sample > kMaxSample16 ? kMaxSample16 : sample; }
-
-struct PreviewDepth8 {
-  typedef uint8_t Sample;
-  static constexpr int32_t kBytes = 1;
-  static void makeCurve(EqualiseCurve* curve, const EqualiseParameters* p) {
-    makePreviewCurve8(curve, p->alpha, p->gamma, p->delta);
-  }
-  static void collapse(Sample* row, int32_t width, int32_t channels) {
-    collapseRgbRow8(row, width, channels);
-  }
-  static void equalise(ColumnHistograms* h, const Sample* const* window, const EqualiseCurve* curve,
-                       Sample* out) {
-    equaliseRow8(h, window, curve, out);
-  }
-  static uint16_t grey(int32_t e, const Sample* pixel, float beta) {
-    return greyPreviewPixel8(e, pixel[0], beta);
-  }
-  static uint16_t rgb(int32_t e, const Sample* pixel, float beta) {
-    return rgbPreviewPixel8(e, pixel[0], pixel[1], pixel[2], beta);
-  }
-};
-
-struct PreviewDepth16 {
-  typedef uint16_t Sample;
-  static constexpr int32_t kBytes = 2;
-  static void makeCurve(EqualiseCurve* curve, const EqualiseParameters* p) {
-    makePreviewCurve16(curve, p->alpha, p->gamma, p->delta);
-  }
-  static void collapse(Sample* row, int32_t width, int32_t channels) {
-    collapseRgbRow16(row, width, channels);
-  }
-  static void equalise(ColumnHistograms* h, const Sample* const* window, const EqualiseCurve* curve,
-                       Sample* out) {
-    equaliseRow16(h, window, curve, out);
-  }
-  static uint16_t grey(int32_t e, const Sample* pixel, float beta) {
-    return greyPreviewPixel16(e, pixel[0], beta);
-  }
-  static uint16_t rgb(int32_t e, const Sample* pixel, float beta) {
-    return rgbPreviewPixel16(e, pixel[0], pixel[1], pixel[2], beta);
-  }
-};
-
-// One call's working storage: the 15 window rows, the result row and the
-// original row, W x channels samples each, and the column histograms.
-struct PreviewBuffers {
-  void* window[kWindowSlots];
-  void* result;
-  void* original;
-  ColumnHistograms* histograms;
-};
-
-void releasePreviewBuffers(PreviewBuffers* buffers) {
-  disposeColumnHistograms(buffers->histograms);
-  freeBlock(buffers->original);
-  freeBlock(buffers->result);
-  for (int32_t slot = kWindowSlots - 1; slot >= 0; --slot) freeBlock(buffers->window[slot]);
-}
-
-// 0, or -108 with whatever was had released again.
-OSErr allocatePreviewBuffers(int32_t width, int32_t rowBytes, PreviewBuffers* buffers) {
-  std::memset(buffers, 0, sizeof *buffers);
-  bool complete = true;
-  for (int32_t slot = 0; slot < kWindowSlots; ++slot) {
-    buffers->window[slot] = allocBlock(rowBytes);
-    complete = complete && buffers->window[slot] != nullptr;
-  }
-  buffers->result = allocBlock(rowBytes);
-  buffers->original = allocBlock(rowBytes);
-  complete = complete && buffers->result != nullptr && buffers->original != nullptr &&
-             createColumnHistograms(width, &buffers->histograms) == noErr;
-  if (complete) return noErr;
-  releasePreviewBuffers(buffers);
-  return memFullErr;
-}
-
-// Row `row` of the store from column `left` into a cleared buffer: the store
-// clips the read at the image's right edge, so columns past it hold zero, and
-// a failed read previews as zero samples rather than as a stale row.
-void fetchRow(RowStore* store, int32_t channels, int32_t bytesPerSample, int32_t left, int32_t row,
-              int32_t rowBytes, void* buffer) {
-  std::memset(buffer, 0, size_t(rowBytes));
-  (void)readStoreRow(store, channels * left * bytesPerSample, row, rowBytes, buffer);
+// Row `row` of the store from column `left` into buffer. The store clips the
+// read at the image's right edge: the bytes past it are cleared first, so that
+// columns past the edge hold zero samples whatever the buffer held before. A
+// failed read is not checked: the buffer keeps its previous samples.
+void fetchRow(RowStore* store, int32_t offset, int32_t row, int32_t rowBytes, int32_t visibleBytes,
+              void* buffer) {
+  std::memset(static_cast<uint8_t*>(buffer) + visibleBytes, 0, size_t(rowBytes - visibleBytes));
+  (void)readStoreRow(store, offset, row, rowBytes, buffer);
 }
 
 template <class D>
@@ -128,7 +35,7 @@ OSErr renderPreviewBits(const PreviewBitmap* bitmap, RowStore* store, int32_t ch
   EqualiseParameters p = *parameters;
   clampParameters(&p);
   EqualiseCurve curve;
-  D::makeCurve(&curve, &p);
+  makePreviewCurve<D>(&curve, p.alpha, p.gamma, p.delta);
 
   // The rectangle in view stands for the whole image: its first and last rows
   // are replicated above and below it. At most one frame of lines is drawn.
@@ -138,60 +45,59 @@ OSErr renderPreviewBits(const PreviewBitmap* bitmap, RowStore* store, int32_t ch
   if (lines > height) lines = height;
   if (lines <= 0) return noErr;
   const int32_t last = top + lines - 1;
-  const int32_t pixelBytes = channels * D::kBytes;
+  const int32_t pixelBytes = channels * int32_t(sizeof(Sample));
   int32_t visible = store->rowBytes / pixelBytes - left;  // image columns in the frame
   if (visible < 0) visible = 0;
   if (visible > width) visible = width;
   // At most 32,768 x 3 x 2 bytes.
   const int32_t rowBytes = width * pixelBytes;
 
-  PreviewBuffers buffers;
-  if (allocatePreviewBuffers(width, rowBytes, &buffers) != noErr) return memFullErr;
-  Sample* window[kWindowSlots];
-  for (int32_t slot = 0; slot < kWindowSlots; ++slot) {
-    window[slot] = static_cast<Sample*>(buffers.window[slot]);
-  }
-  Sample* result = static_cast<Sample*>(buffers.result);
-  Sample* original = static_cast<Sample*>(buffers.original);
+  const int32_t visibleBytes = visible * pixelBytes;
+  const int32_t offset = left * pixelBytes;
+
+  // The window rows, the result row and the original row.
+  WindowRows<D> buffers;
+  if (allocateWindowRows(width, rowBytes, &buffers) != noErr) return memFullErr;
+  Sample** window = buffers.window;
+  Sample* result = buffers.work[0];
+  Sample* original = buffers.work[1];
+  auto fetch = [&](int32_t row, Sample* buffer) {
+    fetchRow(store, offset, row, rowBytes, visibleBytes, buffer);
+  };
 
   // prime: the top row above the centre, the rows below it down to the last
-  for (int32_t slot = 0; slot < kCentreSlot; ++slot) {
-    fetchRow(store, channels, D::kBytes, left, top, rowBytes, window[slot]);
+  for (int32_t slot = 0; slot < kCentreSlot; ++slot) fetch(top, window[slot]);
+  for (int32_t k = 0; k < kCentreSlot; ++k)
+    fetch(top + k < last ? top + k : last, window[kCentreSlot + k]);
+  for (int32_t slot = 0; slot < kWindowSlots - 1; ++slot) {
+    collapseRgbRow<D>(window[slot], width, channels);
   }
-  for (int32_t k = 0; k < kCentreSlot; ++k) {
-    const int32_t row = top + k < last ? top + k : last;
-    fetchRow(store, channels, D::kBytes, left, row, rowBytes, window[kCentreSlot + k]);
-  }
-  for (int32_t slot = 0; slot < kWindowSlots - 1; ++slot)
-    D::collapse(window[slot], width, channels);
 
   for (int32_t i = 0; i < lines; ++i) {
     const int32_t y = top + i;
     // next window row
     const int32_t below = y + kCentreSlot < last ? y + kCentreSlot : last;
     Sample* incoming = window[kWindowSlots - 1];
-    fetchRow(store, channels, D::kBytes, left, below, rowBytes, incoming);
-    D::collapse(incoming, width, channels);
+    fetch(below, incoming);
+    collapseRgbRow<D>(incoming, width, channels);
 
     // output intensities: the row step over slots 7 - R .. 7 + R
-    D::equalise(buffers.histograms, window, &curve, result);
+    equaliseRow<D>(buffers.workspace, window, &curve, result);
 
     // blend with the original row into bitmap row height - 1 - i (bottom-up)
-    fetchRow(store, channels, D::kBytes, left, y, rowBytes, original);
+    fetch(y, original);
     uint16_t* line = bitmap->bits + int64_t(height - 1 - i) * width;
     for (int32_t x = 0; x < visible; ++x) {
       const Sample* pixel = original + x * channels;
-      line[x] =
-          channels == 3 ? D::rgb(result[x], pixel, p.beta) : D::grey(result[x], pixel, p.beta);
+      line[x] = channels == 3 ? rgbPreviewPixel<D>(result[x], pixel[0], pixel[1], pixel[2], p.beta)
+                              : greyPreviewPixel<D>(result[x], pixel[0], p.beta);
     }
 
     // rotate: the top row's buffer takes the next row
-    Sample* oldest = window[0];
-    for (int32_t slot = 0; slot < kWindowSlots - 1; ++slot) window[slot] = window[slot + 1];
-    window[kWindowSlots - 1] = oldest;
+    rotateWindow(window);
   }
 
-  releasePreviewBuffers(&buffers);
+  releaseWindowRows(&buffers);
   return noErr;
 }
 
@@ -229,37 +135,34 @@ void disposePreviewBitmap(PreviewBitmap* bitmap) {
 
 OSErr renderPreviewBits8(const PreviewBitmap* bitmap, RowStore* store, int32_t channels,
                          Rect source, const EqualiseParameters* parameters) {
-  return renderPreviewBits<PreviewDepth8>(bitmap, store, channels, source, parameters);
+  return renderPreviewBits<Depth8>(bitmap, store, channels, source, parameters);
 }
 
 OSErr renderPreviewBits16(const PreviewBitmap* bitmap, RowStore* store, int32_t channels,
                           Rect source, const EqualiseParameters* parameters) {
-  return renderPreviewBits<PreviewDepth16>(bitmap, store, channels, source, parameters);
+  return renderPreviewBits<Depth16>(bitmap, store, channels, source, parameters);
 }
 
-uint16_t greyPreviewPixel8(int32_t e, int32_t original, float beta) {
+template <class D>
+uint16_t greyPreviewPixel(int32_t e, int32_t original, float beta) {
   const double b = beta;
-  return greyLevelPixel(int32_t((1.0 - b) * double(e) + b * double(original)));
+  const double scale = double(1 << D::kBinShift);
+  return greyLevelPixel(int32_t(((1.0 - b) * double(e) + b * double(D::read(original))) / scale));
 }
 
-uint16_t greyPreviewPixel16(int32_t e, int32_t original, float beta) {
+template <class D>
+uint16_t rgbPreviewPixel(int32_t e, int32_t red, int32_t green, int32_t blue, float beta) {
+  const int32_t r = D::read(red) >> D::kBinShift;
+  const int32_t g = D::read(green) >> D::kBinShift;
+  const int32_t bl = D::read(blue) >> D::kBinShift;
   const double b = beta;
-  return greyLevelPixel(int32_t(((1.0 - b) * double(e) + b * double(read16(original))) / 128.0));
+  const double scale = double(1 << D::kBinShift);
+  const int32_t j = int32_t((1.0 - b) * double(e) / scale + rgbSourceTerm(b, r + g + bl));
+  const RgbLevels colour = recolour(j, r, g, bl, 255);
+  return uint16_t(((colour.red & 0xF8) << 7) | ((colour.green & 0xF8) << 2) | (colour.blue >> 3));
 }
 
-uint16_t rgbPreviewPixel8(int32_t e, int32_t red, int32_t green, int32_t blue, float beta) {
-  const double b = beta;
-  const int32_t j =
-      int32_t((1.0 - b) * double(e) + b * double(red + green + blue + 1) * double(kThird));
-  return colourPixel(j, red, green, blue);
-}
-
-uint16_t rgbPreviewPixel16(int32_t e, int32_t red, int32_t green, int32_t blue, float beta) {
-  const int32_t r = read16(red) >> 7;
-  const int32_t g = read16(green) >> 7;
-  const int32_t bl = read16(blue) >> 7;
-  const double b = beta;
-  const int32_t j =
-      int32_t((1.0 - b) * double(e) / 128.0 + b * double(r + g + bl + 1) * double(kThird));
-  return colourPixel(j, r, g, bl);
-}
+template uint16_t greyPreviewPixel<Depth8>(int32_t, int32_t, float);
+template uint16_t greyPreviewPixel<Depth16>(int32_t, int32_t, float);
+template uint16_t rgbPreviewPixel<Depth8>(int32_t, int32_t, int32_t, int32_t, float);
+template uint16_t rgbPreviewPixel<Depth16>(int32_t, int32_t, int32_t, int32_t, float);

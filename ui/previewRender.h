@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "core/hostInterface.h"
-#include "engine/equaliseRow.h"
+#include "engine/equaliseKernels.h"
 
 struct RowStore;
 
@@ -42,8 +42,9 @@ OSErr renderPreviewBits16(const PreviewBitmap* bitmap, RowStore* store, int32_t 
                           Rect source, const EqualiseParameters* parameters);
 
 // One pixel from the output intensity e and the original sample(s), beta
-// already clamped to [0, 1].
-uint16_t greyPreviewPixel8(int32_t e, int32_t original, float beta);
-uint16_t greyPreviewPixel16(int32_t e, int32_t original, float beta);
-uint16_t rgbPreviewPixel8(int32_t e, int32_t red, int32_t green, int32_t blue, float beta);
-uint16_t rgbPreviewPixel16(int32_t e, int32_t red, int32_t green, int32_t blue, float beta);
+// already clamped to [0, 1]; D is Depth8 or Depth16. 16-bit samples are drawn
+// from their top 8 bits.
+template <class D>
+uint16_t greyPreviewPixel(int32_t e, int32_t original, float beta);
+template <class D>
+uint16_t rgbPreviewPixel(int32_t e, int32_t red, int32_t green, int32_t blue, float beta);

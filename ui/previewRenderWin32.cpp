@@ -57,30 +57,29 @@ int32_t channelsOf(const RunContext* context) {
   return context->channels < 0 ? -int32_t(context->channels) : context->channels;
 }
 
-}  // namespace
+typedef OSErr (*RenderBits)(const PreviewBitmap* bitmap, RowStore* store, int32_t channels,
+                            Rect source, const EqualiseParameters* parameters);
 
-void renderPreview8(HDC target, Rect frame, Rect source, const RunContext* context, float alpha,
-                    float beta, float gamma, float delta) {
+void renderPreview(RenderBits renderBits, HDC target, Rect frame, Rect source,
+                   const RunContext* context, const EqualiseParameters& parameters) {
   if (target == nullptr || context == nullptr) return;
   PreviewBitmap bitmap;
   if (createPreviewBitmap(frame, &bitmap) != noErr) return;
-  const EqualiseParameters parameters{alpha, beta, gamma, delta};
-  if (renderPreviewBits8(&bitmap, context->previewStore, channelsOf(context), source,
-                         &parameters) == noErr) {
+  if (renderBits(&bitmap, context->previewStore, channelsOf(context), source, &parameters) ==
+      noErr) {
     drawPreviewBitmap(target, frame, &bitmap);
   }
   disposePreviewBitmap(&bitmap);
 }
 
+}  // namespace
+
+void renderPreview8(HDC target, Rect frame, Rect source, const RunContext* context, float alpha,
+                    float beta, float gamma, float delta) {
+  renderPreview(renderPreviewBits8, target, frame, source, context, {alpha, beta, gamma, delta});
+}
+
 void renderPreview16(HDC target, Rect frame, Rect source, const RunContext* context, float alpha,
                      float beta, float gamma, float delta) {
-  if (target == nullptr || context == nullptr) return;
-  PreviewBitmap bitmap;
-  if (createPreviewBitmap(frame, &bitmap) != noErr) return;
-  const EqualiseParameters parameters{alpha, beta, gamma, delta};
-  if (renderPreviewBits16(&bitmap, context->previewStore, channelsOf(context), source,
-                          &parameters) == noErr) {
-    drawPreviewBitmap(target, frame, &bitmap);
-  }
-  disposePreviewBitmap(&bitmap);
+  renderPreview(renderPreviewBits16, target, frame, source, context, {alpha, beta, gamma, delta});
 }

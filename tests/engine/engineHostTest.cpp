@@ -28,12 +28,9 @@ HostImage toHostImage(const std::vector<Sample>& samples, int width, int height,
   return image;
 }
 
-int referenceRun(std::vector<uint8_t>& image, int w, int h, int c, const Parameters& p) {
-  return referenceRun8(image, w, h, c, p.alpha, p.beta, p.gamma, p.delta);
-}
-
-int referenceRun(std::vector<uint16_t>& image, int w, int h, int c, const Parameters& p) {
-  return referenceRun16(image, w, h, c, p.alpha, p.beta, p.gamma, p.delta);
+template <typename Sample>
+int runReference(std::vector<Sample>& image, int w, int h, int c, const Parameters& p) {
+  return referenceRun(image, w, h, c, p.alpha, p.beta, p.gamma, p.delta);
 }
 
 class EngineHostTest : public HostTest {
@@ -63,7 +60,7 @@ class EngineHostTest : public HostTest {
     HostImage image = toHostImage(samples, width, height, channels);
     const HostRunResult result = run(&image, p);
     ASSERT_EQ(result.result, noErr);
-    ASSERT_EQ(referenceRun(samples, width, height, channels, p), 0);
+    ASSERT_EQ(runReference(samples, width, height, channels, p), 0);
     EXPECT_EQ(image.data, toHostImage(samples, width, height, channels).data)
         << width << "x" << height << "x" << channels << " " << sizeof(Sample) * 8 << "-bit";
   }
@@ -147,7 +144,7 @@ TEST_F(EngineHostTest, WorkingMemoryShortageIsOutOfMemoryUntilTheRunFits) {
       ASSERT_EQ(image.data, toHostImage(samples, 19, 6, 3).data);
       ASSERT_FALSE(anyStoreFileLeft());
     } else {
-      ASSERT_EQ(referenceRun(samples, 19, 6, 3, p), 0);
+      ASSERT_EQ(runReference(samples, 19, 6, 3, p), 0);
       EXPECT_EQ(image.data, toHostImage(samples, 19, 6, 3).data);
     }
   }

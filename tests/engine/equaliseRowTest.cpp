@@ -1,5 +1,5 @@
-// equaliseRowTest.cpp -- the row step, collapse and curve against the literal reference
-#include "engine/equaliseRow.h"
+// equaliseRowTest.cpp -- the row step, collapse, blends and curve against the literal reference
+#include "engine/equaliseKernels.h"
 
 #include <gtest/gtest.h>
 
@@ -15,60 +15,18 @@ namespace {
 
 constexpr float kAlphaForRadius[] = {1.0f, 0.75f, 0.5f, 0.25f, 0.0f};  // R = 3 .. 7
 
-// The two depths side by side, so each test body runs for both.
-struct Eight {
-  typedef uint8_t Sample;
-  static constexpr int kTop = 255;
-  static void makeCurve(EqualiseCurve* c, float a, float g, float d) {
-    makeEqualiseCurve8(c, a, g, d);
-  }
-  static void row(ColumnHistograms* h, const Sample* const* w, const EqualiseCurve* c, Sample* o) {
-    equaliseRow8(h, w, c, o);
-  }
-  static void loaded(ColumnHistograms* h, const Sample* const* w, const EqualiseCurve* c,
-                     Sample* o) {
-    equaliseLoadedRow8(h, w, c, o);
-  }
-  static void load(ColumnHistograms* h, const Sample* const* w, int32_t r) {
-    loadColumnHistograms8(h, w, r);
-  }
-  static void move(ColumnHistograms* h, const Sample* leaving, const Sample* entering) {
-    moveHistogramRow8(h, leaving, entering);
-  }
-  static void reference(const Sample* const* w, int width, int r, float n, float g, float d,
-                        Sample* o) {
-    referenceEqualiseRow8(w, width, r, n, g, d, o);
-  }
-};
-
-struct Sixteen {
-  typedef uint16_t Sample;
-  static constexpr int kTop = 32768;
-  static void makeCurve(EqualiseCurve* c, float a, float g, float d) {
-    makeEqualiseCurve16(c, a, g, d);
-  }
-  static void row(ColumnHistograms* h, const Sample* const* w, const EqualiseCurve* c, Sample* o) {
-    equaliseRow16(h, w, c, o);
-  }
-  static void loaded(ColumnHistograms* h, const Sample* const* w, const EqualiseCurve* c,
-                     Sample* o) {
-    equaliseLoadedRow16(h, w, c, o);
-  }
-  static void load(ColumnHistograms* h, const Sample* const* w, int32_t r) {
-    loadColumnHistograms16(h, w, r);
-  }
-  static void move(ColumnHistograms* h, const Sample* leaving, const Sample* entering) {
-    moveHistogramRow16(h, leaving, entering);
-  }
-  static void reference(const Sample* const* w, int width, int r, float n, float g, float d,
-                        Sample* o) {
-    referenceEqualiseRow16(w, width, r, n, g, d, o);
-  }
-};
+// The row step's output intensities alone, from histograms already loaded:
+// the row step with the blend at beta 0, which gives E exactly.
+template <class D>
+void equaliseLoadedRow(EqualiseWorkspace* workspace, const typename D::Sample* const* window,
+                       const EqualiseCurve* curve, typename D::Sample* out) {
+  prepareBlend<D>(&workspace->blend, curve, 0.0f);
+  equaliseAndBlendGreyRow<D>(workspace, window, curve, window[kCentreSlot], out);
+}
 
 template <typename D>
 class RowStepTest : public ::testing::Test {};
-typedef ::testing::Types<Eight, Sixteen> Depths;
+typedef ::testing::Types<Depth8, Depth16> Depths;
 TYPED_TEST_SUITE(RowStepTest, Depths);
 
 // Engine and reference on one window; the reference gets R, N, gamma and delta
@@ -80,15 +38,15 @@ void expectRowMatches(const std::vector<std::vector<typename D::Sample>>& slots,
   const Sample* window[kWindowSlots];
   for (int s = 0; s < kWindowSlots; ++s) window[s] = slots[size_t(s)].data();
   EqualiseCurve curve;
-  D::makeCurve(&curve, alpha, gamma, delta);
-  ColumnHistograms* histograms = nullptr;
-  ASSERT_EQ(createColumnHistograms(width, &histograms), 0);
+  makeEqualiseCurve<D>(&curve, alpha, gamma, delta);
+  EqualiseWorkspace* workspace = nullptr;
+  ASSERT_EQ(createEqualiseWorkspace(width, &workspace), 0);
   std::vector<Sample> engine(size_t(width), 0x5A);
   std::vector<Sample> reference(size_t(width), 0xA5);
-  D::row(histograms, window, &curve, engine.data());
-  D::reference(window, width, curve.radius, areaForRadius(curve.radius), referenceClamp(gamma),
-               referenceClamp(delta), reference.data());
-  disposeColumnHistograms(histograms);
+  equaliseRow<D>(workspace, window, &curve, engine.data());
+  referenceEqualiseRow(window, width, curve.radius, areaForRadius(curve.radius),
+                       referenceClamp(gamma), referenceClamp(delta), reference.data());
+  disposeEqualiseWorkspace(workspace);
   ASSERT_EQ(engine, reference) << what << " width " << width << " R " << curve.radius << " gamma "
                                << gamma << " delta " << delta;
 }
@@ -106,7 +64,7 @@ TYPED_TEST(RowStepTest, MatchesReferenceOnRandomWindows) {
           std::vector<std::vector<Sample>> slots;
           for (int s = 0; s < kWindowSlots; ++s) {
             Pattern pattern = kPatterns[(seed + uint32_t(s)) % 6];
-            slots.push_back(makeImage<Sample>(pattern, width + 4, 1, 1, TypeParam::kTop, seed++));
+            slots.push_back(makeImage<Sample>(pattern, width + 4, 1, 1, TypeParam::kMax, seed++));
           }
           expectRowMatches<TypeParam>(slots, width, alpha, gamma, delta, "random window");
         }
@@ -128,12 +86,12 @@ TYPED_TEST(RowStepTest, SlidingHistogramsMatchReferenceDownAnImage) {
       const float gamma = seed % 2 ? 0.7f : 0.0f;
       const float delta = seed % 3 ? 0.5f : 0.0f;
       std::vector<Sample> image =
-          makeImage<Sample>(pattern, width, height, 1, TypeParam::kTop, seed++);
+          makeImage<Sample>(pattern, width, height, 1, TypeParam::kMax, seed++);
       EqualiseCurve curve;
-      TypeParam::makeCurve(&curve, alpha, gamma, delta);
+      makeEqualiseCurve<TypeParam>(&curve, alpha, gamma, delta);
       const int r = curve.radius;
-      ColumnHistograms* histograms = nullptr;
-      ASSERT_EQ(createColumnHistograms(width, &histograms), 0);
+      EqualiseWorkspace* workspace = nullptr;
+      ASSERT_EQ(createEqualiseWorkspace(width, &workspace), 0);
       for (int y = 0; y < height; ++y) {
         const Sample* window[kWindowSlots];
         for (int s = 0; s < kWindowSlots; ++s) {
@@ -142,38 +100,39 @@ TYPED_TEST(RowStepTest, SlidingHistogramsMatchReferenceDownAnImage) {
           window[s] = image.data() + size_t(row) * width;
         }
         if (y == 0) {
-          TypeParam::load(histograms, window, r);
+          loadColumnHistograms<TypeParam>(&workspace->histograms, window, r);
         } else {
           const int leaving = y - 1 - r < 0 ? 0 : y - 1 - r;
-          TypeParam::move(histograms, image.data() + size_t(leaving) * width,
-                          window[kCentreSlot + r]);
+          moveHistogramRow<TypeParam>(&workspace->histograms,
+                                      image.data() + size_t(leaving) * width,
+                                      window[kCentreSlot + r]);
         }
         std::vector<Sample> engine(static_cast<size_t>(width));
         std::vector<Sample> reference(static_cast<size_t>(width));
-        TypeParam::loaded(histograms, window, &curve, engine.data());
-        TypeParam::reference(window, width, r, areaForRadius(r), gamma, delta, reference.data());
+        equaliseLoadedRow<TypeParam>(workspace, window, &curve, engine.data());
+        referenceEqualiseRow(window, width, r, areaForRadius(r), gamma, delta, reference.data());
         ASSERT_EQ(engine, reference) << "row " << y << " of " << height << " R " << r;
       }
-      disposeColumnHistograms(histograms);
+      disposeEqualiseWorkspace(workspace);
     }
   }
 }
 
 TYPED_TEST(RowStepTest, UniformWindowGivesTheTopLevel) {
   typedef typename TypeParam::Sample Sample;
-  const int top = TypeParam::kTop;
+  const int top = TypeParam::kMax;
   for (int value : {0, 1, top / 2, top}) {
     for (float alpha : kAlphaForRadius) {
       std::vector<std::vector<Sample>> slots(kWindowSlots, std::vector<Sample>(21, Sample(value)));
       const Sample* window[kWindowSlots];
       for (int s = 0; s < kWindowSlots; ++s) window[s] = slots[size_t(s)].data();
       EqualiseCurve curve;
-      TypeParam::makeCurve(&curve, alpha, 0.7f, 0.5f);
-      ColumnHistograms* histograms = nullptr;
-      ASSERT_EQ(createColumnHistograms(21, &histograms), 0);
+      makeEqualiseCurve<TypeParam>(&curve, alpha, 0.7f, 0.5f);
+      EqualiseWorkspace* workspace = nullptr;
+      ASSERT_EQ(createEqualiseWorkspace(21, &workspace), 0);
       std::vector<Sample> out(21);
-      TypeParam::row(histograms, window, &curve, out.data());
-      disposeColumnHistograms(histograms);
+      equaliseRow<TypeParam>(workspace, window, &curve, out.data());
+      disposeEqualiseWorkspace(workspace);
       EXPECT_EQ(out, std::vector<Sample>(21, Sample(top))) << "value " << value;
     }
   }
@@ -183,7 +142,7 @@ TYPED_TEST(RowStepTest, UniformWindowGivesTheTopLevel) {
 // and its one smallest sample counts only itself (K = 1/N).
 TYPED_TEST(RowStepTest, RankExtremesWithoutNoiseRejection) {
   typedef typename TypeParam::Sample Sample;
-  const int top = TypeParam::kTop;
+  const int top = TypeParam::kMax;
   const int width = 31;
   const int x = 15;
   const Sample middle = Sample(top / 2);
@@ -194,12 +153,12 @@ TYPED_TEST(RowStepTest, RankExtremesWithoutNoiseRejection) {
       const Sample* window[kWindowSlots];
       for (int s = 0; s < kWindowSlots; ++s) window[s] = slots[size_t(s)].data();
       EqualiseCurve curve;
-      TypeParam::makeCurve(&curve, alpha, 0.4f, 0.0f);
-      ColumnHistograms* histograms = nullptr;
-      ASSERT_EQ(createColumnHistograms(width, &histograms), 0);
+      makeEqualiseCurve<TypeParam>(&curve, alpha, 0.4f, 0.0f);
+      EqualiseWorkspace* workspace = nullptr;
+      ASSERT_EQ(createEqualiseWorkspace(width, &workspace), 0);
       std::vector<Sample> out(width);
-      TypeParam::row(histograms, window, &curve, out.data());
-      disposeColumnHistograms(histograms);
+      equaliseRow<TypeParam>(workspace, window, &curve, out.data());
+      disposeEqualiseWorkspace(workspace);
       EXPECT_EQ(out[x], centre == 0 ? curve.level[1] : Sample(top));
       EXPECT_LT(curve.level[1], top / 2);
     }
@@ -217,12 +176,12 @@ TEST(RowStep8, NoiseRejectionUsesTheSinglePrecisionTwelfth) {
   const uint8_t* window[kWindowSlots];
   for (int s = 0; s < kWindowSlots; ++s) window[s] = slots[size_t(s)].data();
   EqualiseCurve curve;
-  makeEqualiseCurve8(&curve, 0.0f, 0.7f, 0.3f);
-  ColumnHistograms* histograms = nullptr;
-  ASSERT_EQ(createColumnHistograms(width, &histograms), 0);
+  makeEqualiseCurve<Depth8>(&curve, 0.0f, 0.7f, 0.3f);
+  EqualiseWorkspace* workspace = nullptr;
+  ASSERT_EQ(createEqualiseWorkspace(width, &workspace), 0);
   std::vector<uint8_t> out(width);
-  equaliseRow8(histograms, window, &curve, out.data());
-  disposeColumnHistograms(histograms);
+  equaliseRow<Depth8>(workspace, window, &curve, out.data());
+  disposeEqualiseWorkspace(workspace);
   ASSERT_NE(curve.level[224], curve.level[223]);
   EXPECT_EQ(out[x], curve.level[224]);  // everything but the centre is at or below 252
 }
@@ -249,17 +208,17 @@ TEST(RowStep16, SamplesAboveTheHostRangeCountAs32768) {
       clampedWindow[s] = clamped[size_t(s)].data();
     }
     EqualiseCurve curve;
-    makeEqualiseCurve16(&curve, 0.0f, 0.7f, delta);
-    ColumnHistograms* histograms = nullptr;
-    ASSERT_EQ(createColumnHistograms(width, &histograms), 0);
+    makeEqualiseCurve<Depth16>(&curve, 0.0f, 0.7f, delta);
+    EqualiseWorkspace* workspace = nullptr;
+    ASSERT_EQ(createEqualiseWorkspace(width, &workspace), 0);
     std::vector<uint16_t> fromRaw(width);
     std::vector<uint16_t> fromClamped(width);
-    equaliseRow16(histograms, rawWindow, &curve, fromRaw.data());
-    equaliseRow16(histograms, clampedWindow, &curve, fromClamped.data());
-    disposeColumnHistograms(histograms);
+    equaliseRow<Depth16>(workspace, rawWindow, &curve, fromRaw.data());
+    equaliseRow<Depth16>(workspace, clampedWindow, &curve, fromClamped.data());
+    disposeEqualiseWorkspace(workspace);
     EXPECT_EQ(fromRaw, fromClamped);
     std::vector<uint16_t> reference(width);
-    referenceEqualiseRow16(rawWindow, width, 7, 225.0f, 0.7f, delta, reference.data());
+    referenceEqualiseRow(rawWindow, width, 7, 225.0f, 0.7f, delta, reference.data());
     EXPECT_EQ(fromRaw, reference);
     // Slot 7's column 7 holds a top sample: without noise rejection it counts all.
     if (delta == 0.0f) {
@@ -269,81 +228,58 @@ TEST(RowStep16, SamplesAboveTheHostRangeCountAs32768) {
 }
 
 // The run's rows equalise and blend in one pass from tables by count: the
-// same bits as the row step followed by the blend, grey and RGB.
-TEST(BlendedRow, OnePassEqualsRowStepThenBlend) {
+// same bits as the row step followed by the literal blend, grey and RGB.
+TYPED_TEST(RowStepTest, OnePassBlendEqualsRowStepThenBlend) {
+  typedef typename TypeParam::Sample Sample;
+  const bool eightBit = TypeParam::kMax == 255;
+  const int top = eightBit ? 255 : 65535;  // 16-bit: past the host's range too
   const int width = 29;
   uint32_t seed = 300;
   for (float beta : {0.0f, 0.37f, 1.0f, 0.999f}) {
     for (float alpha : kAlphaForRadius) {
-      EqualiseCurve c8;
-      EqualiseCurve c16;
-      makeEqualiseCurve8(&c8, alpha, 0.7f, 0.3f);
-      makeEqualiseCurve16(&c16, alpha, 0.7f, 0.3f);
-      std::vector<std::vector<uint8_t>> rows8;
-      std::vector<std::vector<uint16_t>> rows16;
+      EqualiseCurve curve;
+      makeEqualiseCurve<TypeParam>(&curve, alpha, 0.7f, 0.3f);
+      std::vector<std::vector<Sample>> rows;
       for (int s = 0; s < kWindowSlots; ++s) {
-        rows8.push_back(makeImage<uint8_t>(kPatterns[seed % 6], width, 1, 1, 255, seed));
-        rows16.push_back(makeImage<uint16_t>(kPatterns[seed % 6], width, 1, 1, 65535, seed));
+        rows.push_back(makeImage<Sample>(kPatterns[seed % 6], width, 1, 1, top, seed));
         ++seed;
       }
-      const uint8_t* window8[kWindowSlots];
-      const uint16_t* window16[kWindowSlots];
-      for (int s = 0; s < kWindowSlots; ++s) {
-        window8[s] = rows8[size_t(s)].data();
-        window16[s] = rows16[size_t(s)].data();
-      }
-      const std::vector<uint8_t> source8 =
-          makeImage<uint8_t>(Pattern::Noise, width, 1, 1, 255, seed);
-      const std::vector<uint16_t> source16 =
-          makeImage<uint16_t>(Pattern::Noise, width, 1, 1, 65535, seed);
-      ColumnHistograms* histograms = nullptr;
-      ASSERT_EQ(createColumnHistograms(width, &histograms), 0);
-      std::vector<uint8_t> split8(width);
-      std::vector<uint8_t> fused8(width);
-      equaliseRow8(histograms, window8, &c8, split8.data());
-      blendGreyRow8(split8.data(), source8.data(), width, beta);
-      prepareBlend8(histograms, &c8, beta);
-      equaliseGreyRow8(histograms, window8, &c8, source8.data(), fused8.data());
-      EXPECT_EQ(fused8, split8) << "beta " << beta;
-      std::vector<uint16_t> split16(width);
-      std::vector<uint16_t> fused16(width);
-      equaliseRow16(histograms, window16, &c16, split16.data());
-      blendGreyRow16(split16.data(), source16.data(), width, beta);
-      prepareBlend16(histograms, &c16, beta);
-      equaliseGreyRow16(histograms, window16, &c16, source16.data(), fused16.data());
-      EXPECT_EQ(fused16, split16) << "beta " << beta;
-      for (uint16_t sample : fused16) ASSERT_LE(sample, 32768);
+      const Sample* window[kWindowSlots];
+      for (int s = 0; s < kWindowSlots; ++s) window[s] = rows[size_t(s)].data();
+      const std::vector<Sample> source = makeImage<Sample>(Pattern::Noise, width, 1, 1, top, seed);
+      EqualiseWorkspace* workspace = nullptr;
+      ASSERT_EQ(createEqualiseWorkspace(width, &workspace), 0);
+      prepareBlend<TypeParam>(&workspace->blend, &curve, beta);
+      std::vector<Sample> split(width);
+      std::vector<Sample> fused(width);
+      equaliseRow<TypeParam>(workspace, window, &curve, split.data());
+      referenceBlendGreyRow(split.data(), source.data(), width, beta);
+      equaliseAndBlendGreyRow<TypeParam>(workspace, window, &curve, source.data(), fused.data());
+      EXPECT_EQ(fused, split) << "beta " << beta;
+      for (Sample sample : fused) ASSERT_LE(sample, TypeParam::kMax);
 
-      const auto rgb8 = makeImage<uint8_t>(Pattern::Photo, width, 1, 3, 255, seed);
-      const auto rgb16 = makeImage<uint16_t>(Pattern::Noise, width, 1, 3, 65535, seed);
-      auto splitRgb8 = rgb8;
-      auto fusedRgb8 = rgb8;
-      equaliseRow8(histograms, window8, &c8, split8.data());
-      blendRgbRow8(splitRgb8.data(), split8.data(), width, beta);
-      prepareBlend8(histograms, &c8, beta);  // the tables hold one depth's blend at a time
-      equaliseRgbRow8(histograms, window8, &c8, fusedRgb8.data());
-      EXPECT_EQ(fusedRgb8, splitRgb8) << "beta " << beta;
-      auto splitRgb16 = rgb16;
-      auto fusedRgb16 = rgb16;
-      equaliseRow16(histograms, window16, &c16, split16.data());
-      blendRgbRow16(splitRgb16.data(), split16.data(), width, beta);
-      prepareBlend16(histograms, &c16, beta);
-      equaliseRgbRow16(histograms, window16, &c16, fusedRgb16.data());
-      EXPECT_EQ(fusedRgb16, splitRgb16) << "beta " << beta;
-      for (uint16_t sample : fusedRgb16) ASSERT_LE(sample, 32768);
-      disposeColumnHistograms(histograms);
+      const auto rgb =
+          makeImage<Sample>(eightBit ? Pattern::Photo : Pattern::Noise, width, 1, 3, top, seed);
+      auto splitRgb = rgb;
+      auto fusedRgb = rgb;
+      equaliseRow<TypeParam>(workspace, window, &curve, split.data());
+      referenceBlendRgbRow(splitRgb.data(), split.data(), width, beta);
+      equaliseAndBlendRgbRow<TypeParam>(workspace, window, &curve, fusedRgb.data());
+      EXPECT_EQ(fusedRgb, splitRgb) << "beta " << beta;
+      for (Sample sample : fusedRgb) ASSERT_LE(sample, TypeParam::kMax);
+      disposeEqualiseWorkspace(workspace);
     }
   }
 }
 
 TEST(Collapse, IntensityIsTheRoundedDownMeanPlusOneThird) {
   uint8_t row8[] = {10, 20, 31, 0, 0, 0, 255, 255, 255};
-  collapseRgbRow8(row8, 3, 3);
+  collapseRgbRow<Depth8>(row8, 3, 3);
   EXPECT_EQ(row8[0], 20);
   EXPECT_EQ(row8[1], 0);
   EXPECT_EQ(row8[2], 255);
   uint16_t row16[] = {32768, 32768, 32768, 1, 1, 0, 65535, 0, 0};
-  collapseRgbRow16(row16, 3, 3);
+  collapseRgbRow<Depth16>(row16, 3, 3);
   EXPECT_EQ(row16[0], 32768);
   EXPECT_EQ(row16[1], 1);
   EXPECT_EQ(row16[2], 10923);  // 65535 is read as 32768: (32768 + 1) / 3
@@ -352,31 +288,25 @@ TEST(Collapse, IntensityIsTheRoundedDownMeanPlusOneThird) {
 TEST(Collapse, OtherChannelCountsLeaveTheRow) {
   uint8_t row[] = {1, 2, 3, 4, 5, 6};
   for (int32_t channels : {1, 0, -3, 4}) {
-    collapseRgbRow8(row, 2, channels);
+    collapseRgbRow<Depth8>(row, 2, channels);
     EXPECT_EQ(row[0], 1);
     EXPECT_EQ(row[5], 6);
   }
 }
 
-TEST(Collapse, MatchesReferenceOnRandomRows) {
+TYPED_TEST(RowStepTest, CollapseMatchesReferenceOnRandomRows) {
+  typedef typename TypeParam::Sample Sample;
+  const int top = TypeParam::kMax == 255 ? 255 : 65535;  // 16-bit: past the host's range too
   for (uint32_t seed = 0; seed < 40; ++seed) {
     const int pixels = 1 + int(seed);
-    std::vector<uint8_t> a8 = makeImage<uint8_t>(kPatterns[seed % 6], pixels, 1, 3, 255, seed);
-    std::vector<uint8_t> b8 = a8;
-    std::vector<uint8_t> into8(static_cast<size_t>(pixels));
-    collapseRgbRowInto8(a8.data(), pixels, into8.data());
-    collapseRgbRow8(a8.data(), pixels, 3);
-    referenceCollapseRgbRow8(b8.data(), pixels, 3);
-    EXPECT_EQ(a8, b8);
-    EXPECT_TRUE(std::equal(into8.begin(), into8.end(), b8.begin()));
-    std::vector<uint16_t> a16 = makeImage<uint16_t>(kPatterns[seed % 6], pixels, 1, 3, 65535, seed);
-    std::vector<uint16_t> b16 = a16;
-    std::vector<uint16_t> into16(static_cast<size_t>(pixels));
-    collapseRgbRowInto16(a16.data(), pixels, into16.data());
-    collapseRgbRow16(a16.data(), pixels, 3);
-    referenceCollapseRgbRow16(b16.data(), pixels, 3);
-    EXPECT_EQ(a16, b16);
-    EXPECT_TRUE(std::equal(into16.begin(), into16.end(), b16.begin()));
+    std::vector<Sample> engine = makeImage<Sample>(kPatterns[seed % 6], pixels, 1, 3, top, seed);
+    std::vector<Sample> reference = engine;
+    std::vector<Sample> into(static_cast<size_t>(pixels));
+    collapseRgbRowInto<TypeParam>(engine.data(), pixels, into.data());
+    collapseRgbRow<TypeParam>(engine.data(), pixels, 3);
+    referenceCollapseRgbRow(reference.data(), pixels, 3);
+    EXPECT_EQ(engine, reference);
+    EXPECT_TRUE(std::equal(into.begin(), into.end(), reference.begin()));
   }
 }
 
@@ -413,8 +343,8 @@ TEST(Curve, RunsFromZeroToTheScaleWithoutFalling) {
     for (float alpha : kAlphaForRadius) {
       EqualiseCurve c8;
       EqualiseCurve c16;
-      makeEqualiseCurve8(&c8, alpha, gamma, 0.0f);
-      makeEqualiseCurve16(&c16, alpha, gamma, 0.0f);
+      makeEqualiseCurve<Depth8>(&c8, alpha, gamma, 0.0f);
+      makeEqualiseCurve<Depth16>(&c16, alpha, gamma, 0.0f);
       EXPECT_EQ(c8.level[0], 0);
       EXPECT_EQ(c8.level[c8.area], 255);
       EXPECT_EQ(c16.level[c16.area], 32768);
@@ -429,20 +359,20 @@ TEST(Curve, RunsFromZeroToTheScaleWithoutFalling) {
 TEST(Curve, PreviewSkipsTheCurveOnlyAtGammaZero) {
   EqualiseCurve preview;
   EqualiseCurve run;
-  makePreviewCurve8(&preview, 0.0f, 0.0f, 0.0f);
+  makePreviewCurve<Depth8>(&preview, 0.0f, 0.0f, 0.0f);
   for (int32_t n = 0; n <= 225; ++n) EXPECT_EQ(preview.level[n], int(255.0 * (double(n) / 225.0)));
-  makePreviewCurve16(&preview, 0.6f, 0.4f, 0.0f);
-  makeEqualiseCurve16(&run, 0.6f, 0.4f, 0.0f);
+  makePreviewCurve<Depth16>(&preview, 0.6f, 0.4f, 0.0f);
+  makeEqualiseCurve<Depth16>(&run, 0.6f, 0.4f, 0.0f);
   for (int32_t n = 0; n <= run.area; ++n) EXPECT_EQ(preview.level[n], run.level[n]);
 }
 
-TEST(ColumnHistograms, RefusesWidthsWithoutStorage) {
-  ColumnHistograms* histograms = reinterpret_cast<ColumnHistograms*>(1);
-  EXPECT_EQ(createColumnHistograms(0, &histograms), -108);
-  EXPECT_EQ(histograms, nullptr);
-  EXPECT_EQ(createColumnHistograms(INT32_MAX - 20, &histograms), -108);
-  EXPECT_EQ(histograms, nullptr);
-  disposeColumnHistograms(nullptr);
+TEST(Workspace, RefusesWidthsWithoutStorage) {
+  EqualiseWorkspace* workspace = reinterpret_cast<EqualiseWorkspace*>(1);
+  EXPECT_EQ(createEqualiseWorkspace(0, &workspace), -108);
+  EXPECT_EQ(workspace, nullptr);
+  EXPECT_EQ(createEqualiseWorkspace(INT32_MAX - 20, &workspace), -108);
+  EXPECT_EQ(workspace, nullptr);
+  disposeEqualiseWorkspace(nullptr);
 }
 
 }  // namespace

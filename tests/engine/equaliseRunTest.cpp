@@ -17,35 +17,21 @@
 
 namespace {
 
-struct Eight {
-  typedef uint8_t Sample;
-  static constexpr int kTop = 255;
-  static OSErr run(std::vector<Sample>& image, int width, int height, int channels,
-                   const EqualiseParameters& p, const RunContext* context = nullptr) {
-    return equaliseRows8(RunRows{nullptr, image.data()}, width, height, channels, &p, context);
-  }
-  static int reference(std::vector<Sample>& image, int width, int height, int channels,
-                       const EqualiseParameters& p) {
-    return referenceRun8(image, width, height, channels, p.alpha, p.beta, p.gamma, p.delta);
-  }
-};
+template <class D>
+OSErr runInMemory(std::vector<typename D::Sample>& image, int width, int height, int channels,
+                  const EqualiseParameters& p, const RunContext* context = nullptr) {
+  return equaliseRows<D>(RunRows{nullptr, image.data()}, width, height, channels, &p, context);
+}
 
-struct Sixteen {
-  typedef uint16_t Sample;
-  static constexpr int kTop = 32768;
-  static OSErr run(std::vector<Sample>& image, int width, int height, int channels,
-                   const EqualiseParameters& p, const RunContext* context = nullptr) {
-    return equaliseRows16(RunRows{nullptr, image.data()}, width, height, channels, &p, context);
-  }
-  static int reference(std::vector<Sample>& image, int width, int height, int channels,
-                       const EqualiseParameters& p) {
-    return referenceRun16(image, width, height, channels, p.alpha, p.beta, p.gamma, p.delta);
-  }
-};
+template <typename Sample>
+int runReference(std::vector<Sample>& image, int width, int height, int channels,
+                 const EqualiseParameters& p) {
+  return referenceRun(image, width, height, channels, p.alpha, p.beta, p.gamma, p.delta);
+}
 
 template <typename D>
 class RunTest : public ::testing::Test {};
-typedef ::testing::Types<Eight, Sixteen> Depths;
+typedef ::testing::Types<Depth8, Depth16> Depths;
 TYPED_TEST_SUITE(RunTest, Depths);
 
 template <typename D>
@@ -53,8 +39,8 @@ void expectRunMatches(const std::vector<typename D::Sample>& image, int width, i
                       int channels, const EqualiseParameters& p) {
   std::vector<typename D::Sample> engine = image;
   std::vector<typename D::Sample> reference = image;
-  ASSERT_EQ(D::run(engine, width, height, channels, p), 0);
-  ASSERT_EQ(D::reference(reference, width, height, channels, p), 0);
+  ASSERT_EQ(runInMemory<D>(engine, width, height, channels, p), 0);
+  ASSERT_EQ(runReference(reference, width, height, channels, p), 0);
   ASSERT_EQ(engine, reference) << width << "x" << height << "x" << channels << " alpha " << p.alpha
                                << " beta " << p.beta << " gamma " << p.gamma << " delta "
                                << p.delta;
@@ -72,7 +58,7 @@ TYPED_TEST(RunTest, MatchesReferenceOverWidthsAndHeights) {
         EqualiseParameters p = {alphas[seed % 8], betas[seed % 3], gammas[(seed / 3) % 3],
                                 deltas[(seed / 9) % 3]};
         auto image = makeImage<typename TypeParam::Sample>(kPatterns[seed % 6], width, height,
-                                                           channels, TypeParam::kTop, seed);
+                                                           channels, TypeParam::kMax, seed);
         ++seed;
         expectRunMatches<TypeParam>(image, width, height, channels, p);
       }
@@ -90,7 +76,7 @@ TYPED_TEST(RunTest, MatchesReferenceOverTheParameterGrid) {
         for (float gamma : {0.0f, 0.7f}) {
           for (float delta : {0.0f, 0.3f}) {
             auto image = makeImage<typename TypeParam::Sample>(kPatterns[seed % 6], 33, 24,
-                                                               channels, TypeParam::kTop, seed);
+                                                               channels, TypeParam::kMax, seed);
             ++seed;
             expectRunMatches<TypeParam>(image, 33, 24, channels, {alpha, beta, gamma, delta});
           }
@@ -111,14 +97,14 @@ TYPED_TEST(RunTest, ParametersOutOfRangeAreClamped) {
   for (const EqualiseParameters& p : cases) {
     for (int channels : {1, 3}) {
       auto image = makeImage<typename TypeParam::Sample>(Pattern::Photo, 29, 12, channels,
-                                                         TypeParam::kTop, seed++);
+                                                         TypeParam::kMax, seed++);
       expectRunMatches<TypeParam>(image, 29, 12, channels, p);
       std::vector<typename TypeParam::Sample> given = image;
       std::vector<typename TypeParam::Sample> clamped = image;
       EqualiseParameters settled = p;
       clampParameters(&settled);
-      ASSERT_EQ(TypeParam::run(given, 29, 12, channels, p), 0);
-      ASSERT_EQ(TypeParam::run(clamped, 29, 12, channels, settled), 0);
+      ASSERT_EQ(runInMemory<TypeParam>(given, 29, 12, channels, p), 0);
+      ASSERT_EQ(runInMemory<TypeParam>(clamped, 29, 12, channels, settled), 0);
       EXPECT_EQ(given, clamped);
     }
   }
@@ -127,26 +113,26 @@ TYPED_TEST(RunTest, ParametersOutOfRangeAreClamped) {
 TYPED_TEST(RunTest, UniformAreaBecomesTheTopOrStays) {
   typedef typename TypeParam::Sample Sample;
   for (int channels : {1, 3}) {
-    std::vector<Sample> image(size_t(20) * 5 * channels, Sample(TypeParam::kTop / 3));
+    std::vector<Sample> image(size_t(20) * 5 * channels, Sample(TypeParam::kMax / 3));
     std::vector<Sample> kept = image;
-    ASSERT_EQ(TypeParam::run(image, 20, 5, channels, {0.3f, 0.0f, 0.7f, 0.5f}), 0);
-    EXPECT_EQ(image, std::vector<Sample>(image.size(), Sample(TypeParam::kTop)));
-    ASSERT_EQ(TypeParam::run(kept, 20, 5, channels, {0.3f, 1.0f, 0.7f, 0.5f}), 0);
-    EXPECT_EQ(kept, std::vector<Sample>(kept.size(), Sample(TypeParam::kTop / 3)));
+    ASSERT_EQ(runInMemory<TypeParam>(image, 20, 5, channels, {0.3f, 0.0f, 0.7f, 0.5f}), 0);
+    EXPECT_EQ(image, std::vector<Sample>(image.size(), Sample(TypeParam::kMax)));
+    ASSERT_EQ(runInMemory<TypeParam>(kept, 20, 5, channels, {0.3f, 1.0f, 0.7f, 0.5f}), 0);
+    EXPECT_EQ(kept, std::vector<Sample>(kept.size(), Sample(TypeParam::kMax / 3)));
   }
 }
 
 TYPED_TEST(RunTest, FullFractionOfOriginalReturnsGreyUnchanged) {
-  auto image = makeImage<typename TypeParam::Sample>(Pattern::Noise, 37, 9, 1, TypeParam::kTop, 3);
+  auto image = makeImage<typename TypeParam::Sample>(Pattern::Noise, 37, 9, 1, TypeParam::kMax, 3);
   auto result = image;
-  ASSERT_EQ(TypeParam::run(result, 37, 9, 1, {0.0f, 1.0f, 0.7f, 0.5f}), 0);
+  ASSERT_EQ(runInMemory<TypeParam>(result, 37, 9, 1, {0.0f, 1.0f, 0.7f, 0.5f}), 0);
   EXPECT_EQ(result, image);
 }
 
 TYPED_TEST(RunTest, OtherChannelCountsEqualiseTheFirstWidthSamples) {
   for (int channels : {2, 4}) {
     auto image = makeImage<typename TypeParam::Sample>(Pattern::Photo, 17, 6, channels,
-                                                       TypeParam::kTop, uint32_t(channels));
+                                                       TypeParam::kMax, uint32_t(channels));
     expectRunMatches<TypeParam>(image, 17, 6, channels, {0.5f, 0.2f, 0.7f, 0.5f});
   }
 }
@@ -157,9 +143,9 @@ TEST(Run16, SamplesAboveTheHostRangeAreReadAs32768) {
     auto clamped = image;
     for (uint16_t& sample : clamped) sample = sample > 32768 ? 32768 : sample;
     const EqualiseParameters p = {0.1f, 0.3f, 0.7f, 0.5f};
-    expectRunMatches<Sixteen>(image, 26, 8, channels, p);
-    ASSERT_EQ(Sixteen::run(image, 26, 8, channels, p), 0);
-    ASSERT_EQ(Sixteen::run(clamped, 26, 8, channels, p), 0);
+    expectRunMatches<Depth16>(image, 26, 8, channels, p);
+    ASSERT_EQ(runInMemory<Depth16>(image, 26, 8, channels, p), 0);
+    ASSERT_EQ(runInMemory<Depth16>(clamped, 26, 8, channels, p), 0);
     EXPECT_EQ(image, clamped);
     for (uint16_t sample : image) ASSERT_LE(sample, 32768);
   }
@@ -168,7 +154,7 @@ TEST(Run16, SamplesAboveTheHostRangeAreReadAs32768) {
 TEST(Run16, WideRgbRowsPassTheSixteenBitRowLength) {
   // 30000 x 3 x 2 = 180000 bytes a row: far past 32,767.
   auto image = makeImage<uint16_t>(Pattern::Photo, 30000, 2, 3, 32768, 5);
-  expectRunMatches<Sixteen>(image, 30000, 2, 3, {1.0f, 0.25f, 0.7f, 0.5f});
+  expectRunMatches<Depth16>(image, 30000, 2, 3, {1.0f, 0.25f, 0.7f, 0.5f});
 }
 
 // ---- host calls ----
@@ -207,7 +193,7 @@ class RunHostTest : public ::testing::Test {
 
 TEST_F(RunHostTest, ReportsEveryRowInTheMiddleFourSixths) {
   auto image = makeImage<uint8_t>(Pattern::Photo, 20, 5, 1, 255, 1);
-  ASSERT_EQ(Eight::run(image, 20, 5, 1, {0, 0, 0, 0}, context), 0);
+  ASSERT_EQ(runInMemory<Depth8>(image, 20, 5, 1, {0, 0, 0, 0}, context), 0);
   std::vector<std::pair<int32_t, int32_t>> expected;
   for (int32_t i = 0; i < 5; ++i) expected.emplace_back(5 + 4 * i, 30);
   EXPECT_EQ(fake.progress, expected);
@@ -224,9 +210,8 @@ TEST_F(RunHostTest, AbortKeepsRowsFromTheAbortedOneUnprocessed) {
       auto image = makeImage<uint16_t>(Pattern::Photo, width, height, channels, 32768, 9);
       auto reference = image;
       const EqualiseParameters p = {0.5f, 0.2f, 0.7f, 0.5f};
-      ASSERT_EQ(
-          referenceRun16(reference, width, height, channels, p.alpha, p.beta, p.gamma, p.delta), 0);
-      EXPECT_EQ(Sixteen::run(image, width, height, channels, p, context), -128);
+      ASSERT_EQ(runReference(reference, width, height, channels, p), 0);
+      EXPECT_EQ(runInMemory<Depth16>(image, width, height, channels, p, context), -128);
       const size_t rowSamples = size_t(width) * channels;
       auto split = image.begin() + long(abortRow * rowSamples);
       EXPECT_TRUE(std::equal(image.begin(), split, reference.begin())) << "abort at " << abortRow;
@@ -245,7 +230,7 @@ TEST(RunMemory, EveryAllocationFailureGivesOutOfMemoryAndLeavesTheRows) {
     OSErr err = -1;
     for (; err != 0 && budget < 100; ++budget) {
       setAllocationBudget(budget);
-      err = Eight::run(image, 16, 4, channels, {0, 0, 0, 0});
+      err = runInMemory<Depth8>(image, 16, 4, channels, {0, 0, 0, 0});
       setAllocationBudget(-1);
       if (err != 0) {
         ASSERT_EQ(err, -108);
@@ -253,14 +238,14 @@ TEST(RunMemory, EveryAllocationFailureGivesOutOfMemoryAndLeavesTheRows) {
       }
     }
     EXPECT_EQ(err, 0);
-    EXPECT_EQ(budget - 1, 18);  // 15 window rows, the result and spare rows, the histograms
+    EXPECT_EQ(budget - 1, 18);  // 15 window rows, the result and spare rows, the workspace
   }
 }
 
 TEST(RunMemory, EmptyAreasDoNothing) {
   std::vector<uint8_t> image(64, 9);
-  EXPECT_EQ(Eight::run(image, 16, 0, 1, {0, 0, 0, 0}), 0);
-  EXPECT_EQ(Eight::run(image, 0, 4, 1, {0, 0, 0, 0}), 0);
+  EXPECT_EQ(runInMemory<Depth8>(image, 16, 0, 1, {0, 0, 0, 0}), 0);
+  EXPECT_EQ(runInMemory<Depth8>(image, 0, 4, 1, {0, 0, 0, 0}), 0);
   EXPECT_EQ(image, std::vector<uint8_t>(64, 9));
 }
 

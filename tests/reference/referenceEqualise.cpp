@@ -114,10 +114,48 @@ void equaliseRow(const Sample* const* window, int width, int R, float N, float g
   }
 }
 
+// Step e for grey rows: intensity[x] = trunc(beta source[x] + (1 - beta) E[x]).
+template <typename Sample>
+void blendGrey(Sample* intensity, const Sample* source, int width, float beta) {
+  const double b = referenceClamp(beta);
+  for (int x = 0; x < width; ++x) {
+    intensity[x] = Sample(int(b * readSample(source[x]) + (1 - b) * intensity[x]));
+  }
+}
+
+// Step e for RGB rows: each pixel of source takes its new intensity J and keeps
+// its chroma, clamped to 0..M.
+template <typename Sample>
+void blendRgb(Sample* source, const Sample* intensity, int width, float beta, bool sixteen) {
+  const int M = sixteen ? 32768 : 255;
+  const float t = 0.33333334f;
+  beta = referenceClamp(beta);
+  for (int x = 0; x < width; ++x) {
+    int R_ = readSample(source[3 * x]);
+    int G = readSample(source[3 * x + 1]);
+    int B = readSample(source[3 * x + 2]);
+    int E = intensity[x];
+    int J = int((1.0 - beta) * E + beta * double(R_ + G + B + 1) * double(t));
+    int Kc = int(std::floor((R_ + G) / 2.0)) - B;
+    int L = (R_ - G) / 2;
+    int Rp = J + Kc / 3 + L;
+    int Gp = J + Kc / 3 - L;
+    int Bp = J - (2 * Kc) / 3;
+    if (Rp > M) Rp = M;
+    if (Rp < 0) Rp = 0;
+    if (Gp > M) Gp = M;
+    if (Gp < 0) Gp = 0;
+    if (Bp > M) Bp = M;
+    if (Bp < 0) Bp = 0;
+    source[3 * x] = Sample(Rp);
+    source[3 * x + 1] = Sample(Gp);
+    source[3 * x + 2] = Sample(Bp);
+  }
+}
+
 template <typename Sample>
 int run(std::vector<Sample>& image, int width, int height, int channels, float alpha, float beta,
         float gamma, float delta, bool sixteen) {
-  const int M = sixteen ? 32768 : 255;
   channels = std::abs(channels);
   if (channels == 0) channels = 1;
 
@@ -165,35 +203,11 @@ int run(std::vector<Sample>& image, int width, int height, int channels, float a
     readRow(i, sourceRow.data());
     // e
     if (channels != 3) {
-      const double b = beta;
-      for (int x = 0; x < width; ++x) {
-        intensityRow[x] = Sample(int(b * sourceRow[x] + (1 - b) * intensityRow[x]));
-      }
+      blendGrey(intensityRow.data(), sourceRow.data(), width, beta);
       // samples past the first width (channel counts other than 1 and 3) pass unchanged
       for (long s = width; s < rowSamples; ++s) intensityRow[s] = sourceRow[s];
     } else {
-      const float t = 0.33333334f;
-      for (int x = 0; x < width; ++x) {
-        int R_ = sourceRow[3 * x];
-        int G = sourceRow[3 * x + 1];
-        int B = sourceRow[3 * x + 2];
-        int E = intensityRow[x];
-        int J = int((1.0 - beta) * E + beta * double(R_ + G + B + 1) * double(t));
-        int Kc = int(std::floor((R_ + G) / 2.0)) - B;
-        int L = (R_ - G) / 2;
-        int Rp = J + Kc / 3 + L;
-        int Gp = J + Kc / 3 - L;
-        int Bp = J - (2 * Kc) / 3;
-        if (Rp > M) Rp = M;
-        if (Rp < 0) Rp = 0;
-        if (Gp > M) Gp = M;
-        if (Gp < 0) Gp = 0;
-        if (Bp > M) Bp = M;
-        if (Bp < 0) Bp = 0;
-        sourceRow[3 * x] = Sample(Rp);
-        sourceRow[3 * x + 1] = Sample(Gp);
-        sourceRow[3 * x + 2] = Sample(Bp);
-      }
+      blendRgb(sourceRow.data(), intensityRow.data(), width, beta, sixteen);
       for (long s = 0; s < 3L * width; ++s) intensityRow[s] = sourceRow[s];
     }
     // f
@@ -232,30 +246,46 @@ float referenceArea(int radius) {
   }
 }
 
-void referenceCollapseRgbRow8(uint8_t* row, int pixelCount, int channelCount) {
+void referenceCollapseRgbRow(uint8_t* row, int pixelCount, int channelCount) {
   collapse(row, pixelCount, channelCount);
 }
 
-void referenceCollapseRgbRow16(uint16_t* row, int pixelCount, int channelCount) {
+void referenceCollapseRgbRow(uint16_t* row, int pixelCount, int channelCount) {
   collapse(row, pixelCount, channelCount);
 }
 
-void referenceEqualiseRow8(const uint8_t* const* window, int width, int radius, float area,
-                           float gamma, float delta, uint8_t* out) {
+void referenceEqualiseRow(const uint8_t* const* window, int width, int radius, float area,
+                          float gamma, float delta, uint8_t* out) {
   equaliseRow(window, width, radius, area, gamma, delta, out, false);
 }
 
-void referenceEqualiseRow16(const uint16_t* const* window, int width, int radius, float area,
-                            float gamma, float delta, uint16_t* out) {
+void referenceEqualiseRow(const uint16_t* const* window, int width, int radius, float area,
+                          float gamma, float delta, uint16_t* out) {
   equaliseRow(window, width, radius, area, gamma, delta, out, true);
 }
 
-int referenceRun8(std::vector<uint8_t>& image, int width, int height, int channels, float alpha,
-                  float beta, float gamma, float delta) {
+void referenceBlendGreyRow(uint8_t* intensity, const uint8_t* source, int width, float beta) {
+  blendGrey(intensity, source, width, beta);
+}
+
+void referenceBlendGreyRow(uint16_t* intensity, const uint16_t* source, int width, float beta) {
+  blendGrey(intensity, source, width, beta);
+}
+
+void referenceBlendRgbRow(uint8_t* source, const uint8_t* intensity, int width, float beta) {
+  blendRgb(source, intensity, width, beta, false);
+}
+
+void referenceBlendRgbRow(uint16_t* source, const uint16_t* intensity, int width, float beta) {
+  blendRgb(source, intensity, width, beta, true);
+}
+
+int referenceRun(std::vector<uint8_t>& image, int width, int height, int channels, float alpha,
+                 float beta, float gamma, float delta) {
   return run(image, width, height, channels, alpha, beta, gamma, delta, false);
 }
 
-int referenceRun16(std::vector<uint16_t>& image, int width, int height, int channels, float alpha,
-                   float beta, float gamma, float delta) {
+int referenceRun(std::vector<uint16_t>& image, int width, int height, int channels, float alpha,
+                 float beta, float gamma, float delta) {
   return run(image, width, height, channels, alpha, beta, gamma, delta, true);
 }

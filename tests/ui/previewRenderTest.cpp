@@ -199,7 +199,7 @@ TEST_F(PreviewRenderTest, FailedAllocationsDrawNothing) {
   storeImage(image, false);
   const Rect frame{0, 0, 30, 40};
   const EqualiseParameters parameters{0.2f, 0.1f, 0.4f, 0.3f};
-  // Every allocation of the call, failing in turn: 17 rows and the histograms.
+  // Every allocation of the call, failing in turn: 17 rows and the row step's workspace.
   for (int32_t budget = 0; budget <= 18; ++budget) {
     PreviewBitmap bitmap;
     ASSERT_EQ(createPreviewBitmap(frame, &bitmap), 0);
@@ -262,27 +262,27 @@ TEST(PreviewPixels, BitmapIsEvenWidthedAndFrameHigh) {
 }
 
 TEST(PreviewPixels, GreyLevelsAndTheirBlend) {
-  EXPECT_EQ(greyPreviewPixel8(255, 0, 0.0f), 0x7FFF);
-  EXPECT_EQ(greyPreviewPixel8(0, 255, 0.0f), 0x0000);
-  EXPECT_EQ(greyPreviewPixel8(0, 255, 1.0f), 0x7FFF);
-  EXPECT_EQ(greyPreviewPixel8(100, 200, 0.5f), (150 >> 3) * 0x0421);
-  EXPECT_EQ(greyPreviewPixel16(32768, 0, 0.0f), 0x7FFF);  // 256 held to 255
-  EXPECT_EQ(greyPreviewPixel16(128 * 100 + 127, 0, 0.0f), (100 >> 3) * 0x0421);
-  EXPECT_EQ(greyPreviewPixel16(0, 65535, 1.0f), 0x7FFF);  // above the range reads as 32768
+  EXPECT_EQ(greyPreviewPixel<Depth8>(255, 0, 0.0f), 0x7FFF);
+  EXPECT_EQ(greyPreviewPixel<Depth8>(0, 255, 0.0f), 0x0000);
+  EXPECT_EQ(greyPreviewPixel<Depth8>(0, 255, 1.0f), 0x7FFF);
+  EXPECT_EQ(greyPreviewPixel<Depth8>(100, 200, 0.5f), (150 >> 3) * 0x0421);
+  EXPECT_EQ(greyPreviewPixel<Depth16>(32768, 0, 0.0f), 0x7FFF);  // 256 held to 255
+  EXPECT_EQ(greyPreviewPixel<Depth16>(128 * 100 + 127, 0, 0.0f), (100 >> 3) * 0x0421);
+  EXPECT_EQ(greyPreviewPixel<Depth16>(0, 65535, 1.0f), 0x7FFF);  // above the range reads as 32768
 }
 
 TEST(PreviewPixels, ColourKeepsChromaAroundTheNewIntensity) {
   // J 100, Kc 100, L 50: 183, 83, 34.
   const uint16_t expected = uint16_t(((183 & 0xF8) << 7) | ((83 & 0xF8) << 2) | (34 >> 3));
-  EXPECT_EQ(rgbPreviewPixel8(100, 200, 100, 50, 0.0f), expected);
-  EXPECT_EQ(rgbPreviewPixel16(12800, 200 * 128, 100 * 128, 50 * 128 + 127, 0.0f), expected);
+  EXPECT_EQ(rgbPreviewPixel<Depth8>(100, 200, 100, 50, 0.0f), expected);
+  EXPECT_EQ(rgbPreviewPixel<Depth16>(12800, 200 * 128, 100 * 128, 50 * 128 + 127, 0.0f), expected);
   // Negative Kc truncates toward zero: (2 x -255) / 3 = -170, blue held to 255.
-  EXPECT_EQ(rgbPreviewPixel8(100, 0, 0, 255, 0.0f),
+  EXPECT_EQ(rgbPreviewPixel<Depth8>(100, 0, 0, 255, 0.0f),
             uint16_t((15 & 0xF8) << 7 | (15 & 0xF8) << 2 | 31));
   // beta 1 gives back the original intensity (r + g + b + 1) t.
-  EXPECT_EQ(rgbPreviewPixel8(0, 90, 90, 90, 1.0f), greyPreviewPixel8(90, 0, 0.0f));
-  EXPECT_EQ(rgbPreviewPixel8(255, 255, 255, 255, 0.0f), 0x7FFF);
-  EXPECT_EQ(rgbPreviewPixel8(0, 0, 0, 0, 0.0f), 0x0000);
+  EXPECT_EQ(rgbPreviewPixel<Depth8>(0, 90, 90, 90, 1.0f), greyPreviewPixel<Depth8>(90, 0, 0.0f));
+  EXPECT_EQ(rgbPreviewPixel<Depth8>(255, 255, 255, 255, 0.0f), 0x7FFF);
+  EXPECT_EQ(rgbPreviewPixel<Depth8>(0, 0, 0, 0, 0.0f), 0x0000);
 }
 
 }  // namespace

@@ -1,9 +1,8 @@
-// adaptiveEqualize.cpp -- the equalisation run over the whole colour store
-#include "engine/adaptiveEqualize.h"
+// equaliseFilter.cpp -- the filter's entries: dialog, parameters, run over the colour store
+#include "engine/equaliseFilter.h"
 
 #include "core/hostErrors.h"
 #include "core/runContext.h"
-#include "engine/equaliseRow.h"
 #include "engine/equaliseRun.h"
 #include "params/signatureBlock.h"
 #include "resources/filterParameters.h"
@@ -56,22 +55,24 @@ int32_t channelsOf(const RunContext* context) {
   return channels < 0 ? -channels : channels;
 }
 
+template <class D>
+OSErr runFilter(RowStore* store, RunContext* context, SignatureBlock* block, bool skipDialog) {
+  EqualiseParameters parameters;
+  const bool sixteenBit = sizeof(typename D::Sample) == 2;
+  const OSErr err = settleParameters(store, context, block, skipDialog, sixteenBit, &parameters);
+  if (err != noErr) return err;
+  return equaliseRows<D>(RunRows{store, nullptr}, context->width, context->height,
+                         channelsOf(context), &parameters, context);
+}
+
 }  // namespace
 
 OSErr adaptiveEqualize8(RowStore* store, RunContext* context, SignatureBlock* block,
                         bool skipDialog) {
-  EqualiseParameters parameters;
-  const OSErr err = settleParameters(store, context, block, skipDialog, false, &parameters);
-  if (err != noErr) return err;
-  return equaliseRows8(RunRows{store, nullptr}, context->width, context->height,
-                       channelsOf(context), &parameters, context);
+  return runFilter<Depth8>(store, context, block, skipDialog);
 }
 
 OSErr adaptiveEqualize16(RowStore* store, RunContext* context, SignatureBlock* block,
                          bool skipDialog) {
-  EqualiseParameters parameters;
-  const OSErr err = settleParameters(store, context, block, skipDialog, true, &parameters);
-  if (err != noErr) return err;
-  return equaliseRows16(RunRows{store, nullptr}, context->width, context->height,
-                        channelsOf(context), &parameters, context);
+  return runFilter<Depth16>(store, context, block, skipDialog);
 }

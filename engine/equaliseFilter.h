@@ -1,4 +1,4 @@
-// adaptiveEqualize.h -- the equalisation run over the whole colour store
+// equaliseFilter.h -- the filter's entries: dialog, parameters, run over the colour store
 #pragma once
 
 #include "core/hostInterface.h"

@@ -1,5 +1,5 @@
-// adaptiveEqualizeTest.cpp -- the engine's entries over a real colour store and signature block
-#include "engine/adaptiveEqualize.h"
+// equaliseFilterTest.cpp -- the filter's entries over a real colour store and signature block
+#include "engine/equaliseFilter.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +14,7 @@
 #include "core/hostErrors.h"
 #include "core/memory.h"
 #include "core/runContext.h"
+#include "engine/equaliseKernels.h"
 #include "params/signatureBlock.h"
 #include "store/fileLayer.h"
 #include "store/filePath.h"
@@ -28,27 +29,11 @@
 
 namespace {
 
-struct Eight {
-  typedef uint8_t Sample;
-  static constexpr int kTop = 255;
-  static OSErr run(RowStore* s, RunContext* c, SignatureBlock* b, bool skip) {
-    return adaptiveEqualize8(s, c, b, skip);
-  }
-  static int reference(std::vector<Sample>& image, int w, int h, int ch, const float* p) {
-    return referenceRun8(image, w, h, ch, p[0], p[1], p[2], p[3]);
-  }
-};
-
-struct Sixteen {
-  typedef uint16_t Sample;
-  static constexpr int kTop = 32768;
-  static OSErr run(RowStore* s, RunContext* c, SignatureBlock* b, bool skip) {
-    return adaptiveEqualize16(s, c, b, skip);
-  }
-  static int reference(std::vector<Sample>& image, int w, int h, int ch, const float* p) {
-    return referenceRun16(image, w, h, ch, p[0], p[1], p[2], p[3]);
-  }
-};
+template <class D>
+OSErr runFilter(RowStore* s, RunContext* c, SignatureBlock* b, bool skip) {
+  return sizeof(typename D::Sample) == 1 ? adaptiveEqualize8(s, c, b, skip)
+                                         : adaptiveEqualize16(s, c, b, skip);
+}
 
 // A colour store in a directory of its own, a context and a signature block.
 class EntryTest : public ::testing::Test {
@@ -107,14 +92,16 @@ class EntryTest : public ::testing::Test {
   // Engine through the store against the reference run in memory.
   template <typename D>
   void expectEntryMatches(int width, int height, int channels, const float* parameters,
-                          uint32_t seed, Pattern pattern = Pattern::Photo, int top = D::kTop) {
+                          uint32_t seed, Pattern pattern = Pattern::Photo, int top = D::kMax) {
     typedef typename D::Sample Sample;
     std::vector<Sample> image = makeImage<Sample>(pattern, width, height, channels, top, seed);
     makeStore(image, width, height, channels);
     setParameters(parameters);
-    ASSERT_EQ(D::run(store_, context_, block_, true), 0);
+    ASSERT_EQ(runFilter<D>(store_, context_, block_, true), 0);
     std::vector<Sample> reference = image;
-    ASSERT_EQ(D::reference(reference, width, height, channels, parameters), 0);
+    ASSERT_EQ(referenceRun(reference, width, height, channels, parameters[0], parameters[1],
+                           parameters[2], parameters[3]),
+              0);
     EXPECT_EQ(readStore<Sample>(width, height, channels), reference)
         << width << "x" << height << "x" << channels;
   }
@@ -127,39 +114,39 @@ class EntryTest : public ::testing::Test {
 
 TEST_F(EntryTest, GreyEightBitMatchesTheReferenceRun) {
   const float p[] = {0.0f, 0.3f, 0.7f, 0.5f};
-  expectEntryMatches<Eight>(41, 19, 1, p, 1);
+  expectEntryMatches<Depth8>(41, 19, 1, p, 1);
 }
 
 TEST_F(EntryTest, RgbEightBitMatchesTheReferenceRun) {
   const float p[] = {0.6f, 0.0f, 0.0f, 0.3f};
-  expectEntryMatches<Eight>(30, 12, 3, p, 2, Pattern::Noise);
+  expectEntryMatches<Depth8>(30, 12, 3, p, 2, Pattern::Noise);
 }
 
 TEST_F(EntryTest, GreySixteenBitMatchesTheReferenceRun) {
   const float p[] = {1.0f, 1.0f, 0.2f, 0.0f};
-  expectEntryMatches<Sixteen>(17, 9, 1, p, 3, Pattern::Edges);
+  expectEntryMatches<Depth16>(17, 9, 1, p, 3, Pattern::Edges);
 }
 
 TEST_F(EntryTest, RgbSixteenBitMatchesTheReferenceRun) {
   const float p[] = {0.25f, 0.5f, 1.0f, 1.0f};
-  expectEntryMatches<Sixteen>(26, 8, 3, p, 4);
+  expectEntryMatches<Depth16>(26, 8, 3, p, 4);
 }
 
 TEST_F(EntryTest, WideSixteenBitRgbRowsRunCompletely) {
   const float p[] = {0.9f, 0.1f, 0.7f, 0.5f};
-  expectEntryMatches<Sixteen>(30000, 3, 3, p, 5);
+  expectEntryMatches<Depth16>(30000, 3, 3, p, 5);
 }
 
 TEST_F(EntryTest, SamplesAboveTheHostRangeAreReadAs32768) {
   const float p[] = {0.0f, 0.4f, 0.7f, 0.5f};
-  expectEntryMatches<Sixteen>(20, 6, 3, p, 6, Pattern::Noise, 65535);
+  expectEntryMatches<Depth16>(20, 6, 3, p, 6, Pattern::Noise, 65535);
 }
 
 TEST_F(EntryTest, ParametersOutOfRangeAreClampedAndWrittenBack) {
   const float inf = std::numeric_limits<float>::infinity();
   const float given[] = {std::nanf(""), -inf, 3.0f, -0.25f};
   const float used[] = {0.0f, 0.0f, 1.0f, 0.0f};
-  expectEntryMatches<Eight>(16, 5, 3, given, 7);
+  expectEntryMatches<Depth8>(16, 5, 3, given, 7);
   expectParameters(used);
 }
 
@@ -170,7 +157,7 @@ TEST_F(EntryTest, NegativeChannelCountIsTakenAsItsSize) {
   context_->channels = -3;
   setParameters(p);
   ASSERT_EQ(adaptiveEqualize8(store_, context_, block_, true), 0);
-  ASSERT_EQ(referenceRun8(image, 18, 4, 3, p[0], p[1], p[2], p[3]), 0);
+  ASSERT_EQ(referenceRun(image, 18, 4, 3, p[0], p[1], p[2], p[3]), 0);
   EXPECT_EQ(readStore<uint8_t>(18, 4, 3), image);
 }
 
@@ -200,7 +187,7 @@ TEST_F(EntryTest, DialogSeesTheStoreAndItsValuesAreUsed) {
   setParameters(p);
   ASSERT_EQ(adaptiveEqualize8(store_, context_, block_, false), 0);
   EXPECT_EQ(context_->previewStore, store_);
-  ASSERT_EQ(referenceRun8(image, 15, 3, 1, p[0], p[1], p[2], p[3]), 0);
+  ASSERT_EQ(referenceRun(image, 15, 3, 1, p[0], p[1], p[2], p[3]), 0);
   EXPECT_EQ(readStore<uint8_t>(15, 3, 1), image);
   expectParameters(p);
 }

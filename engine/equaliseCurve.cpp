@@ -1,0 +1,75 @@
+// equaliseCurve.cpp -- the parameters' rules and the contrast curve tabulated by count
+#include <cmath>
+
+#include "engine/equaliseKernels.h"
+
+namespace {
+
+void makeCurve(EqualiseCurve* curve, float alpha, float gamma, float delta, double scale,
+               bool plainAtGammaZero) {
+  curve->radius = radiusForAlpha(alpha);
+  const float area = areaForRadius(curve->radius);
+  curve->area = int32_t(area);
+  curve->delta = clampParameter(delta);
+  const double n = area;
+  const double g = clampParameter(gamma);
+  for (int32_t count = 0; count < kLevelCount; ++count) {
+    if (count > curve->area) {
+      curve->level[count] = curve->level[curve->area];  // no window holds more
+      continue;
+    }
+    // K is a count over an odd N, never exactly 1/2; at K = 0 and K = 1 the
+    // power's base is 1 and f is exactly 0 or 1.
+    const double k = double(count) / n;
+    double f;
+    if (plainAtGammaZero && g == 0.0) {
+      f = k;
+    } else if (k >= 0.5) {
+      f = 0.5 + 0.5 * std::exp(std::log(2.0 * k - 1.0) / (g + 1.0));
+    } else {
+      f = 0.5 - 0.5 * std::exp(std::log(1.0 - 2.0 * k) / (g + 1.0));
+    }
+    const double level = scale * f;
+    curve->level[count] = uint16_t(level <= 0.0 ? 0.0 : level >= scale ? scale : level);
+  }
+}
+
+}  // namespace
+
+float clampParameter(float value) {
+  if (!(value > 0.0f)) return 0.0f;  // NaN, negatives and -0 alike
+  return value > 1.0f ? 1.0f : value;
+}
+
+void clampParameters(EqualiseParameters* parameters) {
+  parameters->alpha = clampParameter(parameters->alpha);
+  parameters->beta = clampParameter(parameters->beta);
+  parameters->gamma = clampParameter(parameters->gamma);
+  parameters->delta = clampParameter(parameters->delta);
+}
+
+int32_t radiusForAlpha(float alpha) {
+  // In double: in single precision 7 - 4 alpha rounds up to 6 for alphas just
+  // above 0.25.
+  return int32_t(7.0 - 4.0 * double(clampParameter(alpha)));
+}
+
+float areaForRadius(int32_t radius) {
+  static const float kAreas[] = {49.0f, 81.0f, 121.0f, 169.0f, 225.0f};
+  return kAreas[clampRadius(radius) - kMinRadius];
+}
+
+template <class D>
+void makeEqualiseCurve(EqualiseCurve* curve, float alpha, float gamma, float delta) {
+  makeCurve(curve, alpha, gamma, delta, double(D::kMax), false);
+}
+
+template <class D>
+void makePreviewCurve(EqualiseCurve* curve, float alpha, float gamma, float delta) {
+  makeCurve(curve, alpha, gamma, delta, double(D::kMax), true);
+}
+
+template void makeEqualiseCurve<Depth8>(EqualiseCurve*, float, float, float);
+template void makeEqualiseCurve<Depth16>(EqualiseCurve*, float, float, float);
+template void makePreviewCurve<Depth8>(EqualiseCurve*, float, float, float);
+template void makePreviewCurve<Depth16>(EqualiseCurve*, float, float, float);
