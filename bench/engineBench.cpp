@@ -17,6 +17,7 @@
 #include "engine/equaliseFilter.h"
 #include "engine/equaliseRun.h"
 #include "params/signatureBlock.h"
+#include "resources/filterParameters.h"
 #include "store/rowStore.h"
 #include "tests/reference/referenceEqualise.h"
 
@@ -132,11 +133,11 @@ void benchStoreRun(benchmark::State& state, const Case& c) {
     context->width = int16_t(c.width);
     context->height = int16_t(c.height);
     context->channels = int16_t(c.channels);
-    setSignatureHeader(block, fourCharCode("AHEq"), 0, 0);
-    addFloatParameter(block, fourCharCode("AEqa"), 0.0f, 1.0f, c.alpha);
-    addFloatParameter(block, fourCharCode("AEqb"), 0.0f, 1.0f, kBeta);
-    addFloatParameter(block, fourCharCode("AEqg"), 0.0f, 1.0f, kGamma);
-    addFloatParameter(block, fourCharCode("AEqd"), 0.0f, 1.0f, kDelta);
+    setSignatureHeader(block, kFilterEventCode, 0, 0);
+    addFloatParameter(block, parameterKey(ParameterAlpha), 0.0f, 1.0f, c.alpha);
+    addFloatParameter(block, parameterKey(ParameterBeta), 0.0f, 1.0f, kBeta);
+    addFloatParameter(block, parameterKey(ParameterGamma), 0.0f, 1.0f, kGamma);
+    addFloatParameter(block, parameterKey(ParameterDelta), 0.0f, 1.0f, kDelta);
     for (auto _ : state) {
       state.PauseTiming();
       for (int y = 0; y < c.height; ++y) {

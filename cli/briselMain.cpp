@@ -14,6 +14,7 @@
 #include "cli/userFiles.h"
 #include "hostSim/descriptorText.h"
 #include "hostSim/testHost.h"
+#include "resources/filterParameters.h"
 
 namespace {
 
@@ -35,9 +36,6 @@ struct Arguments {
   bool given[4] = {false, false, false, false};
   double values[4] = {0, 0, 0, 0};
 };
-
-const char* const kParameterNames[4] = {"alpha", "beta", "gamma", "delta"};
-const char* const kParameterKeys[4] = {"AEqa", "AEqb", "AEqg", "AEqd"};
 
 int fail(const std::string& message) {
   std::fprintf(stderr, "brisel: error: %s\n", message.c_str());
@@ -94,7 +92,7 @@ int parseArguments(int argc, char** argv, Arguments* args) {
     const char* v = nullptr;
     bool matched = false;
     for (int p = 0; p < 4; ++p) {
-      if (arg == std::string("--") + kParameterNames[p]) {
+      if (arg == std::string("--") + kFilterParameters[p].name) {
         matched = true;
         if (!value(&v)) return usageError(arg + " needs a value");
         if (!parseUnitValue(v, &args->values[p])) {
@@ -243,11 +241,12 @@ int checkReplayValues(const std::string& path, const std::string& text, bool giv
     std::string key, type, value;
     fields >> key >> type >> value;
     for (int p = 0; p < 4; ++p) {
-      if (key != kParameterKeys[p]) continue;
+      if (key != kFilterParameters[p].keyText) continue;
       double number;
       if (type != "doub" || !parseUnitValue(value.c_str(), &number)) {
         return valueError(path + ":" + std::to_string(lineNumber) + ": " + key + " " + type + " " +
-                          value + ": " + kParameterNames[p] + " must be a doub number from 0 to 1");
+                          value + ": " + kFilterParameters[p].name +
+                          " must be a doub number from 0 to 1");
       }
       given[p] = true;
     }
@@ -302,7 +301,8 @@ bool findUsedValues(const HostRunResult& result, float used[4]) {
   bool found[4] = {false, false, false, false};
   for (const HostDescriptorItem& item : result.recordedDescriptor.items) {
     for (int p = 0; p < 4; ++p) {
-      if (item.key == codeFromText(kParameterKeys[p]) && item.type == codeFromText("doub")) {
+      if (item.key == codeFromText(kFilterParameters[p].keyText) &&
+          item.type == codeFromText("doub")) {
         used[p] = float(item.number);
         found[p] = true;
       }
@@ -326,7 +326,8 @@ void warnIfSettingsUnused(const SettingsValues& before, const bool given[4], con
     const bool matches = (before.known && sameValue(before.values[p], used[p])) ||
                          (after.known && sameValue(after.values[p], used[p]));
     if (matches || (!before.known && !after.known && !(held && used[p] == 0))) continue;
-    const std::string name = std::string(instead.empty() ? "" : ", ") + kParameterNames[p] + " ";
+    const std::string name =
+        std::string(instead.empty() ? "" : ", ") + kFilterParameters[p].name + " ";
     instead += name + formatValue(used[p]);
     if (before.known || after.known) {
       file += name + formatValue(after.known ? after.values[p] : before.values[p]);
@@ -387,7 +388,8 @@ int main(int argc, char** argv) {
   }
   for (int p = 0; p < 4; ++p) {
     if (!args.given[p]) continue;
-    setDescriptorFloat(&options.descriptor, codeFromText(kParameterKeys[p]), args.values[p]);
+    setDescriptorFloat(&options.descriptor, codeFromText(kFilterParameters[p].keyText),
+                       args.values[p]);
     options.hasDescriptor = true;
   }
   // Where the image and the record go, checked before the filter spends its time.
