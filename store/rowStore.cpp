@@ -2,6 +2,7 @@
 #include "store/rowStore.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "core/hostErrors.h"
 #include "core/memory.h"
@@ -13,6 +14,24 @@ namespace {
 constexpr int32_t kHeaderBytes = 6;
 // The zero fill goes out in pieces of at most this size, whatever the rows are.
 constexpr int64_t kFillPieceBytes = 64 * 1024;
+
+// A fast 32-bit check of a row, never 0 (which stands for "unknown"). It only
+// has to tell a row from a changed one within this process.
+uint32_t checkRow(const void* data, int32_t count) {
+  const uint8_t* bytes = static_cast<const uint8_t*>(data);
+  uint64_t h = 0x9E3779B97F4A7C15ull ^ uint64_t(uint32_t(count));
+  int32_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, bytes + i, 8);
+    h = (h ^ word) * 0xFF51AFD7ED558CCDull;
+    h ^= h >> 32;
+  }
+  for (; i < count; ++i) h = (h ^ bytes[i]) * 0x100000001B3ull;
+  h ^= h >> 29;
+  const uint32_t check = uint32_t(h) ^ uint32_t(h >> 32);
+  return check == 0 ? 1 : check;
+}
 
 // Header fields are 16-bit and nothing reads them back: larger values are
 // saturated rather than wrapped into something negative.
@@ -70,31 +89,40 @@ OSErr createStore(const char* name, int32_t pixelsPerRow, int32_t rows, int32_t 
   store->claimHandle = kNoFile;
   store->rowBytes = 0;
   store->rows = 0;
+  store->rowChecks = nullptr;
 
   // Rows beyond 2 GiB (or negative sizes) cannot have a row buffer anywhere.
   int64_t rowBytes = int64_t(pixelsPerRow) * bytesPerPixel;
   if (pixelsPerRow < 0 || bytesPerPixel < 0 || rowBytes > INT32_MAX) return memFullErr;
+  const int32_t rowCount = rows > 0 ? rows : 0;
+  uint32_t* checks =
+      static_cast<uint32_t*>(allocBlock(rowCount <= INT32_MAX / 4 ? rowCount * 4 : -1));
+  if (checks == nullptr) return memFullErr;
 
   // Never a delete and a create by name: the name may be another run's, and
   // its rows are not ours to wipe. A held name is refused (-45) untouched.
   StoreFile file{kNoFile, kNoFile};
   OSErr err = openStoreFile(name, &file);
-  if (err != noErr) return err;
-  err = fillStoreFile(file.data, pixelsPerRow, rows, bytesPerPixel, int32_t(rowBytes));
+  if (err == noErr) {
+    err = fillStoreFile(file.data, pixelsPerRow, rows, bytesPerPixel, int32_t(rowBytes));
+    if (err != noErr) closeStoreFile(name, &file);  // the half-made file is of no use to anyone
+  }
   if (err != noErr) {
-    closeStoreFile(name, &file);  // the half-made file is of no use to anyone
+    freeBlock(checks);
     return err;
   }
   store->fileHandle = file.data;
   store->claimHandle = file.claim;
   store->rowBytes = int32_t(rowBytes);
-  store->rows = rows > 0 ? rows : 0;
+  store->rows = rowCount;
+  store->rowChecks = checks;
   return noErr;
 }
 
 void disposeStore(const char* name, RowStore* store) {
   if (store == nullptr) return;
   StoreFile file{store->fileHandle, store->claimHandle};
+  freeBlock(store->rowChecks);
   freeBlock(store);
   closeStoreFile(name, &file);
 }
@@ -141,15 +169,27 @@ void disposeMaskStore(RowStore* store) { disposeStore(kMaskStoreName, store); }
 OSErr readStoreRow(RowStore* store, int32_t offset, int32_t row, int32_t count, void* buffer) {
   OSErr err;
   if (!placeSpan(store, offset, row, &count, &err)) return err;
+  const int32_t wanted = count;
   int32_t done = count;
   err = fileRead(store->fileHandle, &done, buffer);
   if (err != noErr) return err;
-  return done < count ? eofErr : noErr;
+  if (done < wanted) return eofErr;
+  const uint32_t expected = store->rowChecks[row];
+  if (offset == 0 && wanted == store->rowBytes && expected != 0 &&
+      checkRow(buffer, wanted) != expected) {
+    return ioErr;
+  }
+  return noErr;
 }
 
 OSErr writeStoreRow(RowStore* store, int32_t offset, int32_t row, int32_t count,
                     const void* buffer) {
   OSErr err;
   if (!placeSpan(store, offset, row, &count, &err)) return err;
-  return writeAll(store->fileHandle, count, buffer);
+  // Only a whole row has a check; a part written leaves the row unknown.
+  const bool whole = offset == 0 && count == store->rowBytes;
+  store->rowChecks[row] = 0;
+  err = writeAll(store->fileHandle, count, buffer);
+  if (err == noErr && whole) store->rowChecks[row] = checkRow(buffer, count);
+  return err;
 }

@@ -1,8 +1,18 @@
 // driverTest.cpp -- whole runs through the real export: rows in, extra planes, mask, rows out
+#include <cstring>
 #include <string>
 
 #include "core/hostErrors.h"
+#include "entry/filterGlobals.h"
+#include "store/rowStore.h"
 #include "tests/support/hostFixture.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -198,6 +208,106 @@ TEST_F(DriverTest, MissingStoreDirectoryIsAFileErrorNotACrash) {
   EXPECT_LT(result.result, 0);
   EXPECT_EQ(image.data, original.data);
   setTestEnvironment("BRISEL_DIR", dir_.c_str());
+}
+#endif
+
+TEST_F(DriverTest, AStoreHeldByAnotherRunRefusesTheRunAndStaysIntact) {
+  RowStore* held = nullptr;
+  ASSERT_EQ(createColourStore(20, 4, 1, &held), noErr);
+  const std::vector<uint8_t> row(20, 77);
+  ASSERT_EQ(writeStoreRow(held, 0, 1, 20, row.data()), noErr);
+
+  const HostImage original = makeNoiseImage(20, 4, 8, plugInModeGrayScale, 1, 8);
+  HostImage image = original;
+  const HostRunResult result = run(&image);
+  EXPECT_EQ(result.result, fLckdErr);
+  EXPECT_EQ(result.continueCalls, 1);  // refused at the first row
+  EXPECT_EQ(image.data, original.data);
+
+  std::vector<uint8_t> back(20, 0);
+  EXPECT_EQ(readStoreRow(held, 0, 1, 20, back.data()), noErr);
+  EXPECT_EQ(back, row);
+  EXPECT_TRUE(fixedFileExists(kColourStoreName) || fixedFilePath(kColourStoreName).empty());
+  disposeColourStore(held);
+  EXPECT_FALSE(anyStoreFileLeft());
+}
+
+// The store as the module holds it between calls: the host keeps the globals.
+RowStore* liveColourStore(const HostSession& session) {
+  if (session.data == 0) return nullptr;
+  const FilterGlobals* globals =
+      reinterpret_cast<const FilterGlobals*>(*reinterpret_cast<Handle>(session.data));
+  return globals->colourStore;
+}
+
+TEST_F(DriverTest, StoreCutShortMidRunEndsTheRunWithAnErrorNotAWrongImage) {
+  const HostImage original = makeNoiseImage(24, 6, 8, plugInModeRGBColor, 4, 12);
+  for (int32_t cutAt : {3, 6 + 4 * 2, 5 * 6 + 2}) {  // read, engine and write stages
+    SCOPED_TRACE(cutAt);
+    HostImage image = original;
+    HostRunOptions options;
+    bool cut = false;
+    options.onProgress = [&](int32_t done, int32_t) {
+      RowStore* store = liveColourStore(session_);
+      if (cut || done < cutAt || store == nullptr) return;
+      cut = true;
+#ifdef _WIN32
+      ASSERT_EQ(fileSetPosition(store->fileHandle, kPositionFromStart, 6 + 24 * 3), noErr);
+      ASSERT_TRUE(SetEndOfFile(reinterpret_cast<HANDLE>(store->fileHandle)));
+#else
+      ASSERT_EQ(ftruncate(int(store->fileHandle), 6 + 24 * 3), 0);
+#endif
+    };
+    const HostRunResult result = run(&image, options);
+    EXPECT_TRUE(cut);
+    // Cut short (-39), or written on past the cut so early rows read back as
+    // zeros (-36).
+    EXPECT_TRUE(result.result == eofErr || result.result == ioErr) << result.result;
+    EXPECT_EQ(image.data, original.data);  // the host's undo
+    EXPECT_FALSE(anyStoreFileLeft());
+  }
+}
+
+TEST_F(DriverTest, NullMaskRowIsRefusedLikeNullImageRows) {
+  // A mask the host says it has but does not deliver.
+  FilterRecord record;
+  std::memset(&record, 0, sizeof record);
+  record.planes = 1;
+  record.imageMode = plugInModeGrayScale;
+  record.filterRect = Rect{0, 0, 2, 16};
+  record.depth = 8;
+  record.haveMask = 1;
+  ASSERT_EQ(callSelector(&session_, filterSelectorStart, &record), noErr);
+  std::vector<uint8_t> in(16, 9), out(16, 0);
+  record.inData = in.data();
+  record.outData = out.data();
+  record.maskData = nullptr;
+  EXPECT_EQ(callSelector(&session_, filterSelectorContinue, &record), filterBadParameters);
+  EXPECT_EQ(record.inRect.bottom, 0);  // nothing more is asked for
+  EXPECT_EQ(record.maskRect.bottom, 0);
+  EXPECT_EQ(callSelector(&session_, filterSelectorFinish, &record), noErr);
+  EXPECT_FALSE(anyStoreFileLeft());
+}
+
+#ifndef _WIN32
+TEST_F(DriverTest, PipesAtTheFixedNamesNeverStallARun) {
+  ASSERT_EQ(mkfifo(fixedFilePath(kSettingsFileName).c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo(fixedFilePath(kRunLogName).c_str(), 0600), 0);
+  const HostImage original = makeNoiseImage(20, 4, 8, plugInModeGrayScale, 1, 13);
+  HostImage image = original;
+  EXPECT_EQ(run(&image).result, noErr);  // run without settings and log
+  EXPECT_NE(image.data, original.data);
+
+  ASSERT_EQ(mkfifo(fixedFilePath(kColourStoreName).c_str(), 0600), 0);
+  image = original;
+  EXPECT_EQ(run(&image).result, ioErr);  // no store can be had
+  EXPECT_EQ(image.data, original.data);
+  for (const char* name : {kSettingsFileName, kRunLogName, kColourStoreName}) {
+    struct stat info;
+    ASSERT_EQ(lstat(fixedFilePath(name).c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode)) << name;
+  }
+  removeFixedFile(kColourStoreName);
 }
 #endif
 
