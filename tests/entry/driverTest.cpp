@@ -1,4 +1,5 @@
 // driverTest.cpp -- whole runs through the real export: rows in, extra planes, mask, rows out
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -106,6 +107,7 @@ TEST_F(DriverTest, SelectionFiltersOnlyItsRectangleAndTheExtraCallDisposesTheSto
   options.hasFilterRect = true;
   options.filterRect = Rect{3, 5, 10, 25};
   options.mask.assign(size_t(40 * 12), 0);
+  options.maskBlend = MaskBlend::Off;  // the module's own rows
   for (int32_t y = 3; y < 10; ++y) {
     for (int32_t x = 5; x < 25; ++x) options.mask[size_t(y * 40 + x)] = uint8_t(x * 10);
   }
@@ -132,6 +134,89 @@ TEST_F(DriverTest, SelectionFiltersOnlyItsRectangleAndTheExtraCallDisposesTheSto
   options.mask.clear();
   ASSERT_EQ(run(&unmasked, options).result, noErr);
   EXPECT_EQ(unmasked.data, image.data);
+}
+
+// A host applies the result through its selection: nothing where the mask is
+// 0, the filter's own result where it is 255, a blend between, and the extra
+// planes as they were.
+TEST_F(DriverTest, MaskCompositesTheResultOverTheImage) {
+  for (int32_t depth : {8, 16}) {
+    SCOPED_TRACE(depth);
+    const int16_t mode = depth == 16 ? plugInModeRGB48 : plugInModeRGBColor;
+    const HostImage original = makeNoiseImage(30, 8, depth, mode, 4, 14);
+    HostImage filtered = original;
+    ASSERT_EQ(run(&filtered).result, noErr);
+
+    HostRunOptions options;
+    options.mask.assign(size_t(30 * 8), 0);
+    for (int32_t y = 0; y < 8; ++y) {
+      for (int32_t x = 10; x < 30; ++x) options.mask[size_t(y * 30 + x)] = x < 20 ? 128 : 255;
+    }
+    HostImage masked = original;
+    ASSERT_EQ(run(&masked, options).result, noErr);
+    for (int32_t y = 0; y < 8; ++y) {
+      for (int32_t x = 0; x < 30; ++x) {
+        for (int32_t p = 0; p < 3; ++p) {
+          const int64_t in = original.sample(x, y, p), out = filtered.sample(x, y, p);
+          const int64_t got = masked.sample(x, y, p);
+          if (x < 10) ASSERT_EQ(got, in) << x << "," << y;
+          if (x >= 20) ASSERT_EQ(got, out) << x << "," << y;
+          // Half way, rounded: never outside the two, within half a step of the middle.
+          if (x >= 10 && x < 20)
+            ASSERT_LE(std::abs(2 * got - (in + out)), 1 + std::abs(in - out) / 255);
+        }
+        ASSERT_EQ(masked.sample(x, y, 3), original.sample(x, y, 3));
+      }
+    }
+  }
+}
+
+// A host that commits every out row through the selection as the call
+// returns, and hands out rows that do not hold the source, still ends with the
+// image a host blending once makes: every row it receives is the source or the
+// result.
+TEST_F(DriverTest, HostCommittingEveryRowThroughASoftMaskGetsTheSameImage) {
+  for (int32_t planes : {3, 4}) {
+    SCOPED_TRACE(planes);
+    const HostImage original = makeNoiseImage(26, 7, 8, plugInModeRGBColor, planes, 15);
+    HostRunOptions options;
+    options.mask.resize(size_t(26 * 7));
+    for (size_t i = 0; i < options.mask.size(); ++i) options.mask[i] = uint8_t(i * 37 % 256);
+    options.outRowFill = 0x5A;
+    HostImage once = original;
+    ASSERT_EQ(run(&once, options).result, noErr);
+    options.maskBlend = MaskBlend::EachRow;
+    HostImage eachRow = original;
+    ASSERT_EQ(run(&eachRow, options).result, noErr);
+    EXPECT_EQ(eachRow.data, once.data);
+    EXPECT_NE(once.data, original.data);
+  }
+}
+
+// The host reads and disposes of the parameters handle through its own suite
+// (the test host refuses a handle it did not make); without a suite the
+// module's own handle stands in.
+TEST_F(DriverTest, ParametersHandleIsMadeThroughTheHostsSuite) {
+  HostImage image = makeNoiseImage(20, 3, 8, plugInModeRGBColor, 4, 16);
+  HostRunResult result = run(&image);
+  ASSERT_EQ(result.result, noErr);
+  ASSERT_NE(session_.parameters, nullptr);
+  const int16_t* values = reinterpret_cast<const int16_t*>(*session_.parameters);
+  EXPECT_EQ(values[0], 50);
+  EXPECT_EQ(values[1], 1);
+  EXPECT_EQ(result.liveHostHandles, 0);
+  // The next run finds the host's handle and keeps it.
+  const Handle first = session_.parameters;
+  ASSERT_EQ(run(&image).result, noErr);
+  EXPECT_EQ(session_.parameters, first);
+
+  closeHostSession(&session_);
+  std::string error;
+  ASSERT_TRUE(openHostSession(defaultModulePath(), &session_, &error)) << error;
+  HostRunOptions options;
+  options.offerHandleProcs = false;
+  ASSERT_EQ(run(&image, options).result, noErr);
+  EXPECT_NE(session_.parameters, nullptr);
 }
 
 TEST_F(DriverTest, AbortLeavesTheImageAndNoStoreFiles) {
