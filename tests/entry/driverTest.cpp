@@ -312,7 +312,9 @@ TEST_F(DriverTest, AStoreHeldByAnotherRunRefusesTheRunAndStaysIntact) {
   std::vector<uint8_t> back(20, 0);
   EXPECT_EQ(readStoreRow(held, 0, 1, 20, back.data()), noErr);
   EXPECT_EQ(back, row);
-  EXPECT_TRUE(fixedFileExists(kColourStoreName) || fixedFilePath(kColourStoreName).empty());
+#ifndef _WIN32
+  EXPECT_TRUE(fixedFileExists(kColourStoreName));  // the holder's claim stays (unshared on Windows)
+#endif
   disposeColourStore(held);
   EXPECT_FALSE(anyStoreFileLeft());
 }
