@@ -71,10 +71,10 @@ OSErr claimName(const char* path, int* claim) {
         openRetrying(path, O_RDWR | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (descriptor < 0) {
       const int cause = errno;
-      // A read-only file is nobody's live claim (claims are made writable):
-      // a leftover, which goes as a leftover would.
+      // A file without its owner's write bit is nobody's live claim (claims
+      // are made 0600): a leftover, which goes as a leftover would.
       if (cause == EACCES && attempt == 0 && lstat(path, &named) == 0 && S_ISREG(named.st_mode) &&
-          unlink(path) == 0) {
+          (named.st_mode & S_IWUSR) == 0 && unlink(path) == 0) {
         continue;
       }
       return openErrorCode(cause);
