@@ -57,24 +57,47 @@ void progress(const FilterGlobals* globals, int32_t done, int32_t total) {
   }
 }
 
-void createStores(FilterGlobals* globals, const RowGeometry& g) {
+// Ends the run on a failure: the code goes to the host, whose undo keeps the
+// user's image, the stores go at once and no further rows are asked for.
+void failRun(FilterGlobals* globals, OSErr err) {
+  FilterRecord* record = globals->filterRecord;
+  globals->result = err;
+  globals->phase = PhaseDone;
+  disposeStores(globals);
+  emptyRect(&record->inRect);
+  emptyRect(&record->outRect);
+  emptyRect(&record->maskRect);
+}
+
+OSErr createStores(FilterGlobals* globals, const RowGeometry& g) {
   if (g.extraPlanes != 0) {
     OSErr err =
         createExtraStore(g.width, g.height, g.bytesPerSample * g.extraPlanes, &globals->extraStore);
-    if (err != noErr) globals->result = err;
+    if (err != noErr) return err;
   }
   OSErr err =
       createColourStore(g.width, g.height, g.bytesPerSample * g.channels, &globals->colourStore);
-  if (err != noErr) {
-    globals->result = err;
-    globals->useMask = 0;
-  }
-  if (err == noErr && globals->useMask) {
+  if (err != noErr) return err;
+  if (globals->useMask) {
     // Without a mask store the run simply goes on without the mask.
     if (createMaskStore(g.width, g.height, 1, &globals->maskStore) != noErr) {
+      disposeMaskStore(globals->maskStore);
+      globals->maskStore = nullptr;
       globals->useMask = 0;
     }
   }
+  return noErr;
+}
+
+// An out row handed over before the result exists holds whatever the host put
+// there. A host that commits every delivered row (through a soft selection,
+// say) would blend that in: the source row is the one safe thing to give back.
+void giveBackSourceRow(const FilterRecord* record, const FilterGlobals* globals) {
+  if (record->outData == nullptr || record->inData == nullptr ||
+      record->outData == record->inData) {
+    return;
+  }
+  std::memcpy(record->outData, record->inData, size_t(globals->rowBufferBytes));
 }
 
 // Moves the extra-plane samples out of the delivered row and packs the colour
@@ -104,20 +127,35 @@ void joinRow(uint8_t* row, const uint8_t* extra, const RowGeometry& g) {
 
 void continueRead(FilterGlobals* globals, const RowGeometry& g) {
   FilterRecord* record = globals->filterRecord;
-  if (record->inData == nullptr) {
-    globals->result = filterBadParameters;  // a host must deliver the row it was asked for
+  // A host must deliver the rows it was asked for; the stores would be short
+  // of a row otherwise.
+  if (record->inData == nullptr || (globals->useMask && record->maskData == nullptr)) {
+    failRun(globals, filterBadParameters);
     return;
   }
-  if (globals->colourStore == nullptr) createStores(globals, g);
+  // Before the row is packed in place below.
+  giveBackSourceRow(record, globals);
+  if (globals->colourStore == nullptr) {
+    const OSErr err = createStores(globals, g);
+    if (err != noErr) {
+      failRun(globals, err);
+      return;
+    }
+  }
 
   uint8_t* row = static_cast<uint8_t*>(record->inData);
+  OSErr err = noErr;
   if (g.extraPlanes > 0) {
     splitRow(row, globals->rowBuffer, g);
-    writeStoreRow(globals->extraStore, 0, g.row, g.extraRowBytes, globals->rowBuffer);
+    err = writeStoreRow(globals->extraStore, 0, g.row, g.extraRowBytes, globals->rowBuffer);
   }
-  writeStoreRow(globals->colourStore, 0, g.row, g.packedRowBytes, row);
-  if (globals->useMask && record->maskData != nullptr) {
-    writeStoreRow(globals->maskStore, 0, g.row, g.width, record->maskData);
+  if (err == noErr) err = writeStoreRow(globals->colourStore, 0, g.row, g.packedRowBytes, row);
+  if (err == noErr && globals->useMask) {
+    err = writeStoreRow(globals->maskStore, 0, g.row, g.width, record->maskData);
+  }
+  if (err != noErr) {
+    failRun(globals, err);
+    return;
   }
   progress(globals, g.row, 6 * g.height);
 
@@ -130,6 +168,8 @@ void continueRead(FilterGlobals* globals, const RowGeometry& g) {
 }
 
 void continueRun(FilterGlobals* globals) {
+  // Row 0 comes back with the next call (or not at all when the run fails).
+  giveBackSourceRow(globals->filterRecord, globals);
   doRunStage(globals);
   if (globals->phase == PhaseRun) {
     globals->phase = PhaseWrite;  // the rectangles still name row 0
@@ -145,14 +185,21 @@ void continueRun(FilterGlobals* globals) {
 void continueWrite(FilterGlobals* globals, const RowGeometry& g) {
   FilterRecord* record = globals->filterRecord;
   if (record->outData == nullptr) {
-    globals->result = filterBadParameters;
+    failRun(globals, filterBadParameters);
     return;
   }
   uint8_t* row = static_cast<uint8_t*>(record->outData);
-  readStoreRow(globals->colourStore, 0, g.row, g.packedRowBytes, row);
-  if (g.extraPlanes > 0) {
-    readStoreRow(globals->extraStore, 0, g.row, g.extraRowBytes, globals->rowBuffer);
-    joinRow(row, globals->rowBuffer, g);
+  OSErr err = readStoreRow(globals->colourStore, 0, g.row, g.packedRowBytes, row);
+  if (err == noErr && g.extraPlanes > 0) {
+    err = readStoreRow(globals->extraStore, 0, g.row, g.extraRowBytes, globals->rowBuffer);
+    if (err == noErr) joinRow(row, globals->rowBuffer, g);
+  }
+  if (err != noErr) {
+    // Whatever part of the row arrived is not the result: the source goes
+    // back instead, and the code makes the host undo the rows before it.
+    giveBackSourceRow(record, globals);
+    failRun(globals, err);
+    return;
   }
   progress(globals, 5 * g.height + g.row, 6 * g.height);
 

@@ -6,7 +6,15 @@
 #include "core/hostErrors.h"
 #include "core/memory.h"
 #include "core/runContext.h"
+#include "params/scripting.h"
 #include "store/rowStore.h"
+
+namespace {
+
+// Two int16 values the host keeps for the plug-in.
+constexpr int32_t kParametersBytes = 4;
+
+}  // namespace
 
 void initGlobals(FilterGlobals* globals) {
   std::memset(globals, 0, sizeof *globals);
@@ -16,7 +24,17 @@ void initGlobals(FilterGlobals* globals) {
 void doParameters(FilterGlobals* globals) {
   FilterRecord* record = globals->filterRecord;
   if (record->parameters == nullptr) {
-    Handle parameters = newMemHandle(4);
+    // The handle is the host's once stored, and a host may read and dispose of
+    // it through its own suite: it is made there whenever the suite is offered.
+    // The module's own handles stand in only for a host without one.
+    Handle parameters = handleProcsAvailable(record->handleProcs)
+                            ? newHostHandle(record->handleProcs, kParametersBytes)
+                            : newMemHandle(kParametersBytes);
+    if (parameters != nullptr && *parameters == nullptr) {
+      // A host handle without a data block has nowhere to take the values.
+      disposeHostHandle(record->handleProcs, parameters);
+      parameters = nullptr;
+    }
     if (parameters == nullptr) {
       globals->result = memFullErr;
       return;

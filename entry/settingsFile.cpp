@@ -25,20 +25,26 @@ FileHandle openSettingsFile() {
   return file;
 }
 
-void loadStringSlots(RunContext* context, FileHandle file) {
+// False when a slot could not be read or kept: the file then holds strings the
+// run does not have, and must not be rewritten from it.
+bool loadStringSlots(RunContext* context, FileHandle file) {
   char* buffer = static_cast<char*>(allocBlock(kSettingsStringBlockBytes));
-  if (buffer == nullptr) return;  // the run goes on with empty slots
-  for (int32_t slot = 0; slot < kSettingsStringSlots; ++slot) {
+  if (buffer == nullptr) return false;
+  bool complete = true;
+  for (int32_t slot = 0; complete && slot < kSettingsStringSlots; ++slot) {
     std::memset(buffer, 0, kSettingsStringBlockBytes);
     int32_t count = kStringReadBytes;
-    const OSErr seek =
-        fileSetPosition(file, kPositionFromStart, int64_t(kSettingsStringBlockBytes) * (slot + 1));
-    const OSErr read = seek == noErr ? fileRead(file, &count, buffer) : seek;
-    if (seek == noErr && read == noErr && count > 0 && buffer[0] != '\0') {
-      (void)setStringSlot(context, slot, buffer);
+    // A string area that ends early leaves the later slots empty: that is
+    // what the file holds, not a failure.
+    complete = fileSetPosition(file, kPositionFromStart,
+                               int64_t(kSettingsStringBlockBytes) * (slot + 1)) == noErr &&
+               fileRead(file, &count, buffer) == noErr;
+    if (complete && count > 0 && buffer[0] != '\0') {
+      complete = setStringSlot(context, slot, buffer) == noErr;
     }
   }
   freeBlock(buffer);
+  return complete;
 }
 
 }  // namespace
@@ -51,15 +57,22 @@ void loadSettings(RunContext* context, FileHandle* file) {
     *file = err == fnfErr ? openSettingsFile() : kNoFile;
     return;
   }
-  *file = opened;
   int32_t count = kSettingsBlockBytes;
-  if (fileRead(opened, &count, context->settings) != noErr) return;
+  bool complete = fileRead(opened, &count, context->settings) == noErr;
   // A short file keeps what it had in the block's first bytes and no strings.
-  if (count == kSettingsBlockBytes) loadStringSlots(context, opened);
+  if (complete && count == kSettingsBlockBytes) complete = loadStringSlots(context, opened);
+  if (!complete) {
+    // The run goes on with what arrived, but the file is shared with other
+    // filters: what was not loaded is not rewritten, so it is left as it is.
+    (void)fileClose(opened);
+    opened = kNoFile;
+  }
+  *file = opened;
 }
 
+// Only through the handle loadSettings kept: a file that could not be opened
+// or fully loaded then (held by another run, say) is someone else's to write.
 void saveSettings(RunContext* context, FileHandle* file) {
-  if (*file == kNoFile) *file = openSettingsFile();
   if (*file == kNoFile) return;
 
   char* block = static_cast<char*>(allocBlock(kSettingsStringBlockBytes));

@@ -15,9 +15,10 @@ constexpr int32_t kSettingsStringSlots = 16;
 
 // Opens the settings file (creating it when missing) and loads the block and
 // the string slots into the context. *file stays open for saveSettings, or is
-// kNoFile when the run has no settings file. Failures are not reported: the
-// context then keeps zero settings.
+// kNoFile when the run has no settings file or could not load all of it.
+// Failures are not reported: the context keeps zeros where nothing arrived.
 void loadSettings(RunContext* context, FileHandle* file);
 
-// Writes the block and the slots back (emptying the slots) and closes *file.
+// Writes the block and the slots back (emptying the slots) and closes *file;
+// with *file kNoFile nothing is written.
 void saveSettings(RunContext* context, FileHandle* file);

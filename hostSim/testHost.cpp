@@ -1,6 +1,7 @@
 // testHost.cpp -- the host's side of a filter run: record, suites, row delivery
 #include "hostSim/testHost.h"
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -325,7 +326,32 @@ void scatterRect(HostImage* image, const Rect& r, int32_t lo, int32_t hi,
   }
 }
 
+int32_t colourPlanes(int16_t imageMode) {
+  return imageMode == plugInModeRGBColor || imageMode == plugInModeRGB48 ? 3 : 1;
+}
+
+bool isHostHandle(Handle handle) { return liveHandles().count(handle) != 0; }
+
 }  // namespace
+
+void blendThroughMask(const HostImage& over, const std::vector<uint8_t>& mask, const Rect& rect,
+                      HostImage* under) {
+  const int32_t channels = std::min(colourPlanes(under->imageMode), under->planes);
+  for (int32_t y = std::max<int32_t>(rect.top, 0);
+       y < std::min<int32_t>(rect.bottom, under->height); ++y) {
+    for (int32_t x = std::max<int32_t>(rect.left, 0);
+         x < std::min<int32_t>(rect.right, under->width); ++x) {
+      const int64_t weight = mask[size_t(y) * size_t(under->width) + size_t(x)];
+      for (int32_t p = 0; p < channels; ++p) {
+        const int64_t from = under->sample(x, y, p);
+        // 255 is odd, so the quotient never ends in exactly one half.
+        const int64_t scaled = (int64_t(over.sample(x, y, p)) - from) * weight;
+        const int64_t step = scaled >= 0 ? (scaled + 127) / 255 : -((-scaled + 127) / 255);
+        under->setSample(x, y, p, uint32_t(from + step));
+      }
+    }
+  }
+}
 
 uint32_t HostImage::sample(int32_t x, int32_t y, int32_t plane) const {
   const size_t at =
@@ -368,9 +394,16 @@ bool openHostSession(const std::string& modulePath, HostSession* session, std::s
 }
 
 void closeHostSession(HostSession* session) {
+  // The parameters handle is the host's: one made through its suite goes back
+  // through it, as a host does when it lets the plug-in go.
+  if (session->parameters != nullptr && isHostHandle(session->parameters)) {
+    hostDisposeHandle(session->parameters);
+    session->parameters = nullptr;
+  }
   // The module never releases its globals: the host keeps the data slot (and
-  // the parameters handle) for as long as it likes. This host keeps them for
-  // the life of the process, where leak checkers can see them.
+  // a parameters handle it could not have made) for as long as it likes. This
+  // host keeps them for the life of the process, where leak checkers can see
+  // them.
   static std::vector<intptr>* retained = new std::vector<intptr>;
   if (session->data != 0) retained->push_back(session->data);
   if (session->parameters != nullptr) {
@@ -391,6 +424,7 @@ void runFilter(HostSession* session, HostImage* image, const HostRunOptions& opt
                HostRunResult* result) {
   *result = HostRunResult();
   const size_t handlesBefore = liveHandles().size();
+  const bool hadParameters = session->parameters != nullptr;
 
   HandleProcs handleProcs{};
   handleProcs.handleProcsVersion = options.handleProcsVersion;
@@ -475,10 +509,20 @@ void runFilter(HostSession* session, HostImage* image, const HostRunOptions& opt
   };
 
   HostImage output = *image;
+  // What a host that commits every out row as it arrives has made of the image.
+  const bool blendEachRow = options.maskBlend == MaskBlend::EachRow && !options.mask.empty();
+  HostImage document = blendEachRow ? *image : HostImage();
   bool started = false;
   bool ok = true;
   if (options.callParameters) ok = call(filterSelectorParameters) == 0;
   session->parameters = record.parameters;
+  // A host reads and disposes of the handle through its own suite: one the
+  // suite did not make would fault there.
+  if (record.parameters != nullptr && record.handleProcs != nullptr &&
+      options.handleProcsVersion == 1 && !isHostHandle(record.parameters)) {
+    result->hostError = "the parameters handle is not one of the host's handles";
+    ok = false;
+  }
   if (ok) ok = call(filterSelectorPrepare) == 0;
   if (ok) {
     started = true;
@@ -520,6 +564,10 @@ void runFilter(HostSession* session, HostImage* image, const HostRunOptions& opt
         ok = false;
         break;
       }
+      if (options.outRowFill >= 0) {
+        std::memset(outBuffer.data(), options.outRowFill,
+                    size_t(rowBytes) * size_t(outRect.bottom - outRect.top));
+      }
       record.outData = outBuffer.data();
       record.outRowBytes = rowBytes;
     }
@@ -546,12 +594,21 @@ void runFilter(HostSession* session, HostImage* image, const HostRunOptions& opt
     if (!rectEmpty(outRect) && record.outData != nullptr) {
       scatterRect(&output, outRect, record.outLoPlane, record.outHiPlane, outBuffer,
                   record.outRowBytes);
+      if (blendEachRow) blendThroughMask(output, options.mask, outRect, &document);
     }
     if (code != 0) ok = false;
   }
   if (started) call(filterSelectorFinish);
 
-  if (ok && result->result == 0 && result->hostError.empty()) *image = output;
+  if (ok && result->result == 0 && result->hostError.empty()) {
+    if (blendEachRow) {
+      *image = document;
+    } else if (options.maskBlend == MaskBlend::Once && !options.mask.empty()) {
+      blendThroughMask(output, options.mask, record.filterRect, image);
+    } else {
+      *image = output;
+    }
+  }
 
   if (options.scripting) {
     result->recordInfo = descriptorParameters.recordInfo;
@@ -562,6 +619,9 @@ void runFilter(HostSession* session, HostImage* image, const HostRunOptions& opt
     }
   }
   result->liveHostHandles = int32_t(liveHandles().size()) - int32_t(handlesBefore);
+  if (!hadParameters && session->parameters != nullptr && isHostHandle(session->parameters)) {
+    --result->liveHostHandles;  // kept by the session, disposed of when it closes
+  }
   activeResult = nullptr;
   activeOptions = nullptr;
   activeAbortAt = -1;

@@ -31,6 +31,20 @@ struct HostImage {
 HostImage makeHostImage(int32_t width, int32_t height, int32_t depth, int16_t imageMode,
                         int32_t planes);
 
+// Composites over onto *under within rect through mask (one byte a pixel over
+// the whole image), as a host applies a filter through its selection: per
+// colour sample under + (over - under) x mask / 255, rounded to nearest; the
+// extra planes keep under's samples.
+void blendThroughMask(const HostImage& over, const std::vector<uint8_t>& mask, const Rect& rect,
+                      HostImage* under);
+
+// How a host with a selection mask applies the module's out rows.
+enum class MaskBlend {
+  Off,      // the out rows as they are (the module's own result)
+  Once,     // the whole result through the mask after the run
+  EachRow,  // every delivered out row through the mask as the call returns
+};
+
 // One recorded descriptor value. Types: "doub" (number), "long" and "bool"
 // (integer), "enum" style codes (integer, with enumType), "TEXT" (text).
 struct HostDescriptorItem {
@@ -52,6 +66,10 @@ struct HostRunOptions {
   Rect filterRect{0, 0, 0, 0};
   // Selection mask, one byte a pixel over the whole image; empty for none.
   std::vector<uint8_t> mask;
+  MaskBlend maskBlend = MaskBlend::Once;
+  // Out rows arrive holding this byte instead of the image's samples, as from
+  // a host that does not copy the source to the destination; -1 for none.
+  int32_t outRowFill = -1;
   // abortProc answers true from its n-th call on (0-based); -1 never.
   int32_t abortAtCall = -1;
   bool callParameters = true;
@@ -95,12 +113,16 @@ struct HostRunResult {
   int16_t recordInfo = -1;
   bool recorded = false;  // a descriptor was left in descriptorParameters
   HostDescriptor recordedDescriptor;
-  int32_t liveHostHandles = 0;     // host handles still allocated, the recorded one excluded
+  // Host handles still allocated, the recorded descriptor and the session's
+  // parameters handle excluded.
+  int32_t liveHostHandles = 0;
   std::vector<Rect> maskRequests;  // every non-empty mask rectangle asked for
 };
 
 // A host session keeps the module's data slot across runs, as a host does
-// while the module stays loaded.
+// while the module stays loaded. The parameters handle is the host's: with
+// its handle suite offered it must be one of the suite's handles, and the
+// session disposes of it through the suite when it closes.
 struct HostSession {
   LoadedModule module;
   intptr data = 0;

@@ -151,7 +151,11 @@ bool handleProcsAvailable(const HandleProcs* procs) {
          procs->getSizeProc != nullptr && procs->setSizeProc != nullptr;
 }
 
-bool descriptorProcsAvailable(const PIDescriptorParameters* params) {
+namespace {
+
+// The record and both suites as published: version 0 and the full proc
+// counts. A host that passes this answers playInfo truthfully.
+bool descriptorSuitesPublished(const PIDescriptorParameters* params) {
   if (params == nullptr) return false;
   if (params->descriptorParametersVersion != 0) return false;
   const ReadDescriptorProcs* read = params->readDescriptorProcs;
@@ -161,15 +165,28 @@ bool descriptorProcsAvailable(const PIDescriptorParameters* params) {
       uint16_t(read->numReadDescriptorProcs) < kReadProcCount) {
     return false;
   }
-  if (write->writeDescriptorProcsVersion < 0 ||
-      uint16_t(write->numWriteDescriptorProcs) < kWriteProcCount) {
-    return false;
-  }
-  // The counts promise these; a host that still leaves them out would be
-  // called through null. The get and put procs are checked where they are used.
+  return write->writeDescriptorProcsVersion >= 0 &&
+         uint16_t(write->numWriteDescriptorProcs) >= kWriteProcCount;
+}
+
+// The counts promise these; a host that still leaves one out loses only the
+// side that needs it (a token opened must be closed), never the other. The get
+// and put procs are checked where they are used.
+bool readingPossible(const PIDescriptorParameters* params) {
+  const ReadDescriptorProcs* read = params->readDescriptorProcs;
   return read->openReadDescriptorProc != nullptr && read->closeReadDescriptorProc != nullptr &&
-         read->getKeyProc != nullptr && write->openWriteDescriptorProc != nullptr &&
-         write->closeWriteDescriptorProc != nullptr;
+         read->getKeyProc != nullptr;
+}
+
+bool writingPossible(const PIDescriptorParameters* params) {
+  const WriteDescriptorProcs* write = params->writeDescriptorProcs;
+  return write->openWriteDescriptorProc != nullptr && write->closeWriteDescriptorProc != nullptr;
+}
+
+}  // namespace
+
+bool descriptorProcsAvailable(const PIDescriptorParameters* params) {
+  return descriptorSuitesPublished(params) && readingPossible(params) && writingPossible(params);
 }
 
 Handle newHostHandle(const HandleProcs* procs, int32_t size) {
@@ -224,7 +241,7 @@ bool readScriptingParameters(const FilterRecord* record, SignatureBlock* block) 
   const ScriptingSuites suites = suitesOf(record);
   PIDescriptorParameters* params = suites.params;
   const int32_t inputs = inputEntries(block);
-  if (inputs == 0) return descriptorProcsAvailable(params) && !dialogRequested(params);
+  if (inputs == 0) return descriptorSuitesPublished(params) && !dialogRequested(params);
 
   // The keys the module expects, in entry order, in the machine's byte order,
   // closed by 0.
@@ -233,7 +250,10 @@ bool readScriptingParameters(const FilterRecord* record, SignatureBlock* block) 
   for (int32_t i = 0; i < listed; ++i) keyArray[i] = getEntryKey(block, i);
   keyArray[listed] = 0;
 
-  if (!descriptorProcsAvailable(params)) return false;
+  if (!descriptorSuitesPublished(params)) return false;
+  // Without its read procs the descriptor cannot be read, but the host's
+  // playInfo still says whether it wants the dialog.
+  if (!readingPossible(params)) return !dialogRequested(params);
   const ReadDescriptorProcs* read = params->readDescriptorProcs;
   PIReadDescriptor token = read->openReadDescriptorProc(params->descriptor, keyArray);
   if (token != nullptr) {
@@ -258,7 +278,7 @@ OSErr writeScriptingParameters(const FilterRecord* record, SignatureBlock* block
   PIDescriptorParameters* params = suites.params;
   const int32_t inputs = inputEntries(block);
   if (inputs == 0) return noErr;  // nothing to record; the host's fields stay as they are
-  if (!descriptorProcsAvailable(params)) return noErr;
+  if (!descriptorSuitesPublished(params) || !writingPossible(params)) return noErr;
   const WriteDescriptorProcs* write = params->writeDescriptorProcs;
   PIWriteDescriptor token = write->openWriteDescriptorProc();
   if (token == nullptr) return noErr;

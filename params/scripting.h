@@ -16,7 +16,8 @@ constexpr int32_t kMaxDeliveredKeys = 32767;
 // True when the handle suite is version 1 with its four basic procs.
 bool handleProcsAvailable(const HandleProcs* procs);
 // True when both descriptor suites are there in version 0 with their full
-// proc counts and the open, close and key procs the exchange needs.
+// proc counts and the open, close and key procs the exchange needs. A suite
+// missing only some of those loses only the reading or the writing.
 bool descriptorProcsAvailable(const PIDescriptorParameters* params);
 // A host handle of size bytes, or null when the suite is not available.
 Handle newHostHandle(const HandleProcs* procs, int32_t size);
@@ -33,9 +34,9 @@ OSErr closeDescriptorWriter(PIDescriptorParameters* params, const HandleProcs* p
 // True when the host asks for the dialog (playInfo 1).
 bool dialogRequested(const PIDescriptorParameters* params);
 
-// Applies the values recorded in the record's descriptor, within their bounds,
-// to the block's input entries. Returns skipDialog: false without a record or
-// usable suites, else true unless playInfo is 1.
+// Applies recorded values within their bounds to the block's input entries.
+// Returns skipDialog: false without a record or published suites, else true
+// unless playInfo is 1 (also when the read procs are missing and nothing is read).
 bool readScriptingParameters(const FilterRecord* record, SignatureBlock* block);
 // Records the block's input values in a new descriptor for the host. Always 0.
 OSErr writeScriptingParameters(const FilterRecord* record, SignatureBlock* block);

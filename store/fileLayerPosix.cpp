@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -17,8 +18,10 @@ namespace {
 constexpr size_t kPathMax = 4096;
 
 // Never follow a link planted at one of the fixed names, and never leak the
-// descriptor into a program the host starts.
-constexpr int kOpenFlags = O_NOFOLLOW | O_CLOEXEC;
+// descriptor into a program the host starts. O_NONBLOCK: a pipe or device
+// planted there must not stall the open; what opens is then checked to be a
+// regular file.
+constexpr int kOpenFlags = O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
 
 bool isDescriptor(FileHandle handle) { return handle >= 0 && handle <= INT_MAX; }
 
@@ -53,6 +56,11 @@ constexpr int kAdviseSequential = 0;
 // closed, so two runs never interleave their writes. Refused like a sharing
 // violation there: ioErr.
 OSErr lockExclusively(int descriptor, FileHandle* handle, int advice) {
+  struct stat info;
+  if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+    (void)close(descriptor);
+    return ioErr;  // only regular files are opened
+  }
   int locked;
   do {
     locked = flock(descriptor, LOCK_EX | LOCK_NB);
@@ -192,8 +200,11 @@ OSErr fileCreate(const char* name, OSType creator, OSType fileType) {
   if (!resolveFilePath(name, path, sizeof path)) return bdNamErr;
   int descriptor = openRetrying(path, O_WRONLY | O_CREAT | O_TRUNC | kOpenFlags, 0600);
   if (descriptor >= 0) {
+    struct stat info;
+    const bool regular = fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode);
     (void)close(descriptor);  // the file exists; how the close went does not matter
-    return noErr;
+    return regular ? noErr : ioErr;
   }
+  if (errno == ENXIO) return ioErr;  // a pipe without a reader: not a file to create
   return createErrorCode(errno);
 }

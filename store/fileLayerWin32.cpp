@@ -20,8 +20,16 @@ HANDLE toHandle(FileHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 // process: CloseHandle would "succeed" on it, so it is refused up front.
 bool isOpenHandle(FileHandle handle) { return handle != kNoFile && handle != 0; }
 
+// Only disk files: a device or pipe behind the name is refused like an open
+// that failed.
 HANDLE openWith(const char* path, DWORD access, DWORD flags) {
-  return CreateFileA(path, access, 0, nullptr, OPEN_EXISTING, flags, nullptr);
+  HANDLE file = CreateFileA(path, access, 0, nullptr, OPEN_EXISTING, flags, nullptr);
+  if (file != INVALID_HANDLE_VALUE && GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    SetLastError(ERROR_INVALID_FUNCTION);
+    return INVALID_HANDLE_VALUE;
+  }
+  return file;
 }
 
 // Both opens share one mapping; only the flags differ, as the table of each

@@ -2,10 +2,12 @@
 #include "store/rowStore.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "core/hostErrors.h"
 #include "core/memory.h"
 #include "store/alertBeep.h"
+#include "store/storeFile.h"
 
 namespace {
 
@@ -13,8 +15,23 @@ constexpr int32_t kHeaderBytes = 6;
 // The zero fill goes out in pieces of at most this size, whatever the rows are.
 constexpr int64_t kFillPieceBytes = 64 * 1024;
 
-constexpr OSType kCreatorCode = fourCharCode("CREA");
-constexpr OSType kFileTypeCode = fourCharCode("TYPE");
+// A fast 32-bit check of a row, never 0 (which stands for "unknown"). It only
+// has to tell a row from a changed one within this process.
+uint32_t checkRow(const void* data, int32_t count) {
+  const uint8_t* bytes = static_cast<const uint8_t*>(data);
+  uint64_t h = 0x9E3779B97F4A7C15ull ^ uint64_t(uint32_t(count));
+  int32_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, bytes + i, 8);
+    h = (h ^ word) * 0xFF51AFD7ED558CCDull;
+    h ^= h >> 32;
+  }
+  for (; i < count; ++i) h = (h ^ bytes[i]) * 0x100000001B3ull;
+  h ^= h >> 29;
+  const uint32_t check = uint32_t(h) ^ uint32_t(h >> 32);
+  return check == 0 ? 1 : check;
+}
 
 // Header fields are 16-bit and nothing reads them back: larger values are
 // saturated rather than wrapped into something negative.
@@ -69,42 +86,45 @@ OSErr createStore(const char* name, int32_t pixelsPerRow, int32_t rows, int32_t 
   // A zero-filled record would name descriptor 0 on POSIX: a store that never
   // got its file holds the invalid handle instead.
   store->fileHandle = kNoFile;
+  store->claimHandle = kNoFile;
   store->rowBytes = 0;
-
-  (void)fileDelete(name);  // a file left over from an interrupted run goes away
-  OSErr err = fileCreate(name, kCreatorCode, kFileTypeCode);
-  if (err != noErr) return err;
-  FileHandle file = kNoFile;
-  err = fileOpenTemporary(name, &file);
-  if (err != noErr) {
-    (void)fileDelete(name);
-    return err;
-  }
+  store->rows = 0;
+  store->rowChecks = nullptr;
 
   // Rows beyond 2 GiB (or negative sizes) cannot have a row buffer anywhere.
   int64_t rowBytes = int64_t(pixelsPerRow) * bytesPerPixel;
-  if (pixelsPerRow < 0 || bytesPerPixel < 0 || rowBytes > INT32_MAX) {
-    err = memFullErr;
-  } else {
-    err = fillStoreFile(file, pixelsPerRow, rows, bytesPerPixel, int32_t(rowBytes));
+  if (pixelsPerRow < 0 || bytesPerPixel < 0 || rowBytes > INT32_MAX) return memFullErr;
+  const int32_t rowCount = rows > 0 ? rows : 0;
+  uint32_t* checks =
+      static_cast<uint32_t*>(allocBlock(rowCount <= INT32_MAX / 4 ? rowCount * 4 : -1));
+  if (checks == nullptr) return memFullErr;
+
+  // Never a delete and a create by name: the name may be another run's, and
+  // its rows are not ours to wipe. A held name is refused (-45) untouched.
+  StoreFile file{kNoFile, kNoFile};
+  OSErr err = openStoreFile(name, &file);
+  if (err == noErr) {
+    err = fillStoreFile(file.data, pixelsPerRow, rows, bytesPerPixel, int32_t(rowBytes));
+    if (err != noErr) closeStoreFile(name, &file);  // the half-made file is of no use to anyone
   }
   if (err != noErr) {
-    (void)fileClose(file);  // the half-made file is of no use to anyone
-    (void)fileDelete(name);
+    freeBlock(checks);
     return err;
   }
-  store->fileHandle = file;
+  store->fileHandle = file.data;
+  store->claimHandle = file.claim;
   store->rowBytes = int32_t(rowBytes);
+  store->rows = rowCount;
+  store->rowChecks = checks;
   return noErr;
 }
 
 void disposeStore(const char* name, RowStore* store) {
   if (store == nullptr) return;
-  FileHandle file = store->fileHandle;
+  StoreFile file{store->fileHandle, store->claimHandle};
+  freeBlock(store->rowChecks);
   freeBlock(store);
-  // A store whose create failed has no file open; its name is deleted anyway.
-  if (file != kNoFile) (void)fileClose(file);
-  (void)fileDelete(name);
+  closeStoreFile(name, &file);
 }
 
 // Clips the span to the row and places the file there; false when nothing is
@@ -112,7 +132,7 @@ void disposeStore(const char* name, RowStore* store) {
 // large 16-bit images.
 bool placeSpan(RowStore* store, int32_t offset, int32_t row, int32_t* count, OSErr* err) {
   *err = noErr;
-  if (store == nullptr || row < 0 || offset < 0) return false;
+  if (store == nullptr || row < 0 || row >= store->rows || offset < 0) return false;
   int64_t end = int64_t(offset) + *count;
   if (end > store->rowBytes) *count = store->rowBytes - offset;
   if (*count <= 0) return false;
@@ -143,17 +163,35 @@ void disposeExtraStore(RowStore* store) { disposeStore(kExtraStoreName, store); 
 
 void disposeMaskStore(RowStore* store) { disposeStore(kMaskStoreName, store); }
 
-// The bytes actually moved are not passed back: a read at or past the last row
-// moves nothing and leaves the buffer as it was.
+// Every row inside the store exists in full from the create on: fewer bytes
+// than asked for means the file was cut short or failed, and a row of stale
+// buffer contents must never pass for image data.
 OSErr readStoreRow(RowStore* store, int32_t offset, int32_t row, int32_t count, void* buffer) {
   OSErr err;
   if (!placeSpan(store, offset, row, &count, &err)) return err;
-  return fileRead(store->fileHandle, &count, buffer);
+  const int32_t wanted = count;
+  int32_t done = count;
+  err = fileRead(store->fileHandle, &done, buffer);
+  if (err != noErr) return err;
+  if (done < wanted) return eofErr;
+  const uint32_t expected = store->rowChecks != nullptr ? store->rowChecks[row] : 0;
+  if (offset == 0 && wanted == store->rowBytes && expected != 0 &&
+      checkRow(buffer, wanted) != expected) {
+    return ioErr;
+  }
+  return noErr;
 }
 
 OSErr writeStoreRow(RowStore* store, int32_t offset, int32_t row, int32_t count,
                     const void* buffer) {
   OSErr err;
   if (!placeSpan(store, offset, row, &count, &err)) return err;
-  return fileWrite(store->fileHandle, &count, buffer);
+  // Only a whole row has a check; a part written leaves the row unknown.
+  const bool whole = offset == 0 && count == store->rowBytes;
+  if (store->rowChecks != nullptr) store->rowChecks[row] = 0;
+  err = writeAll(store->fileHandle, count, buffer);
+  if (err == noErr && whole && store->rowChecks != nullptr) {
+    store->rowChecks[row] = checkRow(buffer, count);
+  }
+  return err;
 }

@@ -9,13 +9,20 @@
 // One store file: a 6-byte header (bytes per pixel, pixels per row, rows, each
 // int16 little-endian, saturated) followed by rows of rowBytes bytes.
 struct RowStore {
-  FileHandle fileHandle;
-  int32_t rowBytes;  // 32 bits: wide 16-bit RGB rows exceed 32,767 bytes
+  FileHandle fileHandle;   // the rows (storeFile.h)
+  int32_t rowBytes;        // 32 bits: wide 16-bit RGB rows exceed 32,767 bytes
+  FileHandle claimHandle;  // the fixed name, held for this run (storeFile.h)
+  int32_t rows;
+  // A check of every row as last written whole, 0 while unknown: a row that
+  // reads back different (a file cut short and written on, a failing disk)
+  // is caught even when every read comes back full.
+  uint32_t* rowChecks;
 };
 
 // Create the store's file, zero-filled, and its record. The slot refers to the
 // record whatever the result, except -108 (no memory for the record, slot null).
-// Returns the file layer's codes, -34 for a short write, -108.
+// Returns -45 when another run holds the store's name, the file layer's codes,
+// -34 for a short write, -108.
 OSErr createColourStore(int32_t pixelsPerRow, int32_t rows, int32_t bytesPerPixel, RowStore** slot);
 OSErr createExtraStore(int32_t pixelsPerRow, int32_t rows, int32_t bytesPerPixel, RowStore** slot);
 OSErr createMaskStore(int32_t pixelsPerRow, int32_t rows, int32_t bytesPerPixel, RowStore** slot);
@@ -26,8 +33,10 @@ void disposeExtraStore(RowStore* store);
 void disposeMaskStore(RowStore* store);
 
 // Transfer count bytes of row `row` starting offset bytes into the row. Spans
-// are clipped at the row's end; negative rows or offsets transfer nothing.
-// Returns the code of the underlying read or write, 0 when nothing moved.
+// are clipped at the row's end; rows outside the store and negative offsets
+// transfer nothing (0). Otherwise the code of the read or write, -39 for a
+// read and -34 for a write that moved fewer bytes than the span holds, or -36
+// for a whole row that reads back other than it was written.
 OSErr readStoreRow(RowStore* store, int32_t offset, int32_t row, int32_t count, void* buffer);
 OSErr writeStoreRow(RowStore* store, int32_t offset, int32_t row, int32_t count,
                     const void* buffer);

@@ -47,6 +47,18 @@ check "selection and mask run" bash -c "
   printf 'P5\n320 240\n255\n' > mask.pgm && head -c 76800 /dev/zero | tr '\0' '\377' >> mask.pgm &&
   $runner '$brisel' apply sample.ppm sel.ppm --select 10,20,100,200 --mask mask.pgm --alpha 0.5"
 
+# The result goes through the mask: none of it where the mask is 0, all of it at 255.
+check "mask of zeros leaves the image" bash -c "
+  printf 'P5\n320 240\n255\n' > zeros.pgm && head -c 76800 /dev/zero >> zeros.pgm &&
+  $runner '$brisel' apply sample.ppm masked0.ppm --mask zeros.pgm --alpha 0.6 --beta 0.3 --gamma 0.8 --delta 0.1 &&
+  cmp -s sample.ppm masked0.ppm"
+check "full mask gives the whole result" bash -c "
+  $runner '$brisel' apply sample.ppm masked255.ppm --mask mask.pgm --alpha 0.6 --beta 0.3 --gamma 0.8 --delta 0.1 &&
+  cmp -s first.ppm masked255.ppm"
+check "mask of another size refused" bash -c "
+  printf 'P5\n10 10\n255\n' > small.pgm && head -c 100 /dev/zero >> small.pgm &&
+  ! $runner '$brisel' apply sample.ppm x.ppm --mask small.pgm 2>/dev/null && [ ! -e x.ppm ]"
+
 echo keep > kept.pgm
 check "too narrow fails" bash -c "! $runner '$brisel' apply narrow.pgm kept.pgm 2> err.txt"
 check "too narrow says why in one line" bash -c 'grep -q "at least 15" err.txt && [ "$(wc -l < err.txt)" = 1 ]'

@@ -213,7 +213,7 @@ TEST_F(EntryTest, OutOfMemoryLeavesTheStoreAsItWas) {
 TEST_F(EntryTest, StoreFailureStopsTheRunWithItsCode) {
   // A store without a file: its first read fails, and the run says so
   // instead of carrying on over rows it never had.
-  RowStore broken = {kNoFile, 20};
+  RowStore broken = {kNoFile, 20, kNoFile, 4, nullptr};
   context_->width = 20;
   context_->height = 4;
   context_->channels = 1;
@@ -225,7 +225,7 @@ TEST_F(EntryTest, StoreFailureStopsTheRunWithItsCode) {
 }
 
 TEST_F(EntryTest, MissingRecordsAreRefused) {
-  RowStore broken = {kNoFile, 20};
+  RowStore broken = {kNoFile, 20, kNoFile, 4, nullptr};
   context_->width = 20;
   context_->height = 4;
   EXPECT_EQ(adaptiveEqualize8(nullptr, context_, block_, true), -128);

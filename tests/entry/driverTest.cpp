@@ -1,8 +1,19 @@
 // driverTest.cpp -- whole runs through the real export: rows in, extra planes, mask, rows out
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "core/hostErrors.h"
+#include "entry/filterGlobals.h"
+#include "store/rowStore.h"
 #include "tests/support/hostFixture.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -96,6 +107,7 @@ TEST_F(DriverTest, SelectionFiltersOnlyItsRectangleAndTheExtraCallDisposesTheSto
   options.hasFilterRect = true;
   options.filterRect = Rect{3, 5, 10, 25};
   options.mask.assign(size_t(40 * 12), 0);
+  options.maskBlend = MaskBlend::Off;  // the module's own rows
   for (int32_t y = 3; y < 10; ++y) {
     for (int32_t x = 5; x < 25; ++x) options.mask[size_t(y * 40 + x)] = uint8_t(x * 10);
   }
@@ -122,6 +134,92 @@ TEST_F(DriverTest, SelectionFiltersOnlyItsRectangleAndTheExtraCallDisposesTheSto
   options.mask.clear();
   ASSERT_EQ(run(&unmasked, options).result, noErr);
   EXPECT_EQ(unmasked.data, image.data);
+}
+
+// A host applies the result through its selection: nothing where the mask is
+// 0, the filter's own result where it is 255, a blend between, and the extra
+// planes as they were.
+TEST_F(DriverTest, MaskCompositesTheResultOverTheImage) {
+  for (int32_t depth : {8, 16}) {
+    SCOPED_TRACE(depth);
+    const int16_t mode = depth == 16 ? plugInModeRGB48 : plugInModeRGBColor;
+    const HostImage original = makeNoiseImage(30, 8, depth, mode, 4, 14);
+    HostImage filtered = original;
+    ASSERT_EQ(run(&filtered).result, noErr);
+
+    HostRunOptions options;
+    options.mask.assign(size_t(30 * 8), 0);
+    for (int32_t y = 0; y < 8; ++y) {
+      for (int32_t x = 10; x < 30; ++x) options.mask[size_t(y * 30 + x)] = x < 20 ? 128 : 255;
+    }
+    HostImage masked = original;
+    ASSERT_EQ(run(&masked, options).result, noErr);
+    for (int32_t y = 0; y < 8; ++y) {
+      for (int32_t x = 0; x < 30; ++x) {
+        for (int32_t p = 0; p < 3; ++p) {
+          const int64_t in = original.sample(x, y, p), out = filtered.sample(x, y, p);
+          const int64_t got = masked.sample(x, y, p);
+          if (x < 10) {
+            ASSERT_EQ(got, in) << x << "," << y;
+          } else if (x >= 20) {
+            ASSERT_EQ(got, out) << x << "," << y;
+          } else {
+            // Half way, rounded: never outside the two, within half a step of the middle.
+            ASSERT_LE(std::abs(2 * got - (in + out)), 1 + std::abs(in - out) / 255);
+          }
+        }
+        ASSERT_EQ(masked.sample(x, y, 3), original.sample(x, y, 3));
+      }
+    }
+  }
+}
+
+// A host that commits every out row through the selection as the call
+// returns, and hands out rows that do not hold the source, still ends with the
+// image a host blending once makes: every row it receives is the source or the
+// result.
+TEST_F(DriverTest, HostCommittingEveryRowThroughASoftMaskGetsTheSameImage) {
+  for (int32_t planes : {3, 4}) {
+    SCOPED_TRACE(planes);
+    const HostImage original = makeNoiseImage(26, 7, 8, plugInModeRGBColor, planes, 15);
+    HostRunOptions options;
+    options.mask.resize(size_t(26 * 7));
+    for (size_t i = 0; i < options.mask.size(); ++i) options.mask[i] = uint8_t(i * 37 % 256);
+    options.outRowFill = 0x5A;
+    HostImage once = original;
+    ASSERT_EQ(run(&once, options).result, noErr);
+    options.maskBlend = MaskBlend::EachRow;
+    HostImage eachRow = original;
+    ASSERT_EQ(run(&eachRow, options).result, noErr);
+    EXPECT_EQ(eachRow.data, once.data);
+    EXPECT_NE(once.data, original.data);
+  }
+}
+
+// The host reads and disposes of the parameters handle through its own suite
+// (the test host refuses a handle it did not make); without a suite the
+// module's own handle stands in.
+TEST_F(DriverTest, ParametersHandleIsMadeThroughTheHostsSuite) {
+  HostImage image = makeNoiseImage(20, 3, 8, plugInModeRGBColor, 4, 16);
+  HostRunResult result = run(&image);
+  ASSERT_EQ(result.result, noErr);
+  ASSERT_NE(session_.parameters, nullptr);
+  const int16_t* values = reinterpret_cast<const int16_t*>(*session_.parameters);
+  EXPECT_EQ(values[0], 50);
+  EXPECT_EQ(values[1], 1);
+  EXPECT_EQ(result.liveHostHandles, 0);
+  // The next run finds the host's handle and keeps it.
+  const Handle first = session_.parameters;
+  ASSERT_EQ(run(&image).result, noErr);
+  EXPECT_EQ(session_.parameters, first);
+
+  closeHostSession(&session_);
+  std::string error;
+  ASSERT_TRUE(openHostSession(defaultModulePath(), &session_, &error)) << error;
+  HostRunOptions options;
+  options.offerHandleProcs = false;
+  ASSERT_EQ(run(&image, options).result, noErr);
+  EXPECT_NE(session_.parameters, nullptr);
 }
 
 TEST_F(DriverTest, AbortLeavesTheImageAndNoStoreFiles) {
@@ -198,6 +296,108 @@ TEST_F(DriverTest, MissingStoreDirectoryIsAFileErrorNotACrash) {
   EXPECT_LT(result.result, 0);
   EXPECT_EQ(image.data, original.data);
   setTestEnvironment("BRISEL_DIR", dir_.c_str());
+}
+#endif
+
+TEST_F(DriverTest, AStoreHeldByAnotherRunRefusesTheRunAndStaysIntact) {
+  RowStore* held = nullptr;
+  ASSERT_EQ(createColourStore(20, 4, 1, &held), noErr);
+  const std::vector<uint8_t> row(20, 77);
+  ASSERT_EQ(writeStoreRow(held, 0, 1, 20, row.data()), noErr);
+
+  const HostImage original = makeNoiseImage(20, 4, 8, plugInModeGrayScale, 1, 8);
+  HostImage image = original;
+  const HostRunResult result = run(&image);
+  EXPECT_EQ(result.result, fLckdErr);
+  EXPECT_EQ(result.continueCalls, 1);  // refused at the first row
+  EXPECT_EQ(image.data, original.data);
+
+  std::vector<uint8_t> back(20, 0);
+  EXPECT_EQ(readStoreRow(held, 0, 1, 20, back.data()), noErr);
+  EXPECT_EQ(back, row);
+#ifndef _WIN32
+  EXPECT_TRUE(fixedFileExists(kColourStoreName));  // the holder's claim stays (unshared on Windows)
+#endif
+  disposeColourStore(held);
+  EXPECT_FALSE(anyStoreFileLeft());
+}
+
+// The store as the module holds it between calls: the host keeps the globals.
+RowStore* liveColourStore(const HostSession& session) {
+  if (session.data == 0) return nullptr;
+  const FilterGlobals* globals =
+      reinterpret_cast<const FilterGlobals*>(*reinterpret_cast<Handle>(session.data));
+  return globals->colourStore;
+}
+
+TEST_F(DriverTest, StoreCutShortMidRunEndsTheRunWithAnErrorNotAWrongImage) {
+  const HostImage original = makeNoiseImage(24, 6, 8, plugInModeRGBColor, 4, 12);
+  for (int32_t cutAt : {3, 6 + 4 * 2, 5 * 6 + 2}) {  // read, engine and write stages
+    SCOPED_TRACE(cutAt);
+    HostImage image = original;
+    HostRunOptions options;
+    bool cut = false;
+    options.onProgress = [&](int32_t done, int32_t) {
+      RowStore* store = liveColourStore(session_);
+      if (cut || done < cutAt || store == nullptr) return;
+      cut = true;
+#ifdef _WIN32
+      ASSERT_EQ(fileSetPosition(store->fileHandle, kPositionFromStart, 6 + 24 * 3), noErr);
+      ASSERT_TRUE(SetEndOfFile(reinterpret_cast<HANDLE>(store->fileHandle)));
+#else
+      ASSERT_EQ(ftruncate(int(store->fileHandle), 6 + 24 * 3), 0);
+#endif
+    };
+    const HostRunResult result = run(&image, options);
+    EXPECT_TRUE(cut);
+    // Cut short (-39), or written on past the cut so early rows read back as
+    // zeros (-36).
+    EXPECT_TRUE(result.result == eofErr || result.result == ioErr) << result.result;
+    EXPECT_EQ(image.data, original.data);  // the host's undo
+    EXPECT_FALSE(anyStoreFileLeft());
+  }
+}
+
+TEST_F(DriverTest, NullMaskRowIsRefusedLikeNullImageRows) {
+  // A mask the host says it has but does not deliver.
+  FilterRecord record;
+  std::memset(&record, 0, sizeof record);
+  record.planes = 1;
+  record.imageMode = plugInModeGrayScale;
+  record.filterRect = Rect{0, 0, 2, 16};
+  record.depth = 8;
+  record.haveMask = 1;
+  ASSERT_EQ(callSelector(&session_, filterSelectorStart, &record), noErr);
+  std::vector<uint8_t> in(16, 9), out(16, 0);
+  record.inData = in.data();
+  record.outData = out.data();
+  record.maskData = nullptr;
+  EXPECT_EQ(callSelector(&session_, filterSelectorContinue, &record), filterBadParameters);
+  EXPECT_EQ(record.inRect.bottom, 0);  // nothing more is asked for
+  EXPECT_EQ(record.maskRect.bottom, 0);
+  EXPECT_EQ(callSelector(&session_, filterSelectorFinish, &record), noErr);
+  EXPECT_FALSE(anyStoreFileLeft());
+}
+
+#ifndef _WIN32
+TEST_F(DriverTest, PipesAtTheFixedNamesNeverStallARun) {
+  ASSERT_EQ(mkfifo(fixedFilePath(kSettingsFileName).c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo(fixedFilePath(kRunLogName).c_str(), 0600), 0);
+  const HostImage original = makeNoiseImage(20, 4, 8, plugInModeGrayScale, 1, 13);
+  HostImage image = original;
+  EXPECT_EQ(run(&image).result, noErr);  // run without settings and log
+  EXPECT_NE(image.data, original.data);
+
+  ASSERT_EQ(mkfifo(fixedFilePath(kColourStoreName).c_str(), 0600), 0);
+  image = original;
+  EXPECT_EQ(run(&image).result, ioErr);  // no store can be had
+  EXPECT_EQ(image.data, original.data);
+  for (const char* name : {kSettingsFileName, kRunLogName, kColourStoreName}) {
+    struct stat info;
+    ASSERT_EQ(lstat(fixedFilePath(name).c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode)) << name;
+  }
+  removeFixedFile(kColourStoreName);
 }
 #endif
 

@@ -8,7 +8,11 @@
 #include <vector>
 
 #include "core/hostErrors.h"
+#include "core/memory.h"
+#include "core/runContext.h"
+#include "entry/settingsFile.h"
 #include "hostSim/descriptorText.h"
+#include "resources/filterParameters.h"
 #include "tests/support/hostFixture.h"
 
 namespace {
@@ -204,12 +208,46 @@ TEST_F(RunStageTest, SettingsFileHeldOpenElsewhereIsLeftAlone) {
   writeFile(settingsPath(), bytes);
   FileHandle holder = kNoFile;
   ASSERT_EQ(fileOpen(kSettingsFileName, &holder), noErr);
-  const HostRunResult result = run();
-  (void)fileClose(holder);
+  // The other holder lets go while the filter works, before the run saves.
+  HostRunOptions options;
+  options.onProgress = [&holder](int32_t done, int32_t) {
+    if (done >= 6 && holder != kNoFile) {
+      (void)fileClose(holder);
+      holder = kNoFile;
+    }
+  };
+  const HostRunResult result = run(options);
+  EXPECT_EQ(holder, kNoFile);
   // The run goes on without its last-used values, and never replaces the file.
   EXPECT_EQ(result.result, noErr);
   EXPECT_EQ(recordedFloat(result, "AEqa"), 0.0);
   EXPECT_EQ(readFile(settingsPath()), bytes);
+}
+
+// Strings of sibling filters live in the file: a load cut short by a failed
+// allocation must never be saved back over them.
+TEST_F(RunStageTest, SettingsAreNeverRewrittenFromAPartialLoad) {
+  std::vector<uint8_t> bytes = patternedSettings(0.5f, 0.25f, 0.7f, 0.0f);
+  for (size_t slot = 0; slot < 16; ++slot) {
+    const std::string text = "sibling string " + std::to_string(slot);
+    std::memcpy(bytes.data() + 1024 * (slot + 1), text.c_str(), text.size() + 1);
+  }
+  // The load buffer, then the first, second and last slot cannot be had.
+  for (int32_t budget : {0, 1, 2, 16}) {
+    SCOPED_TRACE(budget);
+    writeFile(settingsPath(), bytes);
+    RunContext* context = createRunContext();
+    ASSERT_NE(context, nullptr);
+    FileHandle file = kNoFile;
+    setAllocationBudget(budget);
+    loadSettings(context, &file);
+    setAllocationBudget(-1);
+    EXPECT_EQ(readSettingsFloat(context, kFilterParameters[ParameterAlpha].settingsOffset),
+              0.5f);  // the run still has its values
+    saveSettings(context, &file);
+    disposeRunContext(context);
+    EXPECT_EQ(readFile(settingsPath()), bytes);
+  }
 }
 
 TEST_F(RunStageTest, BrokenParametersInTheSettingsFileRunClamped) {

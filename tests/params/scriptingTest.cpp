@@ -88,9 +88,6 @@ TEST_F(Scripting, SuitesOfAnotherVersionOrTooFewProcsCountAsMissing) {
       {"negative read version", [](FakeHost* h) { h->readProcs.readDescriptorProcsVersion = -1; }},
       {"no read suite", [](FakeHost* h) { h->params.readDescriptorProcs = nullptr; }},
       {"no write suite", [](FakeHost* h) { h->params.writeDescriptorProcs = nullptr; }},
-      {"no getKeyProc", [](FakeHost* h) { h->readProcs.getKeyProc = nullptr; }},
-      {"no closeWriteDescriptorProc",
-       [](FakeHost* h) { h->writeProcs.closeWriteDescriptorProc = nullptr; }},
   };
   for (const Damage& damage : damages) {
     host = &resetFakeHost();
@@ -105,6 +102,35 @@ TEST_F(Scripting, SuitesOfAnotherVersionOrTooFewProcsCountAsMissing) {
     EXPECT_EQ(values(block.get()), kLastUsed) << damage.what;
     EXPECT_EQ(host->params.descriptor, recorded) << damage.what;  // left to the host
     EXPECT_EQ(host->params.recordInfo, plugInDialogNone) << damage.what;
+  }
+}
+
+// One missing core proc costs only its own side: playInfo is still obeyed,
+// and what can be done safely is done.
+TEST_F(Scripting, AMissingCoreProcLosesOnlyItsOwnSide) {
+  for (bool readSide : {true, false}) {
+    SCOPED_TRACE(readSide);
+    host = &resetFakeHost();
+    host->params.playInfo = plugInDialogDontDisplay;
+    host->params.descriptor = makeDescriptor({floatItem("AEqa", 0.75)});
+    if (readSide) {
+      host->readProcs.getKeyProc = nullptr;
+    } else {
+      host->writeProcs.closeWriteDescriptorProc = nullptr;
+    }
+    BlockPtr block = filterBlock();
+    EXPECT_TRUE(read(block.get()));  // no dialog, as the host asked
+    write(block.get());
+    EXPECT_EQ(countCalls("openWriteDescriptorProc"), readSide ? 1 : 0);
+    EXPECT_EQ(countCalls("openReadDescriptorProc"), readSide ? 0 : 1);
+    EXPECT_EQ(getFloatValue(block.get(), 0), readSide ? 0.5f : 0.75f);
+    if (readSide) {
+      EXPECT_NE(host->params.descriptor, nullptr);  // the new record replaced the unread one
+      EXPECT_EQ(host->params.recordInfo, plugInDialogOptional);
+    } else {
+      EXPECT_EQ(host->params.descriptor, nullptr);  // read and released; nothing recorded
+      EXPECT_EQ(host->params.recordInfo, plugInDialogNone);
+    }
   }
 }
 

@@ -218,9 +218,9 @@ TEST_F(FileLayerTest, DirectoryInTheWayRefusesAccess) {
 
 TEST_F(FileLayerTest, FullDiskIsDiskFull) {
   if (access("/dev/full", R_OK | W_OK) != 0) GTEST_SKIP() << "no /dev/full";
-  setenv("BRISEL_DIR", "/dev", 1);
-  FileHandle file = kNoFile;
-  ASSERT_EQ(fileOpen("c:\\full", &file), noErr);
+  // fileOpen takes regular files only: the device is opened directly.
+  const FileHandle file = open("/dev/full", O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(file, 0);
   int32_t count = 16;
   EXPECT_EQ(fileWrite(file, &count, "sixteen bytes..."), dskFulErr);
   EXPECT_EQ(count, 0);
@@ -292,6 +292,41 @@ TEST_F(FileLayerTest, LinksAtTheNameAreNeverFollowed) {
   EXPECT_NE(lstat(hostPath(kName).c_str(), &info), 0);
   ASSERT_EQ(stat(target.c_str(), &info), 0);
   EXPECT_EQ(info.st_size, 8);
+}
+
+// A pipe at a fixed name would stall an open forever; only regular files open.
+TEST_F(FileLayerTest, PipesAreRefusedWithoutWaiting) {
+  ASSERT_EQ(mkfifo(hostPath(kName).c_str(), 0600), 0);
+  FileHandle file = 1234;
+  EXPECT_EQ(fileOpen(kName, &file), ioErr);
+  EXPECT_EQ(file, kNoFile);
+  EXPECT_EQ(fileOpenTemporary(kName, &file), ioErr);
+  EXPECT_EQ(fileCreate(kName, kCreator, kType), ioErr);
+  // Not even with a reader waiting at the other end.
+  const int reader = open(hostPath(kName).c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  EXPECT_EQ(fileCreate(kName, kCreator, kType), ioErr);
+  EXPECT_EQ(fileOpen(kName, &file), ioErr);
+  close(reader);
+  struct stat info;
+  ASSERT_EQ(lstat(hostPath(kName).c_str(), &info), 0);
+  EXPECT_TRUE(S_ISFIFO(info.st_mode));
+}
+
+// A delete that did not happen is never reported as done: a file in a sticky
+// directory that belongs to someone else (EPERM) is busy, as access denied is.
+TEST_F(FileLayerTest, DeleteRefusedForAnyReasonIsBusy) {
+  writeHostFile(kName, {'x'});
+  ASSERT_EQ(chmod(directory_.path().c_str(), 01777), 0);
+  int failed = runInChild([] {
+    if (geteuid() == 0 && !dropToUnprivilegedUser()) return 99;
+    if (geteuid() == 0) return 99;
+    return fileDelete(kName) == fLckdErr ? 0 : 1;
+  });
+  chmod(directory_.path().c_str(), 0755);
+  if (failed == 99) GTEST_SKIP() << "needs a second user";
+  EXPECT_EQ(failed, 0);
+  EXPECT_TRUE(exists(kName));
 }
 
 TEST_F(FileLayerTest, PathsMapIntoTheChosenOrAPrivateDirectory) {

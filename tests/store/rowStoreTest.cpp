@@ -10,8 +10,13 @@
 #include "store/rowStore.h"
 #include "storeTestSupport.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <csignal>
 #endif
 
@@ -199,7 +204,88 @@ TEST_F(RowStoreTest, FailuresLeaveAnEmptyRecordAndNoFile) {
   EXPECT_FALSE(exists(kMaskStoreName));
 }
 
+TEST_F(RowStoreTest, ASecondClaimIsRefusedAndLeavesTheHoldersRowsAlone) {
+  ASSERT_EQ(createColourStore(100, 10, 3, &colour_), noErr);
+  const std::vector<uint8_t> row = patternOf(300, 6);
+  ASSERT_EQ(writeStoreRow(colour_, 0, 3, 300, row.data()), noErr);
+
+  RowStore* second = nullptr;
+  EXPECT_EQ(createColourStore(100, 10, 3, &second), fLckdErr);
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(second->fileHandle, kNoFile);
+  disposeColourStore(second);  // gives up nothing it never had
+
+  std::vector<uint8_t> back(300, 0);
+  EXPECT_EQ(readStoreRow(colour_, 0, 3, 300, back.data()), noErr);
+  EXPECT_EQ(back, row);
+  EXPECT_EQ(storeFile(colour_).size(), 3006u);
+  EXPECT_TRUE(exists(kColourStoreName));
+  disposeColourStore(colour_);
+  colour_ = nullptr;
+  EXPECT_FALSE(exists(kColourStoreName));
+  // The name is free again.
+  ASSERT_EQ(createColourStore(100, 10, 3, &colour_), noErr);
+}
+
+TEST_F(RowStoreTest, RowsCutShortAreErrorsNotStaleBuffers) {
+  ASSERT_EQ(createColourStore(100, 10, 3, &colour_), noErr);
+  const std::vector<uint8_t> row = patternOf(300, 7);
+  ASSERT_EQ(writeStoreRow(colour_, 0, 2, 300, row.data()), noErr);
+  // Cut the file inside row 5, through the store's own handle.
+#ifdef _WIN32
+  ASSERT_EQ(fileSetPosition(colour_->fileHandle, kPositionFromStart, 6 + 5 * 300 + 10), noErr);
+  ASSERT_TRUE(SetEndOfFile(reinterpret_cast<HANDLE>(colour_->fileHandle)));
+#else
+  ASSERT_EQ(ftruncate(int(colour_->fileHandle), 6 + 5 * 300 + 10), 0);
+#endif
+  std::vector<uint8_t> back(300, 0);
+  EXPECT_EQ(readStoreRow(colour_, 0, 2, 300, back.data()), noErr);
+  EXPECT_EQ(back, row);
+  EXPECT_EQ(readStoreRow(colour_, 0, 5, 300, back.data()), eofErr);
+  EXPECT_EQ(readStoreRow(colour_, 0, 9, 300, back.data()), eofErr);
+  // Outside the store nothing moves, as before.
+  EXPECT_EQ(readStoreRow(colour_, 0, 10, 300, back.data()), noErr);
+
+  // A whole row that comes back full but changed is no row of the image.
+  ASSERT_EQ(fileSetPosition(colour_->fileHandle, kPositionFromStart, 6 + 2 * 300 + 17), noErr);
+  int32_t one = 1;
+  ASSERT_EQ(fileWrite(colour_->fileHandle, &one, "\0"), noErr);
+  EXPECT_EQ(readStoreRow(colour_, 0, 2, 300, back.data()), ioErr);
+  EXPECT_EQ(readStoreRow(colour_, 0, 2, 10, back.data()), noErr);  // spans are not checked
+}
+
+TEST_F(RowStoreTest, NoOneElseReachesTheRowsByName) {
+  ASSERT_EQ(createColourStore(100, 10, 3, &colour_), noErr);
+  const std::vector<uint8_t> row = patternOf(300, 8);
+  ASSERT_EQ(writeStoreRow(colour_, 0, 0, 300, row.data()), noErr);
+  FILE* outside = std::fopen(hostPath(kColourStoreName).c_str(), "r+b");
+#ifdef _WIN32
+  EXPECT_EQ(outside, nullptr);  // unshared
+  if (outside != nullptr) std::fclose(outside);
+#else
+  // The name is only the run's claim: empty, and cutting or writing it
+  // changes no row.
+  ASSERT_NE(outside, nullptr);
+  EXPECT_EQ(std::fgetc(outside), EOF);
+  std::fputs("junk", outside);
+  std::fclose(outside);
+  ASSERT_EQ(truncate(hostPath(kColourStoreName).c_str(), 0), 0);
+#endif
+  std::vector<uint8_t> back(300, 0);
+  EXPECT_EQ(readStoreRow(colour_, 0, 0, 300, back.data()), noErr);
+  EXPECT_EQ(back, row);
+  EXPECT_EQ(storeFile(colour_).size(), 3006u);
+}
+
 #ifndef _WIN32
+
+TEST_F(RowStoreTest, PipeAtTheStoreNameIsRefusedWithoutWaiting) {
+  ASSERT_EQ(mkfifo(hostPath(kColourStoreName).c_str(), 0600), 0);
+  EXPECT_EQ(createColourStore(100, 10, 3, &colour_), ioErr);
+  struct stat info;
+  ASSERT_EQ(lstat(hostPath(kColourStoreName).c_str(), &info), 0);
+  EXPECT_TRUE(S_ISFIFO(info.st_mode));
+}
 
 TEST_F(RowStoreTest, MissingDirectoryFailsTheCreate) {
   setenv("BRISEL_DIR", (directory_.path() + "/missing").c_str(), 1);

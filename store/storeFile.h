@@ -1,0 +1,22 @@
+// storeFile.h -- a row store's file: one run's alone, out of reach of others, gone once closed
+#pragma once
+
+#include "store/fileLayer.h"
+
+// POSIX: `data` is an unnamed file in the store directory, so no other process
+// can reach the rows by name, and `claim` is the file at the fixed name, empty
+// and locked while the run holds it, so a second run sharing the directory is
+// refused instead of sharing it. Windows: `data` is the file at the fixed name,
+// opened without sharing and deleted on close; `claim` is kNoFile. Either way
+// a run that is killed leaves no rows behind.
+struct StoreFile {
+  FileHandle data;
+  FileHandle claim;
+};
+
+// Makes name's store file, empty, for this run alone. -45 another run holds it,
+// -49 no permission, -43 no such directory, -42 too many open files, -37 bad
+// name, -36 otherwise (a pipe or other non-regular file at the name included).
+OSErr openStoreFile(const char* name, StoreFile* file);
+// Closes the file and gives up the name; a file never opened is accepted.
+void closeStoreFile(const char* name, StoreFile* file);
