@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # cliTest.sh -- the command-line host end to end: runs, replay, failures that leave OUT alone
-# usage: cliTest.sh BRISEL [RUNNER]   (RUNNER is "wine" for the Windows build)
+# usage: cliTest.sh BRISEL [RUNNER]   (RUNNER is the wine loader for a Windows build)
 set -u
 brisel=$1
 runner=${2:-}
