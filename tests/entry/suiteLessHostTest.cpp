@@ -17,8 +17,6 @@ TEST_F(SuiteLessHostTest, NoHandleOrBufferSuiteFiltersAsWithThem) {
     const HostImage original = makeNoiseImage(23, 7, depth, plugInModeRGBColor, 4, 17);
     HostRunOptions options;
     options.playInfo = plugInDialogDontDisplay;
-    options.hasDescriptor = true;
-    options.descriptor = HostDescriptor();
 
     HostImage withSuites = original;
     HostRunResult result;
