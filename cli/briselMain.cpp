@@ -345,7 +345,15 @@ bool interrupted() { return *interruptFlag() != 0; }
 
 }  // namespace
 
+#ifndef BRISEL_VERSION
+#error "BRISEL_VERSION must be defined by the build"
+#endif
+
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("brisel %s\n", BRISEL_VERSION);
+    return 0;
+  }
   catchInterrupts();
   Arguments args;
   if (const int code = parseArguments(argc, argv, &args)) return code;

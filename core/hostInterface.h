@@ -326,12 +326,26 @@ static_assert(offsetof(PIDescriptorParameters, writeDescriptorProcs) == 12, "des
 static_assert(offsetof(PIDescriptorParameters, readDescriptorProcs) == 16, "descriptor layout");
 static_assert(sizeof(PIDescriptorParameters) == 20, "descriptor layout");
 #endif
+// The same declaration on 64-bit Windows: pointers grow to 8 bytes and still
+// sit on 4-byte boundaries. The suites are naturally aligned.
 #if defined(_WIN64)
+static_assert(offsetof(FilterRecord, abortProc) == 4, "FilterRecord layout");
+static_assert(offsetof(FilterRecord, progressProc) == 12, "FilterRecord layout");
+static_assert(offsetof(FilterRecord, parameters) == 20, "FilterRecord layout");
+static_assert(offsetof(FilterRecord, planes) == 32, "FilterRecord layout");
+static_assert(offsetof(FilterRecord, platformData) == 216, "FilterRecord layout");
 static_assert(offsetof(FilterRecord, bufferProcs) == 224, "FilterRecord layout");
 static_assert(offsetof(FilterRecord, handleProcs) == 256, "FilterRecord layout");
 static_assert(offsetof(FilterRecord, descriptorParameters) == 432, "FilterRecord layout");
 static_assert(offsetof(FilterRecord, depth) == 480, "FilterRecord layout");
 static_assert(sizeof(FilterRecord) == 560, "FilterRecord layout");
+static_assert(offsetof(PIDescriptorParameters, descriptor) == 8, "descriptor layout");
+static_assert(offsetof(PIDescriptorParameters, writeDescriptorProcs) == 16, "descriptor layout");
+static_assert(offsetof(PIDescriptorParameters, readDescriptorProcs) == 24, "descriptor layout");
+static_assert(sizeof(PIDescriptorParameters) == 32, "descriptor layout");
+static_assert(offsetof(HandleProcs, newProc) == 8, "handle suite layout");
+static_assert(sizeof(HandleProcs) == 8 + 8 * 8, "handle suite layout");
+static_assert(sizeof(PlatformData) == 8, "platform data layout");
 #endif
 
 // The export. cdecl on Windows, undecorated through the module definition file.

@@ -36,16 +36,28 @@ bool writeResource(BuildResource build, const std::string& path) {
   return true;
 }
 
+OSErr buildPropertiesX86(uint8_t* bytes, int32_t capacity, int32_t* length) {
+  return buildPluginPropertiesFor(ModuleMachineX86, bytes, capacity, length);
+}
+
+OSErr buildPropertiesX64(uint8_t* bytes, int32_t capacity, int32_t* length) {
+  return buildPluginPropertiesFor(ModuleMachineX64, bytes, capacity, length);
+}
+
 }  // namespace
 
-// generateResources <output directory>: writes pipl.bin and aete.bin there.
+// generateResources <output directory> <x86|x64>: writes pipl.bin and aete.bin
+// there, the property list for a module of the named machine. This tool runs
+// on the build machine, so the module's machine is given, not taken from here.
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: generateResources <output directory>\n");
+  const std::string machine = argc == 3 ? argv[2] : "";
+  if (machine != "x86" && machine != "x64") {
+    std::fprintf(stderr, "usage: generateResources <output directory> <x86|x64>\n");
     return 2;
   }
   const std::string directory = argv[1];
-  if (!writeResource(buildPluginProperties, directory + "/pipl.bin")) return 1;
+  const BuildResource buildProperties = machine == "x64" ? buildPropertiesX64 : buildPropertiesX86;
+  if (!writeResource(buildProperties, directory + "/pipl.bin")) return 1;
   if (!writeResource(buildScriptingTerminology, directory + "/aete.bin")) return 1;
   return 0;
 }

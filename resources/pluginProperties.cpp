@@ -21,7 +21,9 @@ constexpr OSType kKindKey = fourCharCode("kind");
 constexpr OSType kNameKey = fourCharCode("name");
 constexpr OSType kCategoryKey = fourCharCode("catg");
 constexpr OSType kVersionKey = fourCharCode("vers");
-constexpr OSType kEntryPointKey = fourCharCode("wx86");  // 32-bit x86 entry point
+// Stands in the table for the entry point; written as the machine's own key.
+constexpr OSType kEntryPointKey = fourCharCode("wx86");
+constexpr OSType kEntryPointKeyX64 = fourCharCode("8664");
 constexpr OSType kTerminologyKey = fourCharCode("hstm");
 constexpr OSType kModeKey = fourCharCode("mode");
 constexpr OSType kFilterCaseKey = fourCharCode("fici");
@@ -107,7 +109,18 @@ void putPropertyData(ByteWriter* writer, OSType key) {
 
 const FilterProperties* getFilterProperties() { return &kFilter; }
 
+OSType entryPointKeyFor(ModuleMachine machine) {
+  return machine == ModuleMachineX64 ? kEntryPointKeyX64 : kEntryPointKey;
+}
+
 OSErr buildPluginProperties(uint8_t* bytes, int32_t capacity, int32_t* length) {
+  return buildPluginPropertiesFor(kBuildMachine, bytes, capacity, length);
+}
+
+OSErr buildPluginPropertiesFor(ModuleMachine machine, uint8_t* bytes, int32_t capacity,
+                               int32_t* length) {
+  *length = 0;
+  if (machine != ModuleMachineX86 && machine != ModuleMachineX64) return filterBadParameters;
   ByteWriter writer;
   startByteWriter(&writer, bytes, capacity);
 
@@ -119,7 +132,8 @@ OSErr buildPluginProperties(uint8_t* bytes, int32_t capacity, int32_t* length) {
   OSErr result = noErr;
   for (const PluginProperty& property : kProperties) {
     putCode(&writer, kVendorCode);
-    putCode(&writer, property.key);
+    // The same data form under either key; only the key tells the machine.
+    putCode(&writer, property.key == kEntryPointKey ? entryPointKeyFor(machine) : property.key);
     putInt32(&writer, 0);  // property id
     putInt32(&writer, property.length);
     const int32_t start = writer.length;

@@ -25,8 +25,25 @@ constexpr int32_t kFilterCaseCount = 7;  // every case gets the same four bytes
 
 const FilterProperties* getFilterProperties();
 
-// Writes the resource into bytes[0 .. capacity) and its size to *length; with
-// bytes null only the size is computed. Returns 0, memFullErr when the capacity
-// is too small (*length still tells the size needed), or filterBadParameters
-// when a property's data would overrun its declared length.
+// The processor a module is built for: it picks the property key under which
+// the entry point is listed, and a host calls only a module of its own kind.
+enum ModuleMachine : int32_t {
+  ModuleMachineX86 = 0,  // 32-bit: key wx86
+  ModuleMachineX64 = 1,  // 64-bit: key 8664
+};
+
+// The machine of the code this is compiled into.
+constexpr ModuleMachine kBuildMachine = sizeof(void*) == 8 ? ModuleMachineX64 : ModuleMachineX86;
+
+OSType entryPointKeyFor(ModuleMachine machine);
+
+// Writes the resource for machine into bytes[0 .. capacity) and its size to
+// *length; with bytes null only the size is computed. Returns 0, memFullErr when
+// the capacity is too small (*length still tells the size needed), or
+// filterBadParameters when a property's data would overrun its declared length
+// or the machine is not one of the above.
+OSErr buildPluginPropertiesFor(ModuleMachine machine, uint8_t* bytes, int32_t capacity,
+                               int32_t* length);
+
+// The same for the machine this is compiled for.
 OSErr buildPluginProperties(uint8_t* bytes, int32_t capacity, int32_t* length);

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # cliTest.sh -- the command-line host end to end: runs, replay, failures that leave OUT alone,
 # the settings file, refused replay values, safe replacement of OUT, interrupts
-# usage: cliTest.sh BRISEL [RUNNER]   (RUNNER is "wine" for the Windows build)
+# usage: cliTest.sh BRISEL [RUNNER]   (RUNNER is the wine loader for a Windows build)
 set -u
 brisel=$1
 runner=${2:-}

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -83,10 +85,61 @@ TEST_F(ModuleResourcesTest, EveryResourceIsStoredInUsEnglishOnly) {
   EXPECT_EQ(languagesOf(MAKEINTRESOURCEA(5) /* RT_DIALOG */, kDialogTemplateId), usEnglish);
 }
 
-TEST_F(ModuleResourcesTest, PropertyListIsThePublishedList) {
+// A 64-bit host looks for 8664 and a 32-bit one for wx86; carrying the other
+// machine's key as well would let a host try to call code it cannot run.
+TEST_F(ModuleResourcesTest, PropertyListIsThePublishedListForThisMachine) {
+  const bool sixtyFourBit = sizeof(void*) == 8;
   const std::vector<uint8_t> stored = loadResource("PIPL", 16000);
-  expectPublishedPropertyList(stored);
+  expectPublishedPropertyList(stored, sixtyFourBit ? "8664" : "wx86");
   EXPECT_EQ(stored, buildBytes(buildPluginProperties)) << "the resource is what the tables build";
+
+  const PropertyList list = readPropertyList(stored);
+  int ownKeys = 0;
+  for (const PropertyRecord& property : list.properties) {
+    EXPECT_NE(property.key, sixtyFourBit ? "wx86" : "8664");
+    if (property.key == (sixtyFourBit ? "8664" : "wx86")) ++ownKeys;
+  }
+  EXPECT_EQ(ownKeys, 1);
+}
+
+std::string versionString(const std::vector<char>& info, const char* name) {
+  char* value = nullptr;
+  UINT length = 0;
+  const std::string path = std::string("\\StringFileInfo\\040904B0\\") + name;
+  if (!VerQueryValueA(info.data(), path.c_str(), reinterpret_cast<void**>(&value), &length) ||
+      value == nullptr) {
+    return "(missing)";
+  }
+  return std::string(value, strnlen(value, length));
+}
+
+// Read as Windows' file properties read it, from the file on disk.
+TEST_F(ModuleResourcesTest, VersionResourceNamesTheProductAndItsVersion) {
+  const std::string path = modulePath();
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+  ASSERT_GT(size, 0u) << "no version resource in " << path;
+  std::vector<char> info(size);
+  ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, info.data()));
+
+  EXPECT_EQ(versionString(info, "ProductName"), "brisel");
+  EXPECT_EQ(versionString(info, "FileDescription"), "Adaptive Equalization filter plug-in");
+  EXPECT_EQ(versionString(info, "FileVersion"), BRISEL_PROJECT_VERSION);
+  EXPECT_EQ(versionString(info, "ProductVersion"), BRISEL_PROJECT_VERSION);
+  EXPECT_EQ(versionString(info, "OriginalFilename"), "brisel.8bf");
+
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+  ASSERT_NE(fixed, nullptr);
+  EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+  char numbers[64];
+  std::snprintf(numbers, sizeof numbers, "%u.%u.%u", unsigned(HIWORD(fixed->dwFileVersionMS)),
+                unsigned(LOWORD(fixed->dwFileVersionMS)), unsigned(HIWORD(fixed->dwFileVersionLS)));
+  EXPECT_EQ(std::string(numbers), BRISEL_PROJECT_VERSION) << "file version numbers";
+  EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+  EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
+  EXPECT_EQ(fixed->dwFileType, DWORD(VFT_DLL));
 }
 
 TEST_F(ModuleResourcesTest, TerminologyIsThePublishedTerminology) {

@@ -21,8 +21,23 @@ std::vector<uint8_t> buildBytes(OSErr (*build)(uint8_t*, int32_t, int32_t*)) {
   return bytes;
 }
 
-TEST(PluginPropertiesTest, BuildsThePublishedList) {
-  expectPublishedPropertyList(buildBytes(buildPluginProperties));
+std::vector<uint8_t> buildFor(ModuleMachine machine) {
+  int32_t length = 0;
+  EXPECT_EQ(buildPluginPropertiesFor(machine, nullptr, 0, &length), noErr);
+  std::vector<uint8_t> bytes(static_cast<size_t>(length));
+  EXPECT_EQ(buildPluginPropertiesFor(machine, bytes.data(), length, &length), noErr);
+  return bytes;
+}
+
+// Each machine's list carries its own entry-point key and nothing else differs.
+TEST(PluginPropertiesTest, BuildsThePublishedListForEachMachine) {
+  expectPublishedPropertyList(buildFor(ModuleMachineX86), "wx86");
+  expectPublishedPropertyList(buildFor(ModuleMachineX64), "8664");
+  expectPublishedPropertyList(buildBytes(buildPluginProperties),
+                              sizeof(void*) == 8 ? "8664" : "wx86");
+
+  int32_t length = -1;
+  EXPECT_EQ(buildPluginPropertiesFor(ModuleMachine(7), nullptr, 0, &length), filterBadParameters);
 }
 
 TEST(PluginPropertiesTest, ShortBufferFailsWithoutOverrun) {

@@ -35,7 +35,7 @@ void addPropertyHeader(std::vector<uint8_t>* out, const char* storedKey, int len
   addBytes(out, {0, 0, 0, 0, length, 0, 0, 0});
 }
 
-std::vector<uint8_t> publishedPropertyList() {
+std::vector<uint8_t> publishedPropertyList(const std::string& entryPointKey) {
   std::vector<uint8_t> b;
   addBytes(&b, {0x01, 0x00});  // resource version 1
   addBytes(&b, {0, 0, 0, 0});  // list version 0
@@ -53,7 +53,7 @@ std::vector<uint8_t> publishedPropertyList() {
   addZeros(&b, 20 - 11);
   addPropertyHeader(&b, "srev", 4);
   addBytes(&b, {0x00, 0x00, 0x04, 0x00});
-  addPropertyHeader(&b, "68xw", 12);
+  addPropertyHeader(&b, std::string(entryPointKey.rbegin(), entryPointKey.rend()).c_str(), 12);
   addText(&b, "ENTRYPOINT");
   addZeros(&b, 2);
   addPropertyHeader(&b, "mtsh", 48);
@@ -224,8 +224,8 @@ void expectEnumerations(const Terminology& t) {
 
 }  // namespace
 
-void expectPublishedPropertyList(const std::vector<uint8_t>& bytes) {
-  const std::vector<uint8_t> published = publishedPropertyList();
+void expectPublishedPropertyList(const std::vector<uint8_t>& bytes, const char* entryPointKey) {
+  const std::vector<uint8_t> published = publishedPropertyList(entryPointKey);
   ASSERT_EQ(bytes.size(), published.size());
   for (size_t i = 0; i < bytes.size(); ++i) {
     EXPECT_EQ(int(bytes[i]), int(published[i])) << "byte " << i;
@@ -234,7 +234,8 @@ void expectPublishedPropertyList(const std::vector<uint8_t>& bytes) {
   // The same through the reader: eight properties in order, each as declared.
   const PropertyList list = readPropertyList(bytes);
   ASSERT_FALSE(list.failed);
-  const char* const keys[] = {"kind", "name", "catg", "vers", "wx86", "hstm", "mode", "fici"};
+  const char* const keys[] = {"kind",        "name", "catg", "vers",
+                              entryPointKey, "hstm", "mode", "fici"};
   const int32_t lengths[] = {4, 20, 20, 4, 12, 48, 4, 28};
   ASSERT_EQ(list.properties.size(), 8u);
   for (size_t i = 0; i < 8; ++i) {
