@@ -50,6 +50,12 @@ void recordError(std::atomic<int32_t>* slot, OSErr err) {
   slot->compare_exchange_strong(none, err);
 }
 
+// A row whose samples lie as the run holds them: colour channels only, packed.
+bool isPacked(const ImageFrame& f, SampleSteps s) {
+  return f.channels == f.colourChannels && s.pixel == f.colourChannels &&
+         (f.colourChannels == 1 || s.channel == 1);
+}
+
 // Image row y's colour samples into a contiguous row of width x colour samples.
 template <class D>
 void gatherRow(const ImageJob<D>& job, int32_t y, typename D::Sample* row) {
@@ -59,7 +65,7 @@ void gatherRow(const ImageJob<D>& job, int32_t y, typename D::Sample* row) {
   const Sample* source = job.in + y * s.row;
   const int32_t colour = f.colourChannels;
   const bool full = sizeof(Sample) == 2 && f.fullRange16;
-  if (!full && f.channels == colour && s.pixel == colour && s.channel == 1) {
+  if (!full && isPacked(f, s)) {
     std::memcpy(row, source, size_t(f.width) * size_t(colour) * sizeof(Sample));
     return;
   }
@@ -82,7 +88,7 @@ void scatterRow(const ImageJob<D>& job, int32_t y, const typename D::Sample* row
   Sample* target = job.out + y * s.row;
   const int32_t colour = f.colourChannels;
   const bool full = sizeof(Sample) == 2 && f.fullRange16;
-  if (!full && f.channels == colour && s.pixel == colour && s.channel == 1) {
+  if (!full && isPacked(f, s)) {
     std::memcpy(target, row, size_t(f.width) * size_t(colour) * sizeof(Sample));
     return;
   }

@@ -42,7 +42,7 @@ extension = Pybind11Extension(
     define_macros=[("BRISEL_VERSION", '"%s"' % VERSION)],
     cxx_std=17,
     # The same bits as the C++ build: exact double arithmetic, no fused multiply-add.
-    extra_compile_args=["-O3", "-ffp-contract=off", "-pthread"],
+    extra_compile_args=["-O3", "-fno-wrapv", "-fno-stack-protector", "-ffp-contract=off", "-pthread"],
     extra_link_args=["-pthread"],
 )
 

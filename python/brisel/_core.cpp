@@ -18,7 +18,7 @@ namespace {
 bool sampleSteps(const py::array& array, SampleSteps* steps) {
   const ptrdiff_t size = ptrdiff_t(array.itemsize());
   if (reinterpret_cast<uintptr_t>(array.data()) % uintptr_t(size) != 0) return false;
-  ptrdiff_t bytes[3] = {0, 0, 0};
+  ptrdiff_t bytes[3] = {0, 0, size};  // a grey image's one channel
   for (py::ssize_t axis = 0; axis < array.ndim(); ++axis) {
     bytes[axis] = ptrdiff_t(array.strides(axis));
     if (bytes[axis] % size != 0) return false;
