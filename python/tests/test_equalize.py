@@ -108,3 +108,14 @@ def test_bad_arguments(kwargs, error, words):
     with pytest.raises(error) as raised:
         brisel.equalize(GREY, **kwargs)
     assert words in str(raised.value)
+
+
+def test_concurrent_calls_from_python_threads():
+    # The GIL is released while the engine runs: calls overlap and stay exact.
+    from concurrent.futures import ThreadPoolExecutor
+    images = [make_image((90, 70, 3), np.uint16, seed=s) for s in range(6)]
+    expected = [brisel.equalize(image, 0.4, threads=1) for image in images]
+    with ThreadPoolExecutor(3) as pool:
+        results = list(pool.map(lambda image: brisel.equalize(image, 0.4, threads=2), images))
+    for result, want in zip(results, expected):
+        np.testing.assert_array_equal(result, want)
