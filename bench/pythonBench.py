@@ -1,0 +1,140 @@
+#!/usr/bin/python3
+"""pythonBench.py -- the Python package's speed and memory against the C++ engine.
+
+Run with Debian's interpreter after the native build and an in-place build of
+the package (scripts/test does both):
+
+    PYTHONPATH=python /usr/bin/python3 bench/pythonBench.py [--skip-dask]
+
+Prints, for 4096x4096 8-bit grey (alpha 0, beta 0.5, gamma 0.7, delta 0.5):
+the C++ in-memory run and whole-image entry (build/native/imageBench),
+brisel.equalize with 1 and 2 threads (wall and CPU seconds, best of 5), the
+peak memory of one call beyond its input; then brisel.dask.equalize of
+8192x8192 in 1024-pixel chunks on a local cluster of 2 worker processes
+against brisel.equalize(threads=2) of the same image. Figures from a machine
+shared with other work are noisy: the CPU times show the work done.
+"""
+
+import argparse
+import pathlib
+import subprocess
+import sys
+import time
+
+import numpy as np
+
+import brisel
+import brisel.dask
+
+ROOT = pathlib.Path(__file__).resolve().parents[1]
+PARAMS = (0.0, 0.5, 0.7, 0.5)
+REPETITIONS = 5
+
+
+def photo(height, width, top=0, left=0, seed=1):
+    """The imageBench picture: a ramp, an edge at the middle column, noise."""
+    rng = np.random.default_rng(seed + top * 7 + left)
+    y, x = np.mgrid[top:top + height, left:left + width]
+    value = (x * 7 + y * 3) % 8192 // 64 + np.where(x > 2048, 80, 0) + rng.integers(0, 26, x.shape)
+    return np.minimum(value, 255).astype(np.uint8)
+
+
+def best(run):
+    wall, cpu = [], []
+    for _ in range(REPETITIONS):
+        w, c = time.perf_counter(), time.process_time()
+        run()
+        wall.append(time.perf_counter() - w)
+        cpu.append(time.process_time() - c)
+    return min(wall), min(cpu)
+
+
+def peak_memory_mib():
+    # A fresh interpreter: the resident high-water mark before and after one
+    # call (VmHWM: getrusage's maximum would start from this process's size).
+    code = (
+        "import numpy as np, brisel\n"
+        "def peak():\n"
+        "    for line in open('/proc/self/status'):\n"
+        "        if line.startswith('VmHWM:'): return int(line.split()[1])\n"
+        "image = np.full((4096, 4096), 7, np.uint8); image[::3] = 200\n"
+        "brisel.equalize(image[:64, :64])\n"
+        "before = peak()\n"
+        "brisel.equalize(image, 0.0, 0.5, 0.7, 0.5, threads=2)\n"
+        "print((peak() - before) / 1024)\n")
+    env = {"PYTHONPATH": str(ROOT / "python")}
+    runs = [float(subprocess.run([sys.executable, "-c", code], env=env, check=True,
+                                 capture_output=True, text=True).stdout) for _ in range(3)]
+    return sorted(runs)[1]
+
+
+def dask_figures():
+    import dask.array as da
+    import distributed
+
+    side, chunk = 8192, 1024
+    image = np.concatenate([photo(chunk, side, top=t) for t in range(0, side, chunk)])
+    local_wall, _ = best(lambda: brisel.equalize(image, *PARAMS, threads=2))
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                                  host="127.0.0.1", dashboard_address=None,
+                                  silence_logs=40) as cluster, distributed.Client(cluster) as client:
+        # The input is made on the workers and kept there, as a cluster job's would be.
+        lazy = da.map_blocks(lambda block, block_info=None: photo(
+            *block.shape, top=block_info[None]["array-location"][0][0]),
+            da.empty((side, side), dtype=np.uint8, chunks=(chunk, side)), dtype=np.uint8)
+        source = client.persist(lazy.rechunk((chunk, chunk)))
+        distributed.wait(source)
+        assert np.array_equal(source.compute(), image), "workers made another picture"
+        result = brisel.dask.equalize(source, *PARAMS)
+        kept, gathered = [], []
+        for _ in range(3):
+            start = time.perf_counter()
+            distributed.wait(client.persist(result))  # the result stays on the workers
+            kept.append(time.perf_counter() - start)
+            start = time.perf_counter()
+            out = client.compute(result).result()  # the result sent back to this process
+            gathered.append(time.perf_counter() - start)
+        assert np.array_equal(out, brisel.equalize(image, *PARAMS))
+    return local_wall, min(kept), min(gathered)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--skip-dask", action="store_true")
+    args = parser.parse_args()
+
+    engine = {}
+    bench = ROOT / "build" / "native" / "imageBench"
+    for line in subprocess.run([str(bench)], check=True, capture_output=True,
+                               text=True).stdout.splitlines():
+        name, wall_ms, cpu_ms = line.split()
+        engine[name] = (float(wall_ms) / 1000, float(cpu_ms) / 1000)
+
+    image = photo(4096, 4096)
+    one_wall, one_cpu = best(lambda: brisel.equalize(image, *PARAMS, threads=1))
+    two_wall, two_cpu = best(lambda: brisel.equalize(image, *PARAMS, threads=2))
+    print(f"brisel {brisel.__version__}, 4096x4096 uint8 grey, alpha/beta/gamma/delta {PARAMS}")
+    for name, label in (("engine-in-memory", "C++ in-memory run (copy + run)"),
+                        ("image-threads-1", "C++ whole-image, 1 thread"),
+                        ("image-threads-2", "C++ whole-image, 2 threads")):
+        print(f"  {label:<31}{engine[name][0]:.3f} s wall {engine[name][1]:.3f} s CPU")
+    run_wall, run_cpu = engine["engine-in-memory"]
+    print(f"  brisel.equalize threads=1      {one_wall:.3f} s wall {one_cpu:.3f} s CPU: "
+          f"{one_wall / run_wall:.2f}x wall, {one_cpu / run_cpu:.2f}x CPU of the C++ in-memory "
+          "run (target <= 1.1)")
+    print(f"  brisel.equalize threads=2      {two_wall:.3f} s wall {two_cpu:.3f} s CPU: "
+          f"speed-up {one_wall / two_wall:.2f}x (target >= 1.8 on 2 idle cores), "
+          f"CPU {two_cpu / one_cpu:.2f}x of threads=1")
+    print(f"  peak memory of one call beyond its input: {peak_memory_mib():.1f} MiB "
+          f"(output 16.0 MiB)")
+    if not args.skip_dask:
+        local_wall, kept, gathered = dask_figures()
+        print("8192x8192 uint8 grey, 1024-pixel chunks, LocalCluster of 2 worker processes")
+        print(f"  brisel.equalize threads=2      {local_wall:.3f} s")
+        print(f"  brisel.dask.equalize, kept     {kept:.3f} s: {kept / local_wall:.2f}x "
+              "(target <= 1.5)")
+        print(f"  brisel.dask.equalize, gathered {gathered:.3f} s: {gathered / local_wall:.2f}x")
+
+
+if __name__ == "__main__":
+    main()

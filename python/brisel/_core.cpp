@@ -1,0 +1,85 @@
+// _core.cpp -- the Python binding of the whole-image entry: checked arrays in, the GIL released
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <cstdint>
+#include <new>
+#include <string>
+
+#include "core/hostErrors.h"
+#include "engine/equaliseImage.h"
+
+namespace py = pybind11;
+
+namespace {
+
+// The sample steps of a 2-d or 3-d array; false when a byte stride is not a
+// whole number of samples or the data is not aligned for them.
+bool sampleSteps(const py::array& array, SampleSteps* steps) {
+  const ptrdiff_t size = ptrdiff_t(array.itemsize());
+  if (reinterpret_cast<uintptr_t>(array.data()) % uintptr_t(size) != 0) return false;
+  ptrdiff_t bytes[3] = {0, 0, size};  // a grey image's one channel
+  for (py::ssize_t axis = 0; axis < array.ndim(); ++axis) {
+    bytes[axis] = ptrdiff_t(array.strides(axis));
+    if (bytes[axis] % size != 0) return false;
+  }
+  *steps = SampleSteps{bytes[0] / size, bytes[1] / size, bytes[2] / size};
+  return true;
+}
+
+template <class D>
+OSErr runImage(const ImageFrame& frame, const py::array& image, SampleSteps inSteps, py::array& out,
+               SampleSteps outSteps, const EqualiseParameters& parameters, int32_t threads) {
+  typedef typename D::Sample Sample;
+  const Sample* in = static_cast<const Sample*>(image.data());
+  Sample* target = static_cast<Sample*>(out.mutable_data());
+  py::gil_scoped_release released;
+  return equaliseImage<D>(&frame, in, inSteps, target, outSteps, &parameters, threads);
+}
+
+// The Python layer has checked dtypes, shapes, writability and overlap; this
+// checks again what would make the C++ side read or write out of bounds.
+void equalizeInto(const py::array& image, py::array& out, float alpha, float beta, float gamma,
+                  float delta, int32_t threads, bool fullRange) {
+  const bool wide = image.dtype().is(py::dtype::of<uint16_t>());
+  if (!wide && !image.dtype().is(py::dtype::of<uint8_t>())) {
+    throw py::type_error("image must be uint8 or uint16");
+  }
+  if (!out.dtype().is(image.dtype())) throw py::type_error("out must have the image's dtype");
+  if (image.ndim() < 2 || image.ndim() > 3 || out.ndim() != image.ndim()) {
+    throw py::value_error("image and out must both be 2-d or 3-d");
+  }
+  for (py::ssize_t axis = 0; axis < image.ndim(); ++axis) {
+    if (image.shape(axis) != out.shape(axis))
+      throw py::value_error("out must have the image's shape");
+  }
+  if (image.shape(0) > INT32_MAX || image.shape(1) > INT32_MAX) {
+    throw py::value_error("image sides must be below 2**31");
+  }
+  const int32_t channels = image.ndim() == 3 ? int32_t(image.shape(2)) : 1;
+  const ImageFrame frame = {int32_t(image.shape(1)), int32_t(image.shape(0)), channels,
+                            channels == 1 ? 1 : 3, fullRange};
+  SampleSteps inSteps, outSteps;
+  if (!sampleSteps(image, &inSteps) || !sampleSteps(out, &outSteps)) {
+    throw py::value_error("arrays must be aligned with strides of whole samples");
+  }
+  if (!out.writeable()) throw py::value_error("out is read-only");
+  const EqualiseParameters parameters = {alpha, beta, gamma, delta};
+  const OSErr err =
+      wide ? runImage<Depth16>(frame, image, inSteps, out, outSteps, parameters, threads)
+           : runImage<Depth8>(frame, image, inSteps, out, outSteps, parameters, threads);
+  if (err == memFullErr) throw std::bad_alloc();  // MemoryError
+  if (err != noErr)
+    throw py::value_error("the engine refused the image (error " + std::to_string(err) + ")");
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_core, module) {
+  module.doc() = "The brisel engine's whole-image entry (use brisel.equalize).";
+  module.attr("__version__") = BRISEL_VERSION;
+  module.def("equalize_into", &equalizeInto, py::arg("image"), py::arg("out"), py::arg("alpha"),
+             py::arg("beta"), py::arg("gamma"), py::arg("delta"), py::arg("threads"),
+             py::arg("full_range"),
+             "Equalises image into out (unchecked beyond memory safety; see brisel.equalize).");
+}

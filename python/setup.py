@@ -1,0 +1,60 @@
+# setup.py -- builds the brisel Python package: the engine's sources and the pybind11 binding
+#
+# Offline, from Debian's packages: /usr/bin/python3 -m pip install --no-build-isolation ./python
+# (or `setup.py build_ext --inplace` for the tests). The version is the C++ build's,
+# read from the project line of the top CMakeLists.txt.
+import re
+from pathlib import Path
+
+from pybind11.setup_helpers import Pybind11Extension
+from setuptools import setup
+
+HERE = Path(__file__).resolve().parent
+ROOT = HERE.parent
+
+
+def project_version() -> str:
+    text = (ROOT / "CMakeLists.txt").read_text()
+    match = re.search(r"project\(\s*brisel\s+VERSION\s+([0-9][0-9.]*)", text)
+    if match is None:
+        raise RuntimeError("no project version in CMakeLists.txt")
+    return match.group(1)
+
+
+def engine_sources() -> list:
+    # The in-memory run and what it links: the engine (not the filter's entry,
+    # which shows the dialog), the store it can also read from, the core.
+    sources = []
+    for folder in ("core", "store", "engine"):
+        for path in sorted((ROOT / folder).glob("*.cpp")):
+            if path.name.endswith("Win32.cpp") or path.name == "equaliseFilter.cpp":
+                continue
+            sources.append(str(path))
+    return sources
+
+
+VERSION = project_version()
+
+extension = Pybind11Extension(
+    "brisel._core",
+    [str(HERE / "brisel" / "_core.cpp")] + engine_sources(),
+    include_dirs=[str(ROOT)],
+    define_macros=[("BRISEL_VERSION", '"%s"' % VERSION)],
+    cxx_std=17,
+    # The same bits as the C++ build: exact double arithmetic, no fused multiply-add.
+    extra_compile_args=["-O3", "-fno-wrapv", "-fno-stack-protector", "-ffp-contract=off", "-pthread"],
+    extra_link_args=["-pthread"],
+)
+
+setup(
+    name="brisel",
+    version=VERSION,
+    description="Adaptive equalisation for NumPy and Dask arrays, bit-identical to the brisel filter",
+    packages=["brisel"],
+    package_data={"brisel": ["py.typed"]},
+    ext_modules=[extension],
+    python_requires=">=3.9",
+    install_requires=["numpy"],
+    extras_require={"dask": ["dask[array]", "distributed"]},
+    zip_safe=False,
+)

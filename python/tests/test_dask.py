@@ -1,0 +1,53 @@
+"""brisel.dask.equalize: any chunking gives the in-memory result, also on a local cluster."""
+
+import numpy as np
+import pytest
+
+import dask
+import dask.array as da
+
+import brisel
+import brisel.dask
+from conftest import make_image
+
+
+@pytest.mark.parametrize("shape, dtype, chunks", [
+    ((83, 71), np.uint8, (5, 5)),
+    ((83, 71), np.uint8, ((40, 3, 3, 30, 7), (1, 60, 10))),
+    ((83, 71, 3), np.uint16, (20, 33, 1)),
+    ((60, 52, 4), np.uint8, (17, 6, 2)),
+    ((30, 16), np.uint16, (30, 16)),
+    ((9, 40), np.uint8, (4, 13)),
+])
+def test_any_chunking_equals_in_memory(shape, dtype, chunks):
+    image = make_image(shape, dtype, seed=len(shape))
+    params = (0.25, 0.1, 0.4, 0.6)
+    expected = brisel.equalize(image, *params)
+    lazy = brisel.dask.equalize(da.from_array(image, chunks=chunks), *params)
+    assert lazy.dtype == image.dtype and lazy.shape == image.shape
+    with dask.config.set(scheduler="threads"):
+        np.testing.assert_array_equal(lazy.compute(), expected)
+
+
+def test_bad_arrays_refused_when_called():
+    with pytest.raises(ValueError, match="at least 15"):
+        brisel.dask.equalize(da.zeros((40, 10), dtype=np.uint8, chunks=5))
+    with pytest.raises(TypeError, match="floating point"):
+        brisel.dask.equalize(da.zeros((40, 40), chunks=5))
+    with pytest.raises(ValueError, match="shape"):
+        brisel.dask.equalize(da.zeros((4, 40, 40), dtype=np.uint8, chunks=5)[..., None])
+
+
+def test_on_a_local_cluster_with_two_worker_processes():
+    import distributed
+    image = make_image((300, 260, 3), np.uint16, seed=11)
+    expected = brisel.equalize(image, 0.5, 0.2, 0.3, 0.1, value_range="host")
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                                  host="127.0.0.1", dashboard_address=None,
+                                  silence_logs=40) as cluster, \
+            distributed.Client(cluster, timeout=60) as client:
+        lazy = brisel.dask.equalize(da.from_array(image, chunks=(64, 100, 3)), 0.5, 0.2, 0.3,
+                                    0.1, value_range="host")
+        result = client.compute(lazy).result(timeout=120)
+        assert len(client.scheduler_info()["workers"]) == 2
+    np.testing.assert_array_equal(result, expected)

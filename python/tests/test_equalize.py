@@ -1,0 +1,121 @@
+"""brisel.equalize: threads, views and out arrays, the 16-bit ranges, and bad input."""
+
+import math
+
+import numpy as np
+import pytest
+
+import brisel
+from conftest import make_image
+
+SHAPES = [(61, 47), (61, 47, 3), (61, 47, 4)]
+
+
+@pytest.mark.parametrize("dtype", [np.uint8, np.uint16])
+@pytest.mark.parametrize("shape", SHAPES)
+def test_threads_views_and_out_agree(dtype, shape):
+    image = make_image(shape, dtype, seed=3)
+    params = (0.3, 0.2, 0.5, 0.4)
+    one = brisel.equalize(image, *params, threads=1)
+    assert one.dtype == dtype and one.shape == image.shape and one.flags.c_contiguous
+    assert not np.array_equal(one, image)
+    for threads in (2, 3, 64):
+        np.testing.assert_array_equal(brisel.equalize(image, *params, threads=threads), one)
+    # A reversed, Fortran-ordered view gives the reversed result, and a
+    # strided out is filled in place.
+    view = np.asfortranarray(image)[::-1, ::-1]
+    out = np.zeros((shape[0], shape[1] * 2) + shape[2:], dtype=dtype)[:, ::2]
+    returned = brisel.equalize(view, *params, threads=2, out=out)
+    assert returned is out
+    np.testing.assert_array_equal(out, brisel.equalize(np.ascontiguousarray(view), *params))
+    if len(shape) == 3 and shape[2] == 4:
+        np.testing.assert_array_equal(one[..., 3], image[..., 3])
+        np.testing.assert_array_equal(one[..., :3], brisel.equalize(image[..., :3], *params))
+
+
+def test_out_may_be_the_image():
+    image = make_image((80, 40, 3), np.uint8, seed=5)
+    expected = brisel.equalize(image, 0.5)
+    same = image.copy()
+    assert brisel.equalize(same, 0.5, out=same, threads=2) is same
+    np.testing.assert_array_equal(same, expected)
+
+
+def test_sixteen_bit_ranges():
+    image = make_image((40, 33), np.uint16, seed=8)
+    image[0, 0], image[0, 1] = 65535, 0
+    full = brisel.equalize(image, 0.1, 0.4)
+    # Full range: the command-line host's mapping around the host range.
+    to_host = ((image.astype(np.uint64) * 32768 + 32767) // 65535).astype(np.uint16)
+    host = brisel.equalize(to_host, 0.1, 0.4, value_range="host")
+    assert host.max() <= 32768
+    np.testing.assert_array_equal(
+        full, ((host.astype(np.uint64) * 65535 + 16384) // 32768).astype(np.uint16))
+    # Host range: samples above 32768 are read as 32768.
+    np.testing.assert_array_equal(brisel.equalize(image, 0.1, 0.4, value_range="host"),
+                                  brisel.equalize(np.minimum(image, 32768), 0.1, 0.4,
+                                                  value_range="host"))
+
+
+def test_parameters_clamped_nan_as_zero():
+    image = make_image((30, 30), np.uint8, seed=1)
+    np.testing.assert_array_equal(brisel.equalize(image, math.nan, 2.0, -1.0, np.float32(0.5)),
+                                  brisel.equalize(image, 0.0, 1.0, 0.0, 0.5))
+    np.testing.assert_array_equal(brisel.equalize(image, beta=1.0), image)
+
+
+def test_version_is_the_projects():
+    import pathlib
+    import re
+    cmake = pathlib.Path(__file__).resolve().parents[2] / "CMakeLists.txt"
+    assert re.search(r"project\(brisel VERSION ([0-9.]+)", cmake.read_text()).group(1) == \
+        brisel.__version__
+
+
+GREY = np.zeros((20, 20), np.uint8)
+
+
+@pytest.mark.parametrize("image, error, words", [
+    (np.uint8(3), ValueError, "shape ()"),
+    (np.zeros(20, np.uint8), ValueError, "shape (20,)"),
+    (np.zeros((20, 20, 3, 1), np.uint8), ValueError, "shape (20, 20, 3, 1)"),
+    (np.zeros((20, 20, 2), np.uint8), ValueError, "(H, W, 3)"),
+    (np.zeros((0, 20), np.uint8), ValueError, "empty"),
+    (np.zeros((20, 0), np.uint8), ValueError, "empty"),
+    (np.zeros((20, 14), np.uint8), ValueError, "at least 15"),
+    (np.zeros((20, 20), np.float32), TypeError, "astype(np.uint16)"),
+    (np.zeros((20, 20), np.int16), TypeError, "int16"),
+    (np.zeros((20, 20), ">u2"), TypeError, "byte order"),
+])
+def test_bad_images(image, error, words):
+    with pytest.raises(error) as raised:
+        brisel.equalize(image)
+    assert words in str(raised.value)
+
+
+@pytest.mark.parametrize("kwargs, error, words", [
+    (dict(alpha="0.5"), TypeError, "alpha"),
+    (dict(delta=None), TypeError, "delta"),
+    (dict(threads=0), ValueError, "threads"),
+    (dict(threads=1.5), TypeError, "threads"),
+    (dict(value_range="wide"), ValueError, "value_range"),
+    (dict(out=np.zeros((20, 21), np.uint8)), ValueError, "shape"),
+    (dict(out=np.zeros((20, 20), np.uint16)), TypeError, "dtype"),
+    (dict(out=np.broadcast_to(np.uint8(0), (20, 20))), ValueError, "read-only"),
+    (dict(out=[[0] * 20] * 20), TypeError, "numpy.ndarray"),
+])
+def test_bad_arguments(kwargs, error, words):
+    with pytest.raises(error) as raised:
+        brisel.equalize(GREY, **kwargs)
+    assert words in str(raised.value)
+
+
+def test_concurrent_calls_from_python_threads():
+    # The GIL is released while the engine runs: calls overlap and stay exact.
+    from concurrent.futures import ThreadPoolExecutor
+    images = [make_image((90, 70, 3), np.uint16, seed=s) for s in range(6)]
+    expected = [brisel.equalize(image, 0.4, threads=1) for image in images]
+    with ThreadPoolExecutor(3) as pool:
+        results = list(pool.map(lambda image: brisel.equalize(image, 0.4, threads=2), images))
+    for result, want in zip(results, expected):
+        np.testing.assert_array_equal(result, want)
