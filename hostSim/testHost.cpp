@@ -286,14 +286,18 @@ Boolean BRISEL_CDECL hostAbort() {
 
 bool rectEmpty(const Rect& r) { return r.top >= r.bottom || r.left >= r.right; }
 
-// The rows of rect, planes lo..hi, copied out of the image into a buffer.
-bool gatherRect(const HostImage& image, const Rect& r, int32_t lo, int32_t hi,
-                std::vector<uint8_t>* buffer, int32_t* rowBytes, std::string* error) {
+bool rectInside(const HostImage& image, const Rect& r, int32_t lo, int32_t hi, std::string* error) {
   if (r.top < 0 || r.left < 0 || r.bottom > image.height || r.right > image.width || lo < 0 ||
       hi >= image.planes || lo > hi) {
     *error = "module asked for a rectangle or planes outside the image";
     return false;
   }
+  return true;
+}
+
+// The rows of rect, planes lo..hi, copied out of the image into a buffer.
+void gatherRect(const HostImage& image, const Rect& r, int32_t lo, int32_t hi,
+                std::vector<uint8_t>* buffer, int32_t* rowBytes) {
   const int32_t s = image.bytesPerSample();
   const int32_t planes = hi - lo + 1;
   *rowBytes = (r.right - r.left) * planes * s;
@@ -307,7 +311,6 @@ bool gatherRect(const HostImage& image, const Rect& r, int32_t lo, int32_t hi,
       std::memcpy(to, from, size_t(planes * s));
     }
   }
-  return true;
 }
 
 void scatterRect(HostImage* image, const Rect& r, int32_t lo, int32_t hi,
@@ -323,6 +326,22 @@ void scatterRect(HostImage* image, const Rect& r, int32_t lo, int32_t hi,
       std::memcpy(to, from, size_t(planes * s));
     }
   }
+}
+
+// Where the module finds rect: in the image's own rows when it asks for every
+// plane (the rectangle's rows are then the image's rows, rowBytes apart),
+// else in a gathered copy. Returns whether the copy was needed.
+bool placeRect(HostImage* image, const Rect& r, int32_t lo, int32_t hi,
+               std::vector<uint8_t>* buffer, void** data, int32_t* rowBytes) {
+  if (lo == 0 && hi == image->planes - 1) {
+    *data = image->data.data() + size_t(r.top) * image->rowBytes() +
+            size_t(r.left) * size_t(image->planes) * size_t(image->bytesPerSample());
+    *rowBytes = int32_t(image->rowBytes());
+    return false;
+  }
+  gatherRect(*image, r, lo, hi, buffer, rowBytes);
+  *data = buffer->data();
+  return true;
 }
 
 }  // namespace
@@ -474,7 +493,11 @@ void runFilter(HostSession* session, HostImage* image, const HostRunOptions& opt
     return code;
   };
 
-  HostImage output = *image;
+  // The rows the module reads and writes: the image itself, or a copy that
+  // replaces it only when the run succeeds.
+  HostImage copy;
+  if (!options.inPlace) copy = *image;
+  HostImage* work = options.inPlace ? image : &copy;
   bool started = false;
   bool ok = true;
   if (options.callParameters) ok = call(filterSelectorParameters) == 0;
@@ -504,24 +527,22 @@ void runFilter(HostSession* session, HostImage* image, const HostRunOptions& opt
     const Rect outRect = record.outRect;
     const Rect maskRect = record.maskRect;
     record.inData = record.outData = record.maskData = nullptr;
-    int32_t rowBytes = 0;
+    bool outGathered = false;
     if (!rectEmpty(inRect)) {
-      if (!gatherRect(*image, inRect, record.inLoPlane, record.inHiPlane, &inBuffer, &rowBytes,
-                      &result->hostError)) {
+      if (!rectInside(*work, inRect, record.inLoPlane, record.inHiPlane, &result->hostError)) {
         ok = false;
         break;
       }
-      record.inData = inBuffer.data();
-      record.inRowBytes = rowBytes;
+      placeRect(work, inRect, record.inLoPlane, record.inHiPlane, &inBuffer, &record.inData,
+                &record.inRowBytes);
     }
     if (!rectEmpty(outRect)) {
-      if (!gatherRect(output, outRect, record.outLoPlane, record.outHiPlane, &outBuffer, &rowBytes,
-                      &result->hostError)) {
+      if (!rectInside(*work, outRect, record.outLoPlane, record.outHiPlane, &result->hostError)) {
         ok = false;
         break;
       }
-      record.outData = outBuffer.data();
-      record.outRowBytes = rowBytes;
+      outGathered = placeRect(work, outRect, record.outLoPlane, record.outHiPlane, &outBuffer,
+                              &record.outData, &record.outRowBytes);
     }
     if (!rectEmpty(maskRect)) {
       result->maskRequests.push_back(maskRect);
@@ -543,15 +564,17 @@ void runFilter(HostSession* session, HostImage* image, const HostRunOptions& opt
     }
     ++result->continueCalls;
     const int16_t code = call(filterSelectorContinue);
-    if (!rectEmpty(outRect) && record.outData != nullptr) {
-      scatterRect(&output, outRect, record.outLoPlane, record.outHiPlane, outBuffer,
+    if (outGathered && record.outData != nullptr) {
+      scatterRect(work, outRect, record.outLoPlane, record.outHiPlane, outBuffer,
                   record.outRowBytes);
     }
     if (code != 0) ok = false;
   }
   if (started) call(filterSelectorFinish);
 
-  if (ok && result->result == 0 && result->hostError.empty()) *image = output;
+  if (!options.inPlace && ok && result->result == 0 && result->hostError.empty()) {
+    *image = std::move(copy);
+  }
 
   if (options.scripting) {
     result->recordInfo = descriptorParameters.recordInfo;
