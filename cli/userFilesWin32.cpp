@@ -208,3 +208,28 @@ void discardTemporary(TemporaryFile* temporary) {
 }
 
 bool isTerminal(int fd) { return _isatty(fd) != 0; }
+
+uint64_t memoryForImage() {
+  MEMORYSTATUSEX status;
+  status.dwLength = sizeof status;
+  if (!GlobalMemoryStatusEx(&status)) return UINT64_MAX;
+  return status.ullAvailPhys < status.ullAvailVirtual ? status.ullAvailPhys
+                                                      : status.ullAvailVirtual;
+}
+
+bool isSameFile(const std::string& a, const std::string& b) {
+  auto identify = [](const std::string& path, BY_HANDLE_FILE_INFORMATION* info) {
+    HANDLE file =
+        CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const bool ok = GetFileInformationByHandle(file, info) != 0;
+    CloseHandle(file);
+    return ok;
+  };
+  BY_HANDLE_FILE_INFORMATION first, second;
+  return identify(a, &first) && identify(b, &second) &&
+         first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+         first.nFileIndexHigh == second.nFileIndexHigh &&
+         first.nFileIndexLow == second.nFileIndexLow;
+}
