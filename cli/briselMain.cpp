@@ -590,8 +590,7 @@ int applyFile(const Arguments& args, const std::string& input, const std::string
       return fail(error);
     }
   } else if (!createTemporaryBeside(target, &imageFile, &error) ||
-             !writeImage(imageFile.stream, true, imageFile.path, image, source, outputKind,
-                         &error)) {
+             !writeImage(imageFile.stream, true, output, image, source, outputKind, &error)) {
     discardTemporary(&imageFile);
     discardTemporary(&record);
     return fail(error);

@@ -1,7 +1,7 @@
 // pngFiles.cpp -- PNG files through libpng: 8/16-bit grey or RGB, alpha carried through, palettes
 // expanded
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <csetjmp>
 #include <cstring>
 #include <new>
@@ -193,19 +193,6 @@ bool writePng(FILE* f, const std::string& path, const HostImage& image, const Im
   const int extras = image.planes - channels;
   const int colourType = channels == 3 ? (extras ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB)
                                        : (extras ? PNG_COLOR_TYPE_GRAY_ALPHA : PNG_COLOR_TYPE_GRAY);
-  png_set_IHDR(png, info, uint32_t(image.width), uint32_t(image.height), image.depth, colourType,
-               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  if (source.kind == ImageKind::png && source.hasPhysical) {
-    png_set_pHYs(png, info, source.xPixelsPerUnit, source.yPixelsPerUnit, source.physicalUnit);
-  } else if (source.kind == ImageKind::tiff && source.hasResolution && source.resolutionUnit != 1) {
-    const double perMetre = source.resolutionUnit == 3 ? 100.0 : 1.0 / 0.0254;
-    png_set_pHYs(png, info, uint32_t(source.xResolution * perMetre + 0.5),
-                 uint32_t(source.yResolution * perMetre + 0.5), PNG_RESOLUTION_METER);
-  }
-  if (!source.iccProfile.empty()) {
-    png_set_iCCP(png, info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, source.iccProfile.data(),
-                 uint32_t(source.iccProfile.size()));
-  }
   std::vector<png_text> texts;
   for (const auto& text : source.pngTexts) {
     png_text t{};
@@ -215,7 +202,31 @@ bool writePng(FILE* f, const std::string& path, const HostImage& image, const Im
     t.text_length = text.second.size();
     texts.push_back(t);
   }
-  if (!texts.empty()) png_set_text(png, info, texts.data(), int(texts.size()));
+  // A profile or chunk libpng finds fault with is left out with a warning.
+  auto describe = [&]() -> int {
+    if (setjmp(png_jmpbuf(png))) return 1;
+    png_set_benign_errors(png, 1);
+    png_set_IHDR(png, info, uint32_t(image.width), uint32_t(image.height), image.depth, colourType,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (source.kind == ImageKind::png && source.hasPhysical) {
+      png_set_pHYs(png, info, source.xPixelsPerUnit, source.yPixelsPerUnit, source.physicalUnit);
+    } else if (source.kind == ImageKind::tiff && source.hasResolution &&
+               source.resolutionUnit != 1) {
+      const double perMetre = source.resolutionUnit == 3 ? 100.0 : 1.0 / 0.0254;
+      png_set_pHYs(png, info, uint32_t(source.xResolution * perMetre + 0.5),
+                   uint32_t(source.yResolution * perMetre + 0.5), PNG_RESOLUTION_METER);
+    }
+    if (!source.iccProfile.empty()) {
+      png_set_iCCP(png, info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, source.iccProfile.data(),
+                   uint32_t(source.iccProfile.size()));
+    }
+    if (!texts.empty()) png_set_text(png, info, texts.data(), int(texts.size()));
+    return 0;
+  };
+  if (describe() != 0) {
+    *error = "cannot write " + path + ": " + report.detail;
+    return false;
+  }
   // 16-bit rows are turned to the file's range a block at a time; 8-bit rows
   // go out as they are.
   const size_t rowBytes = image.rowBytes();

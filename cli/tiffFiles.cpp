@@ -2,8 +2,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdarg>
-#include <memory>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include <tiffio.h>
