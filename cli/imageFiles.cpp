@@ -44,6 +44,38 @@ std::string notBuilt(const std::string& path, ImageKind kind) {
 
 }  // namespace
 
+void samplesToHost(uint8_t* data, size_t count, uint32_t maxval, bool bigEndianBytes) {
+  std::vector<uint16_t> table(size_t(maxval) + 1);
+  for (uint32_t v = 0; v <= maxval; ++v) table[v] = hostFromFileSample(v, maxval);
+  for (size_t i = 0; i < count; ++i) {
+    uint16_t v;
+    if (bigEndianBytes) {
+      v = uint16_t(data[2 * i] << 8 | data[2 * i + 1]);
+    } else {
+      std::memcpy(&v, data + 2 * i, 2);
+    }
+    v = v > maxval ? 32768 : table[v];
+    std::memcpy(data + 2 * i, &v, 2);
+  }
+}
+
+void samplesFromHost(const uint8_t* from, uint8_t* to, size_t count, uint32_t maxval,
+                     bool bigEndianBytes) {
+  std::vector<uint16_t> table(32769);
+  for (uint32_t v = 0; v <= 32768; ++v) table[v] = fileFromHostSample(v, maxval);
+  for (size_t i = 0; i < count; ++i) {
+    uint16_t v;
+    std::memcpy(&v, from + 2 * i, 2);
+    v = table[v > 32768 ? 32768 : v];
+    if (bigEndianBytes) {
+      to[2 * i] = uint8_t(v >> 8);
+      to[2 * i + 1] = uint8_t(v);
+    } else {
+      std::memcpy(to + 2 * i, &v, 2);
+    }
+  }
+}
+
 bool readImage(const std::string& path, HostImage* image, ImageSource* source, std::string* error) {
   std::unique_ptr<FILE, int (*)(FILE*)> f(openPlainFile(path, error), std::fclose);
   if (!f) return false;

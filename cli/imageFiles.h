@@ -46,6 +46,13 @@ inline uint16_t fileFromHostSample(uint32_t value, uint32_t maxval) {
   return uint16_t((uint64_t(value) * maxval + 16384u) / 32768u);
 }
 
+// The same over count 16-bit samples through a table: in place from the file's
+// range (big-endian bytes, or machine order) to the host's, and from the
+// host's into to.
+void samplesToHost(uint8_t* data, size_t count, uint32_t maxval, bool bigEndianBytes);
+void samplesFromHost(const uint8_t* from, uint8_t* to, size_t count, uint32_t maxval,
+                     bool bigEndianBytes);
+
 // Reads IN by its content. On failure returns false with one line naming the
 // file and the reason (unsupported kinds included).
 bool readImage(const std::string& path, HostImage* image, ImageSource* source, std::string* error);

@@ -160,15 +160,7 @@ bool readPng(FILE* f, const std::string& path, HostImage* image, ImageSource* so
       source->pngTexts.emplace_back(texts[i].key, std::string(texts[i].text, texts[i].text_length));
     }
   }
-  if (bits == 16) {
-    uint8_t* data = image->data.data();
-    for (size_t i = 0; i < image->data.size() / 2; ++i) {
-      uint16_t v;
-      std::memcpy(&v, data + 2 * i, 2);
-      v = hostFromFileSample(v, 65535);
-      std::memcpy(data + 2 * i, &v, 2);
-    }
-  }
+  if (bits == 16) samplesToHost(image->data.data(), image->data.size() / 2, 65535, false);
   return true;
 }
 
@@ -269,12 +261,7 @@ bool writePng(FILE* f, const std::string& path, const HostImage& image, const Im
     for (int32_t top = 0; top < image.height; top += rowsPerBlock) {
       const int32_t count = std::min(rowsPerBlock, image.height - top);
       const uint8_t* from = image.data.data() + size_t(top) * rowBytes;
-      for (size_t i = 0; i < size_t(count) * rowBytes / 2; ++i) {
-        uint16_t v;
-        std::memcpy(&v, from + 2 * i, 2);
-        v = fileFromHostSample(v, 65535);
-        std::memcpy(block.data() + 2 * i, &v, 2);
-      }
+      samplesFromHost(from, block.data(), size_t(count) * rowBytes / 2, 65535, false);
       for (int32_t i = 0; i < count; ++i) rows[size_t(i)] = block.data() + size_t(i) * rowBytes;
       if (Rows::put(png, rows.data(), uint32_t(count)) != 0) {
         *error = "cannot write " + path + ": " + report.detail;

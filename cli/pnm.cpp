@@ -121,16 +121,17 @@ bool readPnm(FILE* f, const std::string& path, HostImage* image, ImageSource* so
   }
   const uint32_t maxval = uint32_t(header.maxval);
   uint8_t* bytesIn = data.data();
-  for (size_t i = 0; i < samples; ++i) {
-    if (wide) {
-      const uint32_t v = (uint32_t(bytesIn[2 * i]) << 8) | bytesIn[2 * i + 1];
-      if (v > maxval) {
+  if (wide) {
+    for (size_t i = 0; i < samples; ++i) {
+      if ((uint32_t(bytesIn[2 * i]) << 8 | bytesIn[2 * i + 1]) > maxval) {
         *error = path + ": sample above maxval";
         return false;
       }
-      const uint16_t s = uint16_t(maxval == 32768 ? v : hostFromFileSample(v, maxval));
-      std::memcpy(bytesIn + 2 * i, &s, 2);
-    } else {
+    }
+    // (With maxval 32768 the mapping leaves every sample as it is.)
+    samplesToHost(bytesIn, samples, maxval, true);
+  } else {
+    for (size_t i = 0; i < samples; ++i) {
       const uint32_t v = bytesIn[i];
       if (v > maxval) {
         *error = path + ": sample above maxval";
@@ -161,13 +162,25 @@ bool writePnm(FILE* f, const std::string& path, const HostImage& image, const Im
     uint8_t* to = block.data();
     for (int32_t y = top; y < top + rows; ++y) {
       const uint8_t* row = image.data.data() + size_t(y) * image.rowBytes();
+      if (image.planes == channels) {
+        // Whole rows at once.
+        if (wide) {
+          samplesFromHost(row, to, rowSamples, maxval, true);
+        } else if (maxval == 255) {
+          std::memcpy(to, row, rowBytes);
+        } else {
+          for (size_t i = 0; i < rowSamples; ++i) to[i] = uint8_t(scaleSample(row[i], 255, maxval));
+        }
+        to += rowBytes;
+        continue;
+      }
       for (int32_t x = 0; x < image.width; ++x) {
         for (int32_t c = 0; c < channels; ++c) {
           const size_t at = size_t(x) * size_t(image.planes) + size_t(c);
           if (wide) {
             uint16_t s;
             std::memcpy(&s, row + 2 * at, 2);
-            const uint32_t v = maxval == 32768 ? s : fileFromHostSample(s, maxval);
+            const uint32_t v = fileFromHostSample(s, maxval);
             *to++ = uint8_t(v >> 8);
             *to++ = uint8_t(v);
           } else {

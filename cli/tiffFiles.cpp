@@ -99,16 +99,6 @@ std::string checkLayout(TIFF* tif, uint16_t bits, uint16_t samples, uint16_t pho
   return "";
 }
 
-// libtiff gives 16-bit samples in machine order; the host's range is 0..32768.
-void toHostRange(uint8_t* row, size_t samples) {
-  for (size_t i = 0; i < samples; ++i) {
-    uint16_t v;
-    std::memcpy(&v, row + 2 * i, 2);
-    v = hostFromFileSample(v, 65535);
-    std::memcpy(row + 2 * i, &v, 2);
-  }
-}
-
 }  // namespace
 
 bool readTiff(FILE* f, const std::string& path, HostImage* image, ImageSource* source,
@@ -247,7 +237,7 @@ bool readTiff(FILE* f, const std::string& path, HostImage* image, ImageSource* s
       }
     }
   }
-  if (bits == 16) toHostRange(image->data.data(), image->data.size() / 2);
+  if (bits == 16) samplesToHost(image->data.data(), image->data.size() / 2, 65535, false);
   return true;
 }
 
@@ -323,14 +313,11 @@ bool writeTiff(FILE* f, const std::string& path, const HostImage& image, const I
   // and 16-bit rows go back to the file's range: one row at a time.
   std::vector<uint8_t> row(image.rowBytes());
   for (int32_t y = 0; y < image.height; ++y) {
-    std::memcpy(row.data(), image.data.data() + size_t(y) * image.rowBytes(), row.size());
+    const uint8_t* from = image.data.data() + size_t(y) * image.rowBytes();
     if (image.depth == 16) {
-      for (size_t i = 0; i < row.size() / 2; ++i) {
-        uint16_t v;
-        std::memcpy(&v, row.data() + 2 * i, 2);
-        v = fileFromHostSample(v, 65535);
-        std::memcpy(row.data() + 2 * i, &v, 2);
-      }
+      samplesFromHost(from, row.data(), row.size() / 2, 65535, false);
+    } else {
+      std::memcpy(row.data(), from, row.size());
     }
     if (TIFFWriteScanline(t, row.data(), uint32_t(y), 0) < 0) {
       *error = failure("cannot write " + path, "libtiff failed", report);
