@@ -524,14 +524,14 @@ int applyFile(const Arguments& args, const std::string& input, const std::string
       return fail("--select " + std::to_string(r.top) + "," + std::to_string(r.left) + "," +
                   std::to_string(r.bottom) + "," + std::to_string(r.right) +
                   " is empty or reaches outside the " + std::to_string(image.width) + "x" +
-                  std::to_string(image.height) + " image" + (batch ? " " + input : ""));
+                  std::to_string(image.height) + " image " + input);
     }
     options.hasFilterRect = true;
     options.filterRect = r;
   }
   if (!args.maskPath.empty() &&
       !readPgmMask(args.maskPath, image.width, image.height, &options.mask, &error)) {
-    return fail(batch ? input + ": " + error : error);
+    return fail(input + ": " + error);
   }
   bool given[4];
   if (const int code = buildParameters(args, &options, given)) return code;
@@ -551,11 +551,10 @@ int applyFile(const Arguments& args, const std::string& input, const std::string
 
   if (interrupted()) stopInterrupted(output);
   if (!result.hostError.empty()) {
-    return fail("plug-in broke the host protocol: " + result.hostError);
+    return fail(input + ": plug-in broke the host protocol: " + result.hostError);
   }
   if (result.result != 0) {
-    const std::string why = describeResult(result.result, image, options, result);
-    return fail(batch ? input + ": " + why : why);
+    return fail(input + ": " + describeResult(result.result, image, options, result));
   }
   float used[4];
   if (!findUsedValues(result, used)) return fail("the filter did not report the values it used");
@@ -700,7 +699,14 @@ class BatchProgress {
       std::fflush(stdout);
     } else {
       ++failed_;
-      std::fputs(lines.c_str(), stderr);
+      // Every failure names its file.
+      const std::string prefix = "brisel: error: ";
+      if (lines.find(file.input) == std::string::npos &&
+          lines.compare(0, prefix.size(), prefix) == 0) {
+        std::fputs((prefix + file.input + ": " + lines.substr(prefix.size())).c_str(), stderr);
+      } else {
+        std::fputs(lines.c_str(), stderr);
+      }
     }
     draw();
   }
