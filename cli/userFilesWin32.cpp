@@ -190,9 +190,19 @@ bool commitTemporary(const OutputTarget& target, TemporaryFile* temporary, std::
       (void)SetFileAttributesA(temporary->path.c_str(), target.attributes & kept);
     }
   }
-  if (!MoveFileExA(temporary->path.c_str(), target.path.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    *error = "cannot replace " + target.path + ": " + describeError(GetLastError());
+  // Another run replacing the same OUT at this moment holds it briefly: wait
+  // for it a little, then the later run's image replaces the earlier one.
+  BOOL moved = FALSE;
+  DWORD cause = 0;
+  for (int attempt = 0; attempt < 40; ++attempt) {
+    moved = MoveFileExA(temporary->path.c_str(), target.path.c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    cause = moved ? 0 : GetLastError();
+    if (moved || (cause != ERROR_ACCESS_DENIED && cause != ERROR_SHARING_VIOLATION)) break;
+    Sleep(25);
+  }
+  if (!moved) {
+    *error = "cannot replace " + target.path + ": " + describeError(cause);
     discardTemporary(temporary);
     return false;
   }
