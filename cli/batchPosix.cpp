@@ -46,6 +46,7 @@ pid_t startChild(const Slot& slot, const BatchFile& file, const std::vector<std:
     return -1;
   }
   if (pid == 0) {
+    std::signal(SIGPIPE, SIG_DFL);
     setenv("BRISEL_DIR", slot.folder.c_str(), 1);
     const int out = open("/dev/null", O_WRONLY);
     const int err = open(errorsPath(slot).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -70,6 +71,9 @@ int maxBatchJobs(int requested) { return requested; }
 
 bool runBatch(const std::vector<BatchFile>& files, const std::vector<std::string>& arguments,
               int jobs, const BatchRunHere&, const BatchDone& done, std::string* error) {
+  // A reader that goes away (| head, | grep -q) must not end the batch before
+  // it has waited for its runs and removed their folders.
+  std::signal(SIGPIPE, SIG_IGN);
   const char* tmp = std::getenv("TMPDIR");
   std::string root = std::string(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") + "/brisel-XXXXXX";
   if (mkdtemp(&root[0]) == nullptr) {

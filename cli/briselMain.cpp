@@ -797,8 +797,8 @@ int applyBatch(Arguments& args) {
   progress.clear();
   if (!started) std::fprintf(stderr, "brisel: error: %s\n", error.c_str());
   if (interrupted()) {
-    std::fprintf(stderr, "brisel: interrupted after %zu of %zu files\n",
-                 progress.written() + progress.failed(), args.inputs.size());
+    std::fprintf(stderr, "brisel: interrupted; %zu of %zu files written\n", progress.written(),
+                 args.inputs.size());
     exitInterrupted();
   }
   const size_t notRun = args.inputs.size() - progress.written() - progress.failed();

@@ -1,5 +1,6 @@
 // userFilesPosix.cpp -- the user's files on POSIX: plain-file opens, exclusive temporaries, rename
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -206,9 +207,23 @@ bool isTerminal(int fd) { return isatty(fd) != 0; }
 
 uint64_t memoryForImage() {
   uint64_t limit = UINT64_MAX;
+  // What the kernel could hand out without swapping (free memory and the
+  // caches it can drop); where it does not say, the free pages alone.
+  unsigned long long availableKiB = 0;
+  if (FILE* info = std::fopen("/proc/meminfo", "r")) {
+    char line[128];
+    while (std::fgets(line, sizeof line, info) != nullptr) {
+      if (std::sscanf(line, "MemAvailable: %llu kB", &availableKiB) == 1) break;
+    }
+    std::fclose(info);
+  }
   const long pages = sysconf(_SC_AVPHYS_PAGES);
   const long pageSize = sysconf(_SC_PAGESIZE);
-  if (pages > 0 && pageSize > 0) limit = uint64_t(pages) * uint64_t(pageSize);
+  if (availableKiB > 0) {
+    limit = uint64_t(availableKiB) * 1024;
+  } else if (pages > 0 && pageSize > 0) {
+    limit = uint64_t(pages) * uint64_t(pageSize);
+  }
   struct rlimit space;
   if (getrlimit(RLIMIT_AS, &space) == 0 && space.rlim_cur != RLIM_INFINITY &&
       uint64_t(space.rlim_cur) < limit) {
