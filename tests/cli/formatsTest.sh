@@ -89,9 +89,10 @@ if command -v tiffcp > /dev/null; then
   tiffcp -p separate t1-8-none-strips-l-1.tif separate.tif
   check "separate planes refused" refused separate.tif "separate colour planes"
 fi
-if command -v tiffcmyk > /dev/null; then
-  tiffcmyk t1-8-none-strips-l-1.tif cmyk.tif 2> /dev/null && check "CMYK refused" refused cmyk.tif "CMYK"
-fi
+for odd in float:floating-point onebit:1-bit cmyk:CMYK signed:signed; do
+  "$fixtures" odd ${odd%%:*} ${odd%%:*}.tif
+  check "${odd%%:*} TIFF refused" refused ${odd%%:*}.tif "${odd#*:}"
+done
 if command -v ppm2tiff > /dev/null; then
   "$fixtures" topnm t1-8-none-strips-l-1.tif rgb8.ppm
   ppm2tiff -c lzw rgb8.ppm rgb8.tif

@@ -6,6 +6,7 @@
 //   imageFixtures tags FILE                          the tags or chunks the output should keep
 //   imageFixtures bomb tiff|png OUT SIZE             SIZE x SIZE 16-bit RGB of zeros, compressed
 //   imageFixtures broken stripoffset|ifd OUT         a TIFF that lies about where its data is
+//   imageFixtures odd float|onebit|cmyk|signed OUT   a well-formed TIFF of a kind the host refuses
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -432,6 +433,27 @@ void writeBroken(const std::string& kind, const char* path) {
   std::fclose(f);
 }
 
+void writeOdd(const std::string& kind, const char* path) {
+  const uint32_t size = 32;
+  uint16_t bits = 8, samples = 1, photometric = PHOTOMETRIC_MINISBLACK, format = SAMPLEFORMAT_UINT;
+  if (kind == "float") bits = 32, format = SAMPLEFORMAT_IEEEFP;
+  if (kind == "onebit") bits = 1;
+  if (kind == "cmyk") samples = 4, photometric = PHOTOMETRIC_SEPARATED;
+  if (kind == "signed") bits = 16, format = SAMPLEFORMAT_INT;
+  TIFF* tif = TIFFOpen(path, "w");
+  if (!tif) die(std::string("cannot write ") + path);
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, size);
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, size);
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples);
+  TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, format);
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric);
+  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, uint16_t(PLANARCONFIG_CONTIG));
+  std::vector<uint8_t> row(size_t(TIFFScanlineSize(tif)), 0x55);
+  for (uint32_t y = 0; y < size; ++y) TIFFWriteScanline(tif, row.data(), y, 0);
+  TIFFClose(tif);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -482,6 +504,8 @@ int main(int argc, char** argv) {
     writeBomb(argv[2], argv[3], uint32_t(std::atoi(argv[4])));
   } else if (command == "broken" && argc == 4) {
     writeBroken(argv[2], argv[3]);
+  } else if (command == "odd" && argc == 4) {
+    writeOdd(argv[2], argv[3]);
   } else {
     die("see the usage at the top of imageFixtures.cpp");
   }
