@@ -18,6 +18,7 @@ namespace {
 struct PngReport {
   const std::string* path;
   char detail[256];
+  bool tooLarge;  // a side beyond the host's limit, which libpng reports as a warning first
 };
 
 void notePngError(png_structp png, png_const_charp message) {
@@ -28,6 +29,10 @@ void notePngError(png_structp png, png_const_charp message) {
 
 void notePngWarning(png_structp png, png_const_charp message) {
   PngReport* report = static_cast<PngReport*>(png_get_error_ptr(png));
+  if (std::strstr(message, "exceeds user limit") != nullptr) {
+    report->tooLarge = true;
+    return;
+  }
   std::fprintf(stderr, "brisel: warning: %s: %s\n", report->path->c_str(), message);
 }
 
@@ -77,7 +82,7 @@ int setupTransforms(png_structp png, png_infop info) {
 
 bool readPng(FILE* f, const std::string& path, HostImage* image, ImageSource* source,
              std::string* error) {
-  PngReport report{&path, {0}};
+  PngReport report{&path, {0}, false};
   png_structp png =
       png_create_read_struct(PNG_LIBPNG_VER_STRING, &report, notePngError, notePngWarning);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
@@ -95,7 +100,13 @@ bool readPng(FILE* f, const std::string& path, HostImage* image, ImageSource* so
     *error = path + ": " + what + (report.detail[0] ? std::string(" (") + report.detail + ")" : "");
     return false;
   };
-  if (readPngHeader(png, info, f) != 0) return failed("damaged PNG file");
+  if (readPngHeader(png, info, f) != 0) {
+    if (report.tooLarge) {
+      *error = path + ": unsupported image size (1..32767 pixels a side)";
+      return false;
+    }
+    return failed("damaged PNG file");
+  }
   if (setupTransforms(png, info) != 0) return failed("damaged PNG file");
   const uint32_t width = png_get_image_width(png, info);
   const uint32_t height = png_get_image_height(png, info);
@@ -166,7 +177,7 @@ bool readPng(FILE* f, const std::string& path, HostImage* image, ImageSource* so
 
 bool writePng(FILE* f, const std::string& path, const HostImage& image, const ImageSource& source,
               std::string* error) {
-  PngReport report{&path, {0}};
+  PngReport report{&path, {0}, false};
   png_structp png =
       png_create_write_struct(PNG_LIBPNG_VER_STRING, &report, notePngError, notePngWarning);
   png_infop info = png ? png_create_info_struct(png) : nullptr;

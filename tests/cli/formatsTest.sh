@@ -106,7 +106,8 @@ cp p-8-plain-sample.png corrupt.png; printf 'garbage!' | dd of=corrupt.png bs=1 
 "$fixtures" broken stripoffset offset.tif
 "$fixtures" broken ifd ifd.tif
 printf 'II*\0' > header.tif
-for bad in cut.tif cut.png corrupt.png offset.tif ifd.tif header.tif; do
+"$fixtures" broken widepng wide.png
+for bad in cut.tif cut.png corrupt.png offset.tif ifd.tif header.tif wide.png; do
   "$brisel" apply $bad bad.out $values > /dev/null 2> err.txt; rc=$?
   check "$bad: one line naming it, no output" bash -c "[ $rc = 1 ] && [ \"\$(wc -l < err.txt)\" = 1 ] && grep -q '^brisel: error: $bad: ' err.txt && [ ! -e bad.out ]"
 done

@@ -5,7 +5,7 @@
 //   imageFixtures topnm FILE OUT.pnm [EXTRAS.raw]   colour planes as PNM (maxval 255 or 65535)
 //   imageFixtures tags FILE                          the tags or chunks the output should keep
 //   imageFixtures bomb tiff|png OUT SIZE             SIZE x SIZE 16-bit RGB of zeros, compressed
-//   imageFixtures broken stripoffset|ifd OUT         a TIFF that lies about where its data is
+//   imageFixtures broken stripoffset|ifd|widepng OUT a TIFF that lies about where its data is
 //   imageFixtures odd float|onebit|cmyk|signed OUT   a well-formed TIFF of a kind the host refuses
 #include <cstdint>
 #include <cstdio>
@@ -407,8 +407,17 @@ void put32(std::vector<uint8_t>* b, uint32_t v) {
   put16(b, uint16_t(v >> 16));
 }
 
-// Written byte by byte: libtiff would not write these lies.
+// Written byte by byte: libtiff would not write these lies. (widepng: a
+// well-formed PNG wider than a host's 16-bit rectangles.)
 void writeBroken(const std::string& kind, const char* path) {
+  if (kind == "widepng") {
+    Image wide;
+    wide.width = 40000;
+    wide.height = 1;
+    wide.samples.assign(40000, 7);
+    writePngFile(wide, path, false);
+    return;
+  }
   std::vector<uint8_t> b = {'I', 'I', 42, 0};
   if (kind == "ifd") {
     put32(&b, 8);
