@@ -41,7 +41,7 @@ const char kUsage[] =
     "  A parameter given neither here nor in the --replay file is read from the filter's\n"
     "  settings file (OMKApref.xxx, shared with sibling filters), which the filter reads but\n"
     "  never changes. Every successful run prints the four values it used.\n"
-    "  Exit codes: 0 all files written, 1 a file failed, 2 a usage error, 130 interrupted.\n"
+    "  Exit codes: 0 all files written, 1 a file failed, 2 a usage error, 130 or 143 interrupted.\n"
     "  Results go to stdout, errors and warnings to stderr (no colour is used).\n";
 
 const char kApplyHelp[] =
@@ -82,7 +82,7 @@ const char kApplyHelp[] =
     "A batch resolves the parameters once, prints them once, goes on past a file that fails\n"
     "(one line naming it), writes no partial output, and ends with a summary.\n"
     "\n"
-    "Exit codes: 0 every file written, 1 a file failed, 2 a usage error, 130 interrupted.\n"
+    "Exit codes: 0 every file written, 1 a file failed, 2 a usage error, 130 or 143 interrupted.\n"
     "\n"
     "Examples:\n"
     "  brisel apply scan.tif scan-eq.tif --alpha 0.3 --beta 0.2 --gamma 0.5 --delta 0.3\n"
