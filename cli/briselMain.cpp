@@ -1,4 +1,6 @@
-// briselMain.cpp -- the command-line host: runs the filter module on PGM/PPM files
+// briselMain.cpp -- the command-line host: runs the filter module on image files, one or a batch
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -6,8 +8,11 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "cli/batch.h"
+#include "cli/imageFiles.h"
 #include "cli/interrupt.h"
 #include "cli/moduleFiles.h"
 #include "cli/pnm.h"
@@ -19,16 +24,75 @@
 namespace {
 
 const char kUsage[] =
-    "usage: brisel apply IN OUT [--plugin PATH] [--alpha A] [--beta B] [--gamma G] [--delta D]\n"
-    "                           [--dialog] [--record FILE] [--replay FILE]\n"
-    "                           [--select TOP,LEFT,BOTTOM,RIGHT] [--mask MASK.pgm]\n"
-    "  IN and OUT are binary PGM (P5) or PPM (P6) files; OUT gets IN's format and depth.\n"
+    "usage: brisel apply IN OUT [options]           filter one image\n"
+    "       brisel apply IN... -o DIR [options]     filter a batch into folder DIR\n"
+    "       brisel apply --help | brisel --help | brisel --version\n"
+    "options: [--alpha A] [--beta B] [--gamma G] [--delta D] [--plugin PATH] [--dialog]\n"
+    "         [--record FILE] [--replay FILE] [--select TOP,LEFT,BOTTOM,RIGHT] [--mask MASK.pgm]\n"
+    "         [--suffix TEXT] [--jobs N]\n"
+    "  Files: binary PGM/PPM (P5, P6)"
+#if BRISEL_HAVE_CODECS
+    ", TIFF and PNG"
+#else
+    " (this build has no TIFF or PNG)"
+#endif
+    ", 8 or 16 bits, told apart by their content.\n"
+    "  OUT's kind follows its extension (.tif .tiff .png .pgm .ppm .pnm), else IN's.\n"
     "  A parameter given neither here nor in the --replay file is read from the filter's\n"
     "  settings file (OMKApref.xxx, shared with sibling filters), which the filter reads but\n"
-    "  never changes. Every successful run prints the four values it used.\n";
+    "  never changes. Every successful run prints the four values it used.\n"
+    "  Exit codes: 0 all files written, 1 a file failed, 2 a usage error, 130 or 143 interrupted.\n"
+    "  Results go to stdout, errors and warnings to stderr (no colour is used).\n";
+
+const char kApplyHelp[] =
+    "usage: brisel apply IN OUT [options]\n"
+    "       brisel apply IN... -o DIR [--suffix TEXT] [--jobs N] [options]\n"
+    "\n"
+    "Runs the Adaptive Equalization filter on IN and writes OUT, or on every IN into DIR.\n"
+    "\n"
+    "  --alpha A, --beta B, --gamma G, --delta D   the filter's parameters, 0 to 1; one not\n"
+    "                        given comes from --replay, else from the settings file\n"
+    "  --replay FILE         parameters recorded by --record\n"
+    "  --record FILE         write the parameters used, for --replay\n"
+    "  --dialog              show the filter's dialog (once for a batch)\n"
+    "  --select T,L,B,R      filter only this rectangle, in pixels\n"
+    "  --mask MASK.pgm       an 8-bit PGM selection mask the image's size\n"
+    "  --plugin PATH         the filter module to load (default: the one beside brisel)\n"
+    "  -o, --output-dir DIR  a batch: OUT is DIR/NAME with IN's name and kind\n"
+    "  --suffix TEXT         a batch: put TEXT before the extension (photo.tif -> photoTEXT.tif)\n"
+    "  -j, --jobs N          a batch: files filtered at once (default: the number of cores;\n"
+    "                        always 1 on Windows, where the filter's temporary files have\n"
+    "                        fixed names in c:\\ that two runs would share)\n"
+    "\n"
+    "Files: PGM/PPM (P5, P6)"
+#if BRISEL_HAVE_CODECS
+    "; TIFF (8/16-bit grey or RGB, extra planes such as alpha kept,\n"
+    "strips or tiles, none/LZW/Deflate/PackBits; the output keeps the compression, byte\n"
+    "order, resolution, ICC profile and descriptive tags); PNG (8/16-bit grey, grey+alpha,\n"
+    "RGB, RGBA; palettes become RGB)"
+#else
+    " only in this build (TIFF and PNG need the Linux build)"
+#endif
+    ". The input's kind is told by its content, the\n"
+    "output's by OUT's extension (else the input's). 16-bit samples 0..65535 become the\n"
+    "filter's 0..32768 as v * 32768 / 65535 rounded, and go back as s * 65535 / 32768\n"
+    "rounded: the lowest bit of a 16-bit sample is not kept (maxval 32768 PGM/PPM files\n"
+    "are taken as they are).\n"
+    "\n"
+    "A batch resolves the parameters once, prints them once, goes on past a file that fails\n"
+    "(one line naming it), writes no partial output, and ends with a summary.\n"
+    "\n"
+    "Exit codes: 0 every file written, 1 a file failed, 2 a usage error, 130 or 143 interrupted.\n"
+    "\n"
+    "Examples:\n"
+    "  brisel apply scan.tif scan-eq.tif --alpha 0.3 --beta 0.2 --gamma 0.5 --delta 0.3\n"
+    "  brisel apply frames/*.tif -o equalized --suffix -eq --jobs 2 --alpha 0.3\n";
 
 struct Arguments {
-  std::string input, output, plugin, recordPath, replayPath, maskPath;
+  std::vector<std::string> inputs;
+  std::string output, plugin, recordPath, replayPath, maskPath;
+  std::string outputFolder, suffix;
+  int jobs = 0;  // 0: as many as there are cores
   bool dialog = false;
   bool hasSelect = false;
   Rect select{0, 0, 0, 0};
@@ -74,8 +138,13 @@ bool parseSelect(const char* text, Rect* rect) {
 
 // Returns 0 when parsed, else the exit code of the reported problem.
 int parseArguments(int argc, char** argv, Arguments* args) {
+  if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("brisel %s\n", BRISEL_VERSION);
+    std::exit(0);
+  }
   if (argc < 2 || std::strcmp(argv[1], "apply") != 0) {
-    if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 ||
+                      std::strcmp(argv[1], "help") == 0)) {
       std::fputs(kUsage, stdout);
       std::exit(0);
     }
@@ -102,7 +171,24 @@ int parseArguments(int argc, char** argv, Arguments* args) {
       }
     }
     if (matched) continue;
-    if (arg == "--plugin") {
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kApplyHelp, stdout);
+      std::exit(0);
+    } else if (arg == "-o" || arg == "--output-dir") {
+      if (!value(&v)) return usageError(arg + " needs a folder");
+      args->outputFolder = v;
+    } else if (arg == "--suffix") {
+      if (!value(&v)) return usageError("--suffix needs a text");
+      args->suffix = v;
+    } else if (arg == "--jobs" || arg == "-j") {
+      char* end = nullptr;
+      if (!value(&v)) return usageError(arg + " needs a number");
+      const long n = std::strtol(v, &end, 10);
+      if (end == v || *end != '\0' || n < 1 || n > 256) {
+        return usageError(arg + " needs a number from 1 to 256, not '" + v + "'");
+      }
+      args->jobs = int(n);
+    } else if (arg == "--plugin") {
       if (!value(&v)) return usageError("--plugin needs a path");
       args->plugin = v;
     } else if (arg == "--dialog") {
@@ -127,8 +213,18 @@ int parseArguments(int argc, char** argv, Arguments* args) {
       positional.push_back(arg);
     }
   }
-  if (positional.size() != 2) return usageError("apply needs an input and an output file");
-  args->input = positional[0];
+  if (!args->outputFolder.empty()) {
+    if (positional.empty()) return usageError("apply -o DIR needs at least one input file");
+    args->inputs = positional;
+    return 0;
+  }
+  if (!args->suffix.empty() || args->jobs != 0) {
+    return usageError("--suffix and --jobs go with -o DIR (a batch)");
+  }
+  if (positional.size() != 2) {
+    return usageError("apply needs an input and an output file (or inputs and -o DIR)");
+  }
+  args->inputs = {positional[0]};
   args->output = positional[1];
   return 0;
 }
@@ -343,46 +439,13 @@ void warnIfSettingsUnused(const SettingsValues& before, const bool given[4], con
 
 bool interrupted() { return *interruptFlag() != 0; }
 
-}  // namespace
-
-#ifndef BRISEL_VERSION
-#error "BRISEL_VERSION must be defined by the build"
-#endif
-
-int main(int argc, char** argv) {
-  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-    std::printf("brisel %s\n", BRISEL_VERSION);
-    return 0;
-  }
-  catchInterrupts();
-  Arguments args;
-  if (const int code = parseArguments(argc, argv, &args)) return code;
-
-  HostImage image;
-  PnmFormat format;
+// The descriptor and dialog choice from the command line and the replay file;
+// given says which parameters do not come from the settings file. Returns 0,
+// else the exit code of the reported problem.
+int buildParameters(const Arguments& args, HostRunOptions* options, bool given[4]) {
+  options->playInfo = args.dialog ? plugInDialogDisplay : plugInDialogDontDisplay;
+  for (int p = 0; p < 4; ++p) given[p] = args.given[p];
   std::string error;
-  if (!readPnm(args.input, &image, &format, &error)) return fail(error);
-
-  HostRunOptions options;
-  options.playInfo = args.dialog ? plugInDialogDisplay : plugInDialogDontDisplay;
-  if (args.hasSelect) {
-    const Rect& r = args.select;
-    if (r.top >= r.bottom || r.left >= r.right || r.bottom > image.height ||
-        r.right > image.width) {
-      return fail("--select " + std::to_string(r.top) + "," + std::to_string(r.left) + "," +
-                  std::to_string(r.bottom) + "," + std::to_string(r.right) +
-                  " is empty or reaches outside the " + std::to_string(image.width) + "x" +
-                  std::to_string(image.height) + " image");
-    }
-    options.hasFilterRect = true;
-    options.filterRect = r;
-  }
-  if (!args.maskPath.empty() &&
-      !readPgmMask(args.maskPath, image.width, image.height, &options.mask, &error)) {
-    return fail(error);
-  }
-  // Parameters that do not come from the settings file.
-  bool given[4] = {args.given[0], args.given[1], args.given[2], args.given[3]};
   if (!args.replayPath.empty()) {
     FILE* f = openPlainFile(args.replayPath, &error);
     if (f == nullptr) return fail(error);
@@ -390,29 +453,95 @@ int main(int argc, char** argv) {
     char piece[4096];
     for (size_t n; (n = std::fread(piece, 1, sizeof piece, f)) > 0;) text.append(piece, n);
     std::fclose(f);
-    if (!readDescriptorText(args.replayPath, &options.descriptor, &error)) return fail(error);
+    if (!readDescriptorText(args.replayPath, &options->descriptor, &error)) return fail(error);
     if (const int code = checkReplayValues(args.replayPath, text, given)) return code;
-    options.hasDescriptor = true;
+    options->hasDescriptor = true;
   }
   for (int p = 0; p < 4; ++p) {
     if (!args.given[p]) continue;
-    setDescriptorFloat(&options.descriptor, codeFromText(kFilterParameters[p].keyText),
+    setDescriptorFloat(&options->descriptor, codeFromText(kFilterParameters[p].keyText),
                        args.values[p]);
-    options.hasDescriptor = true;
+    options->hasDescriptor = true;
   }
-  // Where the image and the record go, checked before the filter spends its time.
-  OutputTarget target, recordTarget;
-  if (!planOutput(args.output, &target, &error)) return fail(error);
-  if (!args.recordPath.empty() && !planOutput(args.recordPath, &recordTarget, &error)) {
+  return 0;
+}
+
+// Writes the record file beside itself and renames it into place.
+int writeRecord(const std::string& path, const HostDescriptor& descriptor) {
+  std::string error;
+  OutputTarget target;
+  if (!planOutput(path, &target, &error)) return fail(error);
+  if (target.stream) {
+    return writeDescriptorText(path, descriptor, &error) ? 0 : fail(error);
+  }
+  TemporaryFile record;
+  if (!createTemporaryBeside(target, &record, &error) ||
+      !writeDescriptorStream(record.stream, record.path, descriptor, &error) ||
+      !commitTemporary(target, &record, &error)) {
+    discardTemporary(&record);
     return fail(error);
   }
+  return 0;
+}
+
+void printValues(FILE* to, const std::string& name, const float used[4]) {
+  std::fprintf(to, "brisel: %s%salpha %s beta %s gamma %s delta %s\n", name.c_str(),
+               name.empty() ? "" : ": ", formatValue(used[0]).c_str(), formatValue(used[1]).c_str(),
+               formatValue(used[2]).c_str(), formatValue(used[3]).c_str());
+  std::fflush(to);
+}
+
+void stopInterrupted(const std::string& output) {
+  std::fprintf(stderr, "brisel: interrupted; %s left as it was\n", output.c_str());
+  exitInterrupted();
+}
+
+// One file through the filter: read, filter in place, write beside OUT and
+// rename. Returns the exit code; errors are printed here.
+int applyFile(const Arguments& args, const std::string& input, const std::string& output,
+              bool batch) {
+  std::string error;
+  // Where the image and the record go, checked before the file is read.
+  OutputTarget target, recordTarget;
+  if (!planOutput(output, &target, &error)) return fail(error);
+  if (!batch && !args.recordPath.empty() && !planOutput(args.recordPath, &recordTarget, &error)) {
+    return fail(error);
+  }
+  HostImage image;
+  ImageSource source;
+  if (!readImage(input, &image, &source, &error)) return fail(error);
+  ImageKind outputKind;
+  if (!chooseOutputKind(output, source, &outputKind, &error)) return fail(error);
+
+  HostRunOptions options;
+  // The image read is the only copy: the filter works in it, and a failed
+  // run writes nothing.
+  options.inPlace = true;
+  if (args.hasSelect) {
+    const Rect& r = args.select;
+    if (r.top >= r.bottom || r.left >= r.right || r.bottom > image.height ||
+        r.right > image.width) {
+      return fail("--select " + std::to_string(r.top) + "," + std::to_string(r.left) + "," +
+                  std::to_string(r.bottom) + "," + std::to_string(r.right) +
+                  " is empty or reaches outside the " + std::to_string(image.width) + "x" +
+                  std::to_string(image.height) + " image " + input);
+    }
+    options.hasFilterRect = true;
+    options.filterRect = r;
+  }
+  if (!args.maskPath.empty() &&
+      !readPgmMask(args.maskPath, image.width, image.height, &options.mask, &error)) {
+    return fail(input + ": " + error);
+  }
+  bool given[4];
+  if (const int code = buildParameters(args, &options, given)) return code;
 
   const std::string plugin = args.plugin.empty() ? defaultModulePath() : args.plugin;
   HostSession session;
   if (!openHostSession(plugin, &session, &error)) return fail(error);
 
   const SettingsValues settingsBefore = readSettingsValues();
-  ProgressLine progress(isTerminal(2));
+  ProgressLine progress(!batch && isTerminal(2));
   options.onProgress = [&progress](int32_t done, int32_t total) { progress.update(done, total); };
   options.stopRequested = interruptFlag();
   HostRunResult result;
@@ -420,39 +549,47 @@ int main(int argc, char** argv) {
   progress.finish();
   closeHostSession(&session);
 
-  if (interrupted()) {
-    std::fprintf(stderr, "brisel: interrupted; %s left as it was\n", args.output.c_str());
-    exitInterrupted();
-  }
+  if (interrupted()) stopInterrupted(output);
   if (!result.hostError.empty()) {
-    return fail("plug-in broke the host protocol: " + result.hostError);
+    return fail(input + ": plug-in broke the host protocol: " + result.hostError);
   }
-  if (result.result != 0) return fail(describeResult(result.result, image, options, result));
+  if (result.result != 0) {
+    return fail(input + ": " + describeResult(result.result, image, options, result));
+  }
   float used[4];
   if (!findUsedValues(result, used)) return fail("the filter did not report the values it used");
 
   // Both files are written beside their destinations first and renamed over
   // them only when complete: a failure never leaves either one truncated.
   TemporaryFile imageFile, record;
-  if (!args.recordPath.empty() && !recordTarget.stream) {
+  if (!batch && !args.recordPath.empty() && !recordTarget.stream) {
     if (!createTemporaryBeside(recordTarget, &record, &error) ||
         !writeDescriptorStream(record.stream, record.path, result.recordedDescriptor, &error)) {
       discardTemporary(&record);
       return fail(error);
     }
-  } else if (!args.recordPath.empty() &&
+  } else if (!batch && !args.recordPath.empty() &&
              !writeDescriptorText(args.recordPath, result.recordedDescriptor, &error)) {
     return fail(error);
   }
   if (target.stream) {
     // A pipe or a device takes the image as it comes; renaming over it would
     // put a plain file in its place.
-    if (!writePnm(args.output, image, format, &error)) {
+    FILE* f = std::fopen(output.c_str(), "wb");
+    const bool written =
+        f != nullptr && writeImage(f, false, output, image, source, outputKind, &error);
+    if (f == nullptr) error = "cannot write " + output + ": " + std::strerror(errno);
+    if (f != nullptr && std::fclose(f) != 0 && written) {
+      error = "cannot write " + output + ": " + std::strerror(errno);
+      discardTemporary(&record);
+      return fail(error);
+    }
+    if (!written) {
       discardTemporary(&record);
       return fail(error);
     }
   } else if (!createTemporaryBeside(target, &imageFile, &error) ||
-             !writePnmStream(imageFile.stream, imageFile.path, image, format, &error)) {
+             !writeImage(imageFile.stream, true, output, image, source, outputKind, &error)) {
     discardTemporary(&imageFile);
     discardTemporary(&record);
     return fail(error);
@@ -460,8 +597,7 @@ int main(int argc, char** argv) {
   if (interrupted()) {
     discardTemporary(&imageFile);
     discardTemporary(&record);
-    std::fprintf(stderr, "brisel: interrupted; %s left as it was\n", args.output.c_str());
-    exitInterrupted();
+    stopInterrupted(output);
   }
   if (!target.stream && !commitTemporary(target, &imageFile, &error)) {
     discardTemporary(&record);
@@ -471,14 +607,213 @@ int main(int argc, char** argv) {
     return fail(error);
   }
 
-  if (!args.dialog) warnIfSettingsUnused(settingsBefore, given, used);
-  // One line a run for a batch's log; on stderr when stdout may be the image.
-  std::fprintf(target.stream ? stderr : stdout, "brisel: %s: alpha %s beta %s gamma %s delta %s\n",
-               args.output.c_str(), formatValue(used[0]).c_str(), formatValue(used[1]).c_str(),
-               formatValue(used[2]).c_str(), formatValue(used[3]).c_str());
-  std::fflush(stdout);
+  if (!args.dialog && !batch) warnIfSettingsUnused(settingsBefore, given, used);
+  // One line a run for a log; on stderr when stdout may be the image.
+  if (!batch) printValues(target.stream ? stderr : stdout, output, used);
   // Stopped only now: OUT holds the finished image, but the stop is still
   // reported as a stop.
   if (interrupted()) exitInterrupted();
   return 0;
+}
+
+// The four values every file of a batch gets, learnt by running the filter
+// once on a small blank image with the batch's parameters: the settings file,
+// the replay file and the dialog count exactly as in a single run.
+int resolveBatchValues(const Arguments& args, float used[4]) {
+  HostRunOptions options;
+  bool given[4];
+  if (const int code = buildParameters(args, &options, given)) return code;
+  std::string error;
+  const std::string plugin = args.plugin.empty() ? defaultModulePath() : args.plugin;
+  HostSession session;
+  if (!openHostSession(plugin, &session, &error)) return fail(error);
+  HostImage blank = makeHostImage(16, 16, 8, plugInModeGrayScale, 1);
+  options.stopRequested = interruptFlag();
+  const SettingsValues settingsBefore = readSettingsValues();
+  HostRunResult result;
+  runFilter(&session, &blank, options, &result);
+  closeHostSession(&session);
+  if (interrupted()) exitInterrupted();
+  if (!result.hostError.empty()) {
+    return fail("plug-in broke the host protocol: " + result.hostError);
+  }
+  if (result.result != 0) return fail(describeResult(result.result, blank, options, result));
+  if (!findUsedValues(result, used)) return fail("the filter did not report the values it used");
+  if (!args.recordPath.empty()) {
+    if (const int code = writeRecord(args.recordPath, result.recordedDescriptor)) return code;
+  }
+  if (!args.dialog) warnIfSettingsUnused(settingsBefore, given, used);
+  return 0;
+}
+
+std::string baseName(const std::string& path) {
+  const size_t slash = path.find_last_of(
+#if defined(_WIN32)
+      "/\\"
+#else
+      "/"
+#endif
+  );
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string batchOutputName(const Arguments& args, const std::string& input) {
+  std::string name = baseName(input);
+  const size_t dot = name.find_last_of('.');
+  if (!args.suffix.empty()) {
+    if (dot == std::string::npos || dot == 0) {
+      name += args.suffix;
+    } else {
+      name = name.substr(0, dot) + args.suffix + name.substr(dot);
+    }
+  }
+  const std::string& folder = args.outputFolder;
+  const bool separated = !folder.empty() && (folder.back() == '/' || folder.back() == '\\');
+  return separated ? folder + name : folder + "/" + name;
+}
+
+class BatchProgress {
+ public:
+  BatchProgress(size_t total, bool bar) : total_(total), bar_(bar) {}
+  void clear() {
+    if (bar_ && drawn_) std::fputs("\r\033[K", stderr);
+    drawn_ = false;
+  }
+  void draw() {
+    if (!bar_) return;
+    const int width = 30;
+    const int filled = total_ == 0 ? width : int(done_ * width / total_);
+    std::string line(size_t(filled), '#');
+    line.append(size_t(width - filled), '.');
+    std::fprintf(stderr, "\rbrisel: [%s] %zu/%zu files", line.c_str(), done_, total_);
+    std::fflush(stderr);
+    drawn_ = true;
+  }
+  void fileDone(const BatchFile& file, bool ok, const std::string& lines) {
+    ++done_;
+    clear();
+    if (ok) {
+      ++written_;
+      // Plain lines for a log; on a terminal the bar says it.
+      if (!bar_) std::printf("brisel: [%zu/%zu] %s\n", done_, total_, file.output.c_str());
+      std::fflush(stdout);
+    } else {
+      ++failed_;
+      // Every failure names its file.
+      const std::string prefix = "brisel: error: ";
+      if (lines.find(file.input) == std::string::npos &&
+          lines.compare(0, prefix.size(), prefix) == 0) {
+        std::fputs((prefix + file.input + ": " + lines.substr(prefix.size())).c_str(), stderr);
+      } else {
+        std::fputs(lines.c_str(), stderr);
+      }
+    }
+    draw();
+  }
+  void fail(const std::string& message) {
+    ++done_;
+    ++failed_;
+    clear();
+    std::fprintf(stderr, "brisel: error: %s\n", message.c_str());
+    draw();
+  }
+  size_t written() const { return written_; }
+  size_t failed() const { return failed_; }
+
+ private:
+  size_t total_;
+  bool bar_;
+  bool drawn_ = false;
+  size_t done_ = 0, written_ = 0, failed_ = 0;
+};
+
+int applyBatch(Arguments& args) {
+  {
+    std::string error;
+    OutputTarget probe;
+    if (!planOutput(batchOutputName(args, ".brisel-folder-check"), &probe, &error)) {
+      return fail(error);
+    }
+  }
+  float used[4];
+  if (const int code = resolveBatchValues(args, used)) return code;
+  printValues(stdout, "", used);
+  // Every file runs with the values just printed, and nothing else from the
+  // settings file or the dialog.
+  Arguments each = args;
+  each.replayPath.clear();
+  each.recordPath.clear();
+  each.dialog = false;
+  std::vector<std::string> arguments;
+  for (int p = 0; p < 4; ++p) {
+    each.given[p] = true;
+    each.values[p] = std::strtod(formatValue(used[p]).c_str(), nullptr);
+    arguments.push_back(std::string("--") + kFilterParameters[p].name);
+    arguments.push_back(formatValue(used[p]));
+  }
+  if (args.hasSelect) {
+    arguments.push_back("--select");
+    arguments.push_back(std::to_string(args.select.top) + "," + std::to_string(args.select.left) +
+                        "," + std::to_string(args.select.bottom) + "," +
+                        std::to_string(args.select.right));
+  }
+  if (!args.maskPath.empty()) {
+    arguments.push_back("--mask");
+    arguments.push_back(args.maskPath);
+  }
+  if (!args.plugin.empty()) {
+    arguments.push_back("--plugin");
+    arguments.push_back(args.plugin);
+  }
+
+  BatchProgress progress(args.inputs.size(), isTerminal(2));
+  std::vector<BatchFile> files;
+  std::vector<std::string> taken;
+  for (const std::string& input : args.inputs) {
+    const std::string output = batchOutputName(args, input);
+    if (std::find(taken.begin(), taken.end(), output) != taken.end()) {
+      progress.fail(input + ": its output " + output + " is an earlier file's output");
+      continue;
+    }
+    if (isSameFile(input, output)) {
+      progress.fail(input + ": its output " + output + " would replace it (use --suffix)");
+      continue;
+    }
+    taken.push_back(output);
+    files.push_back(BatchFile{input, output});
+  }
+  const unsigned cores = std::thread::hardware_concurrency();
+  int jobs = args.jobs > 0 ? args.jobs : int(cores > 0 ? cores : 1);
+  jobs = maxBatchJobs(std::min<int>(jobs, int(std::max<size_t>(files.size(), 1))));
+  progress.draw();
+  std::string error;
+  const bool started = runBatch(
+      files, arguments, jobs,
+      [&each](const BatchFile& file) { return applyFile(each, file.input, file.output, true); },
+      [&progress](const BatchFile& file, bool ok, const std::string& lines) {
+        progress.fileDone(file, ok, lines);
+      },
+      &error);
+  progress.clear();
+  if (!started) std::fprintf(stderr, "brisel: error: %s\n", error.c_str());
+  if (interrupted()) {
+    std::fprintf(stderr, "brisel: interrupted; %zu of %zu files written\n", progress.written(),
+                 args.inputs.size());
+    exitInterrupted();
+  }
+  const size_t notRun = args.inputs.size() - progress.written() - progress.failed();
+  std::printf("brisel: %zu of %zu files written, %zu failed\n", progress.written(),
+              args.inputs.size(), progress.failed() + notRun);
+  std::fflush(stdout);
+  return progress.failed() + notRun == 0 && started ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  catchInterrupts();
+  Arguments args;
+  if (const int code = parseArguments(argc, argv, &args)) return code;
+  if (!args.outputFolder.empty()) return applyBatch(args);
+  return applyFile(args, args.inputs[0], args.output, false);
 }

@@ -1,6 +1,7 @@
 // pnm.cpp -- binary PGM and PPM files (P5, P6) as host images
 #include "cli/pnm.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
@@ -12,13 +13,6 @@
 #include "cli/userFiles.h"
 
 namespace {
-
-struct FileCloser {
-  void operator()(FILE* f) const {
-    if (f) std::fclose(f);
-  }
-};
-typedef std::unique_ptr<FILE, FileCloser> FilePtr;
 
 // Reads one header number, skipping white space and comments.
 bool readHeaderNumber(FILE* f, int64_t* value) {
@@ -77,18 +71,19 @@ uint32_t scaleSample(uint32_t value, uint32_t from, uint32_t to) {
 
 }  // namespace
 
-bool readPnm(const std::string& path, HostImage* image, PnmFormat* format, std::string* error) {
-  FilePtr f(openPlainFile(path, error));
-  if (!f) return false;
+bool readPnm(FILE* f, const std::string& path, HostImage* image, ImageSource* source,
+             std::string* error) {
   PnmHeader header;
-  if (!readHeader(f.get(), &header, error)) {
+  if (!readHeader(f, &header, error)) {
     *error = path + ": " + *error;
     return false;
   }
-  format->colour = header.colour;
-  format->maxval = int32_t(header.maxval);
+  *source = ImageSource();
+  source->kind = ImageKind::pnm;
+  source->channels = header.colour ? 3 : 1;
+  source->pnmMaxval = int32_t(header.maxval);
   const bool wide = header.maxval > 255;
-  const int32_t channels = header.colour ? 3 : 1;
+  const int32_t channels = source->channels;
   // Counted in 64 bits: 32767 x 32767 x 3 x 2 bytes wraps a 32-bit size_t.
   const uint64_t samples64 = uint64_t(header.width) * uint64_t(header.height) * uint64_t(channels);
   const uint64_t bytes64 = samples64 * (wide ? 2 : 1);
@@ -98,79 +93,109 @@ bool readPnm(const std::string& path, HostImage* image, PnmFormat* format, std::
   }
   const size_t samples = size_t(samples64);
   const size_t bytes = size_t(bytes64);
-  std::vector<uint8_t> raw;
+  image->width = int32_t(header.width);
+  image->height = int32_t(header.height);
+  image->depth = wide ? 16 : 8;
+  image->planes = channels;
+  image->imageMode = header.colour ? (wide ? plugInModeRGB48 : plugInModeRGBColor)
+                                   : (wide ? plugInModeGray16 : plugInModeGrayScale);
+  std::vector<uint8_t>& data = image->data;
+  data.clear();
   try {
-    // Grown as the data arrives, so a header alone never claims the memory.
-    constexpr size_t kPiece = size_t(1) << 20;
-    while (raw.size() < bytes) {
-      const size_t at = raw.size();
+    // Grown as the data arrives, so a header alone never claims the memory;
+    // the capacity is asked for once the file has shown it holds the data.
+    constexpr size_t kPiece = size_t(4) << 20;
+    while (data.size() < bytes) {
+      const size_t at = data.size();
       const size_t piece = bytes - at < kPiece ? bytes - at : kPiece;
-      raw.resize(at + piece);
-      if (std::fread(raw.data() + at, 1, piece, f.get()) != piece) {
+      if (at == kPiece) data.reserve(bytes);
+      data.resize(at + piece);
+      if (std::fread(data.data() + at, 1, piece, f) != piece) {
         *error = path + ": file is shorter than its header says";
         return false;
       }
     }
-    *image = makeHostImage(int32_t(header.width), int32_t(header.height), wide ? 16 : 8,
-                           header.colour ? (wide ? plugInModeRGB48 : plugInModeRGBColor)
-                                         : (wide ? plugInModeGray16 : plugInModeGrayScale),
-                           channels);
   } catch (const std::bad_alloc&) {
     *error = path + ": not enough memory for the image";
     return false;
   }
   const uint32_t maxval = uint32_t(header.maxval);
-  for (size_t i = 0; i < samples; ++i) {
-    uint32_t v = wide ? (uint32_t(raw[2 * i]) << 8) | raw[2 * i + 1] : raw[i];
-    if (v > maxval) {
-      *error = path + ": sample above maxval";
+  uint8_t* bytesIn = data.data();
+  if (wide) {
+    for (size_t i = 0; i < samples; ++i) {
+      if ((uint32_t(bytesIn[2 * i]) << 8 | bytesIn[2 * i + 1]) > maxval) {
+        *error = path + ": sample above maxval";
+        return false;
+      }
+    }
+    // (With maxval 32768 the mapping leaves every sample as it is.)
+    samplesToHost(bytesIn, samples, maxval, true);
+  } else {
+    for (size_t i = 0; i < samples; ++i) {
+      const uint32_t v = bytesIn[i];
+      if (v > maxval) {
+        *error = path + ": sample above maxval";
+        return false;
+      }
+      if (maxval != 255) bytesIn[i] = uint8_t(scaleSample(v, maxval, 255));
+    }
+  }
+  return true;
+}
+
+bool writePnm(FILE* f, const std::string& path, const HostImage& image, const ImageSource& source,
+              std::string* error) {
+  const bool wide = image.depth == 16;
+  const int32_t channels = image.planes >= 3 && source.channels == 3 ? 3 : 1;
+  // A source of another kind gives the full range of the image's depth.
+  const uint32_t maxval = uint32_t(source.kind == ImageKind::pnm && (source.pnmMaxval > 255) == wide
+                                       ? source.pnmMaxval
+                                       : (wide ? 65535 : 255));
+  std::fprintf(f, "P%c\n%d %d\n%u\n", channels == 3 ? '6' : '5', image.width, image.height, maxval);
+  // Written a block of rows at a time: no second copy of the image.
+  const size_t rowSamples = size_t(image.width) * size_t(channels);
+  const size_t rowBytes = rowSamples * (wide ? 2 : 1);
+  const size_t rowsPerBlock = (size_t(1) << 20) / rowBytes + 1;
+  std::vector<uint8_t> block(rowBytes * rowsPerBlock);
+  for (int32_t top = 0; top < image.height; top += int32_t(rowsPerBlock)) {
+    const int32_t rows = int32_t(std::min<size_t>(rowsPerBlock, size_t(image.height - top)));
+    uint8_t* to = block.data();
+    for (int32_t y = top; y < top + rows; ++y) {
+      const uint8_t* row = image.data.data() + size_t(y) * image.rowBytes();
+      if (image.planes == channels) {
+        // Whole rows at once.
+        if (wide) {
+          samplesFromHost(row, to, rowSamples, maxval, true);
+        } else if (maxval == 255) {
+          std::memcpy(to, row, rowBytes);
+        } else {
+          for (size_t i = 0; i < rowSamples; ++i) to[i] = uint8_t(scaleSample(row[i], 255, maxval));
+        }
+        to += rowBytes;
+        continue;
+      }
+      for (int32_t x = 0; x < image.width; ++x) {
+        for (int32_t c = 0; c < channels; ++c) {
+          const size_t at = size_t(x) * size_t(image.planes) + size_t(c);
+          if (wide) {
+            uint16_t s;
+            std::memcpy(&s, row + 2 * at, 2);
+            const uint32_t v = fileFromHostSample(s, maxval);
+            *to++ = uint8_t(v >> 8);
+            *to++ = uint8_t(v);
+          } else {
+            *to++ = uint8_t(maxval == 255 ? row[at] : scaleSample(row[at], 255, maxval));
+          }
+        }
+      }
+    }
+    const size_t n = size_t(to - block.data());
+    if (std::fwrite(block.data(), 1, n, f) != n) {
+      *error = "cannot write " + path + ": " + std::strerror(errno);
       return false;
     }
-    if (wide) {
-      const uint16_t s = uint16_t(maxval == 32768 ? v : scaleSample(v, maxval, 32768));
-      std::memcpy(image->data.data() + 2 * i, &s, 2);
-    } else {
-      image->data[i] = uint8_t(maxval == 255 ? v : scaleSample(v, maxval, 255));
-    }
   }
-  return true;
-}
-
-bool writePnm(const std::string& path, const HostImage& image, const PnmFormat& format,
-              std::string* error) {
-  FilePtr f(std::fopen(path.c_str(), "wb"));
-  if (!f) {
-    *error = "cannot write " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  if (!writePnmStream(f.get(), path, image, format, error)) return false;
-  if (std::fclose(f.release()) != 0) {
-    *error = "cannot write " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  return true;
-}
-
-bool writePnmStream(FILE* f, const std::string& path, const HostImage& image,
-                    const PnmFormat& format, std::string* error) {
-  const bool wide = image.depth == 16;
-  const uint32_t maxval = uint32_t(format.maxval);
-  const int32_t channels = format.colour ? 3 : 1;
-  std::fprintf(f, "P%c\n%d %d\n%u\n", format.colour ? '6' : '5', image.width, image.height, maxval);
-  const size_t samples = size_t(image.width) * size_t(image.height) * size_t(channels);
-  std::vector<uint8_t> raw(samples * (wide ? 2 : 1));
-  for (size_t i = 0; i < samples; ++i) {
-    if (wide) {
-      uint16_t s;
-      std::memcpy(&s, image.data.data() + 2 * i, 2);
-      const uint32_t v = maxval == 32768 ? s : scaleSample(s > 32768 ? 32768 : s, 32768, maxval);
-      raw[2 * i] = uint8_t(v >> 8);
-      raw[2 * i + 1] = uint8_t(v);
-    } else {
-      raw[i] = uint8_t(maxval == 255 ? image.data[i] : scaleSample(image.data[i], 255, maxval));
-    }
-  }
-  if (std::fwrite(raw.data(), 1, raw.size(), f) != raw.size() || std::fflush(f) != 0) {
+  if (std::fflush(f) != 0) {
     *error = "cannot write " + path + ": " + std::strerror(errno);
     return false;
   }
@@ -179,10 +204,12 @@ bool writePnmStream(FILE* f, const std::string& path, const HostImage& image,
 
 bool readPgmMask(const std::string& path, int32_t width, int32_t height, std::vector<uint8_t>* mask,
                  std::string* error) {
+  std::unique_ptr<FILE, int (*)(FILE*)> f(openPlainFile(path, error), std::fclose);
+  if (!f) return false;
   HostImage image;
-  PnmFormat format;
-  if (!readPnm(path, &image, &format, error)) return false;
-  if (format.colour || image.depth != 8) {
+  ImageSource source;
+  if (!readPnm(f.get(), path, &image, &source, error)) return false;
+  if (source.channels != 1 || image.depth != 8) {
     *error = path + ": a mask must be an 8-bit PGM (P5, maxval <= 255)";
     return false;
   }
@@ -192,6 +219,6 @@ bool readPgmMask(const std::string& path, int32_t width, int32_t height, std::ve
              std::to_string(height);
     return false;
   }
-  *mask = image.data;
+  *mask = std::move(image.data);
   return true;
 }

@@ -44,3 +44,10 @@ void discardTemporary(TemporaryFile* temporary);
 
 // True when the stream is an interactive terminal.
 bool isTerminal(int fd);
+
+// The bytes a decoded image may take here (physical memory still free, within
+// the address space limit), so that an image that cannot fit is refused
+// before its data is read.
+uint64_t memoryForImage();
+// True when both names lead to one existing file.
+bool isSameFile(const std::string& a, const std::string& b);

@@ -1,10 +1,12 @@
 // userFilesPosix.cpp -- the user's files on POSIX: plain-file opens, exclusive temporaries, rename
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -202,3 +204,36 @@ void discardTemporary(TemporaryFile* temporary) {
 }
 
 bool isTerminal(int fd) { return isatty(fd) != 0; }
+
+uint64_t memoryForImage() {
+  uint64_t limit = UINT64_MAX;
+  // What the kernel could hand out without swapping (free memory and the
+  // caches it can drop); where it does not say, the free pages alone.
+  unsigned long long availableKiB = 0;
+  if (FILE* info = std::fopen("/proc/meminfo", "r")) {
+    char line[128];
+    while (std::fgets(line, sizeof line, info) != nullptr) {
+      if (std::sscanf(line, "MemAvailable: %llu kB", &availableKiB) == 1) break;
+    }
+    std::fclose(info);
+  }
+  const long pages = sysconf(_SC_AVPHYS_PAGES);
+  const long pageSize = sysconf(_SC_PAGESIZE);
+  if (availableKiB > 0) {
+    limit = uint64_t(availableKiB) * 1024;
+  } else if (pages > 0 && pageSize > 0) {
+    limit = uint64_t(pages) * uint64_t(pageSize);
+  }
+  struct rlimit space;
+  if (getrlimit(RLIMIT_AS, &space) == 0 && space.rlim_cur != RLIM_INFINITY &&
+      uint64_t(space.rlim_cur) < limit) {
+    limit = uint64_t(space.rlim_cur);
+  }
+  return limit;
+}
+
+bool isSameFile(const std::string& a, const std::string& b) {
+  struct stat first, second;
+  return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}

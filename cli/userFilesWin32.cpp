@@ -190,9 +190,19 @@ bool commitTemporary(const OutputTarget& target, TemporaryFile* temporary, std::
       (void)SetFileAttributesA(temporary->path.c_str(), target.attributes & kept);
     }
   }
-  if (!MoveFileExA(temporary->path.c_str(), target.path.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    *error = "cannot replace " + target.path + ": " + describeError(GetLastError());
+  // Another run replacing the same OUT at this moment holds it briefly: wait
+  // for it a little, then the later run's image replaces the earlier one.
+  BOOL moved = FALSE;
+  DWORD cause = 0;
+  for (int attempt = 0; attempt < 40; ++attempt) {
+    moved = MoveFileExA(temporary->path.c_str(), target.path.c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    cause = moved ? 0 : GetLastError();
+    if (moved || (cause != ERROR_ACCESS_DENIED && cause != ERROR_SHARING_VIOLATION)) break;
+    Sleep(25);
+  }
+  if (!moved) {
+    *error = "cannot replace " + target.path + ": " + describeError(cause);
     discardTemporary(temporary);
     return false;
   }
@@ -208,3 +218,28 @@ void discardTemporary(TemporaryFile* temporary) {
 }
 
 bool isTerminal(int fd) { return _isatty(fd) != 0; }
+
+uint64_t memoryForImage() {
+  MEMORYSTATUSEX status;
+  status.dwLength = sizeof status;
+  if (!GlobalMemoryStatusEx(&status)) return UINT64_MAX;
+  return status.ullAvailPhys < status.ullAvailVirtual ? status.ullAvailPhys
+                                                      : status.ullAvailVirtual;
+}
+
+bool isSameFile(const std::string& a, const std::string& b) {
+  auto identify = [](const std::string& path, BY_HANDLE_FILE_INFORMATION* info) {
+    HANDLE file =
+        CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const bool ok = GetFileInformationByHandle(file, info) != 0;
+    CloseHandle(file);
+    return ok;
+  };
+  BY_HANDLE_FILE_INFORMATION first, second;
+  return identify(a, &first) && identify(b, &second) &&
+         first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+         first.nFileIndexHigh == second.nFileIndexHigh &&
+         first.nFileIndexLow == second.nFileIndexLow;
+}

@@ -287,14 +287,18 @@ Boolean BRISEL_CDECL hostAbort() {
 
 bool rectEmpty(const Rect& r) { return r.top >= r.bottom || r.left >= r.right; }
 
-// The rows of rect, planes lo..hi, copied out of the image into a buffer.
-bool gatherRect(const HostImage& image, const Rect& r, int32_t lo, int32_t hi,
-                std::vector<uint8_t>* buffer, int32_t* rowBytes, std::string* error) {
+bool rectInside(const HostImage& image, const Rect& r, int32_t lo, int32_t hi, std::string* error) {
   if (r.top < 0 || r.left < 0 || r.bottom > image.height || r.right > image.width || lo < 0 ||
       hi >= image.planes || lo > hi) {
     *error = "module asked for a rectangle or planes outside the image";
     return false;
   }
+  return true;
+}
+
+// The rows of rect, planes lo..hi, copied out of the image into a buffer.
+void gatherRect(const HostImage& image, const Rect& r, int32_t lo, int32_t hi,
+                std::vector<uint8_t>* buffer, int32_t* rowBytes) {
   const int32_t s = image.bytesPerSample();
   const int32_t planes = hi - lo + 1;
   *rowBytes = (r.right - r.left) * planes * s;
@@ -308,7 +312,6 @@ bool gatherRect(const HostImage& image, const Rect& r, int32_t lo, int32_t hi,
       std::memcpy(to, from, size_t(planes * s));
     }
   }
-  return true;
 }
 
 void scatterRect(HostImage* image, const Rect& r, int32_t lo, int32_t hi,
@@ -331,6 +334,22 @@ int32_t colourPlanes(int16_t imageMode) {
 }
 
 bool isHostHandle(Handle handle) { return liveHandles().count(handle) != 0; }
+
+// Where the module finds rect: in the image's own rows when it asks for every
+// plane (the rectangle's rows are then the image's rows, rowBytes apart),
+// else in a gathered copy. Returns whether the copy was needed.
+bool placeRect(HostImage* image, const Rect& r, int32_t lo, int32_t hi,
+               std::vector<uint8_t>* buffer, void** data, int32_t* rowBytes) {
+  if (lo == 0 && hi == image->planes - 1) {
+    *data = image->data.data() + size_t(r.top) * image->rowBytes() +
+            size_t(r.left) * size_t(image->planes) * size_t(image->bytesPerSample());
+    *rowBytes = int32_t(image->rowBytes());
+    return false;
+  }
+  gatherRect(*image, r, lo, hi, buffer, rowBytes);
+  *data = buffer->data();
+  return true;
+}
 
 }  // namespace
 
@@ -508,10 +527,18 @@ void runFilter(HostSession* session, HostImage* image, const HostRunOptions& opt
     return code;
   };
 
-  HostImage output = *image;
-  // What a host that commits every out row as it arrives has made of the image.
+  // What a host that commits every out row as it arrives has made of the image,
+  // and whether the result is blended through the mask once at the end. Both
+  // need the original rows, so the module then works on a copy.
   const bool blendEachRow = options.maskBlend == MaskBlend::EachRow && !options.mask.empty();
+  const bool blendOnce = options.maskBlend == MaskBlend::Once && !options.mask.empty();
+  const bool inPlace = options.inPlace && !blendEachRow && !blendOnce;
   HostImage document = blendEachRow ? *image : HostImage();
+  // The rows the module reads and writes: the image itself, or a copy that
+  // replaces it only when the run succeeds.
+  HostImage copy;
+  if (!inPlace) copy = *image;
+  HostImage* work = inPlace ? image : &copy;
   bool started = false;
   bool ok = true;
   if (options.callParameters) ok = call(filterSelectorParameters) == 0;
@@ -548,28 +575,32 @@ void runFilter(HostSession* session, HostImage* image, const HostRunOptions& opt
     const Rect outRect = record.outRect;
     const Rect maskRect = record.maskRect;
     record.inData = record.outData = record.maskData = nullptr;
-    int32_t rowBytes = 0;
+    bool outGathered = false;
     if (!rectEmpty(inRect)) {
-      if (!gatherRect(*image, inRect, record.inLoPlane, record.inHiPlane, &inBuffer, &rowBytes,
-                      &result->hostError)) {
+      if (!rectInside(*work, inRect, record.inLoPlane, record.inHiPlane, &result->hostError)) {
         ok = false;
         break;
       }
-      record.inData = inBuffer.data();
-      record.inRowBytes = rowBytes;
+      placeRect(work, inRect, record.inLoPlane, record.inHiPlane, &inBuffer, &record.inData,
+                &record.inRowBytes);
     }
     if (!rectEmpty(outRect)) {
-      if (!gatherRect(output, outRect, record.outLoPlane, record.outHiPlane, &outBuffer, &rowBytes,
-                      &result->hostError)) {
+      if (!rectInside(*work, outRect, record.outLoPlane, record.outHiPlane, &result->hostError)) {
         ok = false;
         break;
       }
       if (options.outRowFill >= 0) {
-        std::memset(outBuffer.data(), options.outRowFill,
-                    size_t(rowBytes) * size_t(outRect.bottom - outRect.top));
+        // A host whose out rows hold anything at all before the call.
+        int32_t rowBytes = 0;
+        gatherRect(*work, outRect, record.outLoPlane, record.outHiPlane, &outBuffer, &rowBytes);
+        std::memset(outBuffer.data(), options.outRowFill, outBuffer.size());
+        record.outData = outBuffer.data();
+        record.outRowBytes = rowBytes;
+        outGathered = true;
+      } else {
+        outGathered = placeRect(work, outRect, record.outLoPlane, record.outHiPlane, &outBuffer,
+                                &record.outData, &record.outRowBytes);
       }
-      record.outData = outBuffer.data();
-      record.outRowBytes = rowBytes;
     }
     if (!rectEmpty(maskRect)) {
       result->maskRequests.push_back(maskRect);
@@ -591,10 +622,12 @@ void runFilter(HostSession* session, HostImage* image, const HostRunOptions& opt
     }
     ++result->continueCalls;
     const int16_t code = call(filterSelectorContinue);
-    if (!rectEmpty(outRect) && record.outData != nullptr) {
-      scatterRect(&output, outRect, record.outLoPlane, record.outHiPlane, outBuffer,
+    if (outGathered && record.outData != nullptr) {
+      scatterRect(work, outRect, record.outLoPlane, record.outHiPlane, outBuffer,
                   record.outRowBytes);
-      if (blendEachRow) blendThroughMask(output, options.mask, outRect, &document);
+    }
+    if (blendEachRow && !rectEmpty(outRect) && record.outData != nullptr) {
+      blendThroughMask(*work, options.mask, outRect, &document);
     }
     if (code != 0) ok = false;
   }
@@ -602,11 +635,11 @@ void runFilter(HostSession* session, HostImage* image, const HostRunOptions& opt
 
   if (ok && result->result == 0 && result->hostError.empty()) {
     if (blendEachRow) {
-      *image = document;
-    } else if (options.maskBlend == MaskBlend::Once && !options.mask.empty()) {
-      blendThroughMask(output, options.mask, record.filterRect, image);
-    } else {
-      *image = output;
+      *image = std::move(document);
+    } else if (blendOnce) {
+      blendThroughMask(copy, options.mask, record.filterRect, image);
+    } else if (!inPlace) {
+      *image = std::move(copy);
     }
   }
 

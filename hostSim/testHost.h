@@ -101,6 +101,10 @@ struct HostRunOptions {
   // true from then on and no further continue call is made, so the run ends
   // with -128 through finish, which disposes of the module's stores.
   const volatile std::sig_atomic_t* stopRequested = nullptr;
+  // The module works in the image itself, with no undo copy: half the memory,
+  // but a run that fails leaves the image part filtered (and, with extra
+  // planes, part rearranged). For a caller that then discards the image.
+  bool inPlace = false;
 };
 
 struct HostRunResult {
@@ -134,7 +138,10 @@ void closeHostSession(HostSession* session);
 
 // Runs parameters (optional), prepare, start, continue until the module asks for
 // nothing, finish. The image receives the output rows only when the run ends
-// without error, as a host keeps its undo state otherwise.
+// without error, as a host keeps its undo state otherwise (unless inPlace).
+// The module gets pointers into the rows of one working image for both its
+// input and its output, rowBytes apart, as a host hands over its own rows;
+// only a request for some of the planes is served from a gathered copy.
 void runFilter(HostSession* session, HostImage* image, const HostRunOptions& options,
                HostRunResult* result);
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # cliTest.sh -- the command-line host end to end: runs, replay, failures that leave OUT alone,
-# the settings file, refused replay values, safe replacement of OUT, interrupts
+# the settings file, refused replay values, safe replacement of OUT, interrupts, batches
 # usage: cliTest.sh BRISEL [RUNNER]   (RUNNER is the wine loader for a Windows build)
 set -u
 brisel=$1
@@ -206,6 +206,14 @@ startAndSignal KILL 2> /dev/null
 run apply sample.ppm after.ppm --alpha 0.6 --beta 0.3 --gamma 0.8 --delta 0.1 > /dev/null
 check "a run after a killed one" cmp -s after.ppm ref.ppm
 rm -f big.out.brisel-* $(stores | sed "s|^|$storeDir/|")
+
+# ---- batches ---------------------------------------------------------------------------
+mkdir -p batch
+run apply sample.ppm grey16.pgm narrow.pgm short.pgm -o batch --suffix -eq --jobs 2 --alpha 0.6 --beta 0.3 --gamma 0.8 --delta 0.1 > said.txt 2> err.txt; rc=$?
+check "batch: exit 1, the good files written as single runs write them" bash -c "[ $rc = 1 ] && cmp -s batch/sample-eq.ppm ref.ppm && [ -e batch/grey16-eq.pgm ] && [ \"\$(ls batch | wc -l)\" = 2 ]"
+check "batch: the failures named, one line each, and a summary" bash -c "[ \"\$(wc -l < err.txt)\" = 2 ] && grep -q 'narrow.pgm' err.txt && grep -q 'short.pgm' err.txt && tr -d '\r' < said.txt | tail -1 | grep -qx 'brisel: 2 of 4 files written, 2 failed'"
+check "batch: --jobs without -o is a usage error" bash -c "$runner '$brisel' apply sample.ppm x.ppm --jobs 2 2> /dev/null; [ \$? = 2 ] && [ ! -e x.ppm ]"
+check "help and version" bash -c "$runner '$brisel' apply --help | grep -q 'Exit codes' && $runner '$brisel' --version | grep -q '^brisel [0-9]'"
 
 check "broken replay file refused" bash -c "echo 'AEqa doub nope' > bad.txt; ! $runner '$brisel' apply sample.ppm x.ppm --replay bad.txt 2>/dev/null"
 check "no store files left" bash -c '[ -z "$(ls "$BRISEL_DIR" | grep -v OMKApref)" ]'

@@ -85,6 +85,31 @@ TEST_F(DriverTest, TransparencyIsCarriedThroughAndColourMatchesThePlainImage) {
   }
 }
 
+// The host hands over pointers into its rows; filtering in the image itself
+// (no undo copy) gives the same image, and a module that asks for some of the
+// planes gets them gathered and scattered back around the others.
+TEST_F(DriverTest, RowsInPlaceAndPlaneSubsetsGiveTheCopyingRunsImage) {
+  const HostImage original = makeNoiseImage(31, 9, 16, plugInModeRGB48, 5, 11);
+  HostRunOptions options;
+  options.hasFilterRect = true;
+  options.filterRect = Rect{2, 3, 8, 27};
+  HostImage copied = original;
+  ASSERT_EQ(run(&copied, options).result, noErr);
+  options.inPlace = true;
+  HostImage inPlace = original;
+  ASSERT_EQ(run(&inPlace, options).result, noErr);
+  EXPECT_EQ(inPlace.data, copied.data);
+
+  // Three of five planes reported: the other two stay as they were.
+  options.inPlace = false;
+  options.reportedPlanes = 3;
+  HostImage subset = original;
+  ASSERT_EQ(run(&subset, options).result, noErr);
+  expectPlanesEqual(subset, copied, 0, 0, 3);
+  expectPlanesEqual(subset, original, 3, 3, 2);
+  EXPECT_FALSE(anyStoreFileLeft());
+}
+
 TEST_F(DriverTest, OneRowImageTakesOneReadOneRunOneWrite) {
   HostImage image = makeNoiseImage(20, 1, 8, plugInModeGrayScale, 1, 3);
   EXPECT_EQ(run(&image).continueCalls, 3);

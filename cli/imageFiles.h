@@ -1,0 +1,75 @@
+// imageFiles.h -- image files as host images: PNM always, TIFF and PNG where the build has them
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "hostSim/testHost.h"
+
+enum class ImageKind { pnm, tiff, png };
+
+// What the input file was, so that the output can be written alike.
+struct ImageSource {
+  ImageKind kind = ImageKind::pnm;
+  int32_t channels = 1;     // colour planes: 1 grey, 3 RGB
+  int32_t extraPlanes = 0;  // alpha and other planes, carried through after the colour ones
+  int32_t pnmMaxval = 255;  // PNM: the file's maxval, written back as it was
+  // TIFF: how it was stored and what it said about itself.
+  bool bigEndian = false;
+  uint16_t compression = 1;
+  uint16_t predictor = 1;
+  std::vector<uint16_t> extraSampleKinds;
+  bool hasResolution = false;
+  float xResolution = 0, yResolution = 0;
+  uint16_t resolutionUnit = 2;
+  uint16_t orientation = 1;
+  std::vector<std::pair<uint32_t, std::string>> texts;  // descriptive ASCII tags
+  std::vector<uint8_t> iccProfile;
+  // PNG: physical pixel size and text chunks.
+  bool hasPhysical = false;
+  uint32_t xPixelsPerUnit = 0, yPixelsPerUnit = 0;
+  int32_t physicalUnit = 0;
+  std::vector<std::pair<std::string, std::string>> pngTexts;
+};
+
+// 16-bit files hold 0..maxval (65535 for TIFF and PNG); the host holds
+// 0..32768. The same rounding both ways for every kind of file, so the
+// lowest bit of a 65535-range sample is not kept.
+inline uint16_t hostFromFileSample(uint32_t value, uint32_t maxval) {
+  return uint16_t((uint64_t(value) * 32768u + maxval / 2) / maxval);
+}
+inline uint16_t fileFromHostSample(uint32_t value, uint32_t maxval) {
+  if (value > 32768) value = 32768;
+  return uint16_t((uint64_t(value) * maxval + 16384u) / 32768u);
+}
+
+// The same over count 16-bit samples through a table: in place from the file's
+// range (big-endian bytes, or machine order) to the host's, and from the
+// host's into to.
+void samplesToHost(uint8_t* data, size_t count, uint32_t maxval, bool bigEndianBytes);
+void samplesFromHost(const uint8_t* from, uint8_t* to, size_t count, uint32_t maxval,
+                     bool bigEndianBytes);
+
+// Reads IN by its content. On failure returns false with one line naming the
+// file and the reason (unsupported kinds included).
+bool readImage(const std::string& path, HostImage* image, ImageSource* source, std::string* error);
+// The kind OUT is written as: by its extension, else the input's kind.
+// False with a reason when this build cannot write that kind.
+bool chooseOutputKind(const std::string& path, const ImageSource& source, ImageKind* kind,
+                      std::string* error);
+// Writes the image into an open stream (seekable unless a pipe or device),
+// flushed but not closed; path names it in errors.
+bool writeImage(FILE* f, bool seekable, const std::string& path, const HostImage& image,
+                const ImageSource& source, ImageKind kind, std::string* error);
+// The libraries' parts, where the build has them.
+bool readTiff(FILE* f, const std::string& path, HostImage* image, ImageSource* source,
+              std::string* error);
+bool writeTiff(FILE* f, const std::string& path, const HostImage& image, const ImageSource& source,
+               std::string* error);
+bool readPng(FILE* f, const std::string& path, HostImage* image, ImageSource* source,
+             std::string* error);
+bool writePng(FILE* f, const std::string& path, const HostImage& image, const ImageSource& source,
+              std::string* error);

@@ -1,0 +1,333 @@
+// tiffFiles.cpp -- TIFF files through libtiff: 8/16-bit grey or RGB, extra planes, strips or tiles
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include <tiffio.h>
+#include <unistd.h>
+
+#include "cli/imageFiles.h"
+#include "cli/userFiles.h"
+
+namespace {
+
+// libtiff reports through process-wide handlers: its errors become the reason
+// of the failure at hand, its warnings our own warning lines.
+std::string* currentError = nullptr;
+const std::string* currentPath = nullptr;
+
+void noteTiffError(const char* module, const char* format, va_list args) {
+  char text[512];
+  std::vsnprintf(text, sizeof text, format, args);
+  if (currentError != nullptr && currentError->empty()) {
+    *currentError = std::string(module != nullptr ? module : "") + (module ? ": " : "") + text;
+  }
+}
+
+void noteTiffWarning(const char*, const char* format, va_list args) {
+  char text[512];
+  std::vsnprintf(text, sizeof text, format, args);
+  std::fprintf(stderr, "brisel: warning: %s: %s\n", currentPath ? currentPath->c_str() : "TIFF",
+               text);
+}
+
+// Handlers set for the life of one read or write.
+struct TiffReport {
+  std::string detail;
+  TiffReport(const std::string& path) {
+    currentError = &detail;
+    currentPath = &path;
+    TIFFSetErrorHandler(noteTiffError);
+    TIFFSetWarningHandler(noteTiffWarning);
+  }
+  ~TiffReport() {
+    currentError = nullptr;
+    currentPath = nullptr;
+  }
+  TiffReport(const TiffReport&) = delete;
+  TiffReport& operator=(const TiffReport&) = delete;
+};
+
+struct TiffCloser {
+  void operator()(TIFF* tif) const {
+    if (tif) TIFFClose(tif);
+  }
+};
+
+std::string failure(const std::string& path, const std::string& what, const TiffReport& report) {
+  return path + ": " + what + (report.detail.empty() ? "" : " (" + report.detail + ")");
+}
+
+const uint32_t kTextTags[] = {TIFFTAG_DOCUMENTNAME, TIFFTAG_IMAGEDESCRIPTION, TIFFTAG_MAKE,
+                              TIFFTAG_MODEL,        TIFFTAG_PAGENAME,         TIFFTAG_SOFTWARE,
+                              TIFFTAG_DATETIME,     TIFFTAG_ARTIST,           TIFFTAG_HOSTCOMPUTER,
+                              TIFFTAG_COPYRIGHT};
+
+// What about this file the host cannot take, or empty.
+std::string checkLayout(TIFF* tif, uint16_t bits, uint16_t samples, uint16_t photometric,
+                        uint16_t sampleFormat, uint16_t planar, uint16_t compression) {
+  if (TIFFNumberOfDirectories(tif) > 1) {
+    return "has " + std::to_string(TIFFNumberOfDirectories(tif)) +
+           " pages; only single-page files are supported";
+  }
+  if (sampleFormat != SAMPLEFORMAT_UINT) {
+    return sampleFormat == SAMPLEFORMAT_IEEEFP ? "floating-point samples are not supported"
+                                               : "signed samples are not supported";
+  }
+  if (bits != 8 && bits != 16) {
+    return std::to_string(bits) + "-bit samples are not supported (8 or 16 bits)";
+  }
+  if (photometric == PHOTOMETRIC_SEPARATED) return "CMYK images are not supported";
+  if (photometric == PHOTOMETRIC_PALETTE) return "palette images are not supported";
+  if (photometric == PHOTOMETRIC_MINISWHITE) return "min-is-white grey is not supported";
+  if (photometric != PHOTOMETRIC_MINISBLACK && photometric != PHOTOMETRIC_RGB) {
+    return "photometric interpretation " + std::to_string(photometric) + " is not supported";
+  }
+  if (samples < (photometric == PHOTOMETRIC_RGB ? 3 : 1) || samples > 16) {
+    return std::to_string(samples) + " samples a pixel do not fit its colour model";
+  }
+  if (planar != PLANARCONFIG_CONTIG) return "separate colour planes are not supported";
+  if (compression != COMPRESSION_NONE && compression != COMPRESSION_LZW &&
+      compression != COMPRESSION_ADOBE_DEFLATE && compression != COMPRESSION_DEFLATE &&
+      compression != COMPRESSION_PACKBITS) {
+    return "compression " + std::to_string(compression) +
+           " is not supported (none, LZW, Deflate, PackBits)";
+  }
+  return "";
+}
+
+}  // namespace
+
+bool readTiff(FILE* f, const std::string& path, HostImage* image, ImageSource* source,
+              std::string* error) {
+  TiffReport report(path);
+  const int descriptor = dup(fileno(f));
+  if (descriptor < 0) {
+    *error = path + ": cannot read: out of file descriptors";
+    return false;
+  }
+  std::unique_ptr<TIFF, TiffCloser> tif(TIFFFdOpen(descriptor, path.c_str(), "rm"));
+  if (!tif) {
+    close(descriptor);
+    *error = failure(path, "damaged or unreadable TIFF file", report);
+    return false;
+  }
+  uint32_t width = 0, height = 0;
+  uint16_t bits = 1, samples = 1, photometric = 0, sampleFormat = SAMPLEFORMAT_UINT;
+  uint16_t planar = PLANARCONFIG_CONTIG, compression = COMPRESSION_NONE;
+  if (!TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width) ||
+      !TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height) ||
+      !TIFFGetField(tif.get(), TIFFTAG_PHOTOMETRIC, &photometric)) {
+    *error = failure(path, "damaged TIFF file: size or colour model missing", report);
+    return false;
+  }
+  TIFFGetFieldDefaulted(tif.get(), TIFFTAG_BITSPERSAMPLE, &bits);
+  TIFFGetFieldDefaulted(tif.get(), TIFFTAG_SAMPLESPERPIXEL, &samples);
+  TIFFGetFieldDefaulted(tif.get(), TIFFTAG_SAMPLEFORMAT, &sampleFormat);
+  TIFFGetFieldDefaulted(tif.get(), TIFFTAG_PLANARCONFIG, &planar);
+  TIFFGetFieldDefaulted(tif.get(), TIFFTAG_COMPRESSION, &compression);
+  const std::string unsupported =
+      checkLayout(tif.get(), bits, samples, photometric, sampleFormat, planar, compression);
+  if (!unsupported.empty()) {
+    *error = path + ": " + unsupported;
+    return false;
+  }
+  if (width < 1 || height < 1 || width > 32767 || height > 32767) {
+    *error = path + ": unsupported image size " + std::to_string(width) + "x" +
+             std::to_string(height) + " (1..32767 pixels a side)";
+    return false;
+  }
+  *source = ImageSource();
+  source->kind = ImageKind::tiff;
+  source->channels = photometric == PHOTOMETRIC_RGB ? 3 : 1;
+  source->extraPlanes = samples - source->channels;
+  source->bigEndian = TIFFIsBigEndian(tif.get()) != 0;
+  source->compression = compression;
+  TIFFGetFieldDefaulted(tif.get(), TIFFTAG_PREDICTOR, &source->predictor);
+  uint16_t extraCount = 0;
+  uint16_t* extraKinds = nullptr;
+  if (TIFFGetField(tif.get(), TIFFTAG_EXTRASAMPLES, &extraCount, &extraKinds) && extraKinds) {
+    source->extraSampleKinds.assign(extraKinds, extraKinds + extraCount);
+  }
+  if (TIFFGetField(tif.get(), TIFFTAG_XRESOLUTION, &source->xResolution) &&
+      TIFFGetField(tif.get(), TIFFTAG_YRESOLUTION, &source->yResolution)) {
+    source->hasResolution = true;
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_RESOLUTIONUNIT, &source->resolutionUnit);
+  }
+  TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ORIENTATION, &source->orientation);
+  for (uint32_t tag : kTextTags) {
+    char* text = nullptr;
+    if (TIFFGetField(tif.get(), tag, &text) && text != nullptr)
+      source->texts.emplace_back(tag, text);
+  }
+  uint32_t iccSize = 0;
+  void* icc = nullptr;
+  if (TIFFGetField(tif.get(), TIFFTAG_ICCPROFILE, &iccSize, &icc) && icc != nullptr) {
+    const uint8_t* bytes = static_cast<const uint8_t*>(icc);
+    source->iccProfile.assign(bytes, bytes + iccSize);
+  }
+
+  const int32_t s = bits / 8;
+  const uint64_t bytes = uint64_t(width) * height * samples * uint64_t(s);
+  if (bytes > memoryForImage()) {
+    *error = path + ": the " + std::to_string(width) + "x" + std::to_string(height) +
+             " image needs " + std::to_string(bytes >> 20) +
+             " MiB, more memory than this machine has free";
+    return false;
+  }
+  try {
+    image->data.clear();
+    image->data.shrink_to_fit();
+    image->width = int32_t(width);
+    image->height = int32_t(height);
+    image->depth = bits;
+    image->planes = samples;
+    image->imageMode = photometric == PHOTOMETRIC_RGB
+                           ? (bits == 16 ? plugInModeRGB48 : plugInModeRGBColor)
+                           : (bits == 16 ? plugInModeGray16 : plugInModeGrayScale);
+    image->data.resize(size_t(bytes));
+  } catch (const std::bad_alloc&) {
+    *error = path + ": not enough memory for the " + std::to_string(width) + "x" +
+             std::to_string(height) + " image";
+    return false;
+  }
+  const size_t rowBytes = image->rowBytes();
+  if (TIFFIsTiled(tif.get())) {
+    uint32_t tileWidth = 0, tileHeight = 0;
+    TIFFGetField(tif.get(), TIFFTAG_TILEWIDTH, &tileWidth);
+    TIFFGetField(tif.get(), TIFFTAG_TILELENGTH, &tileHeight);
+    const tmsize_t tileSize = TIFFTileSize(tif.get());
+    if (tileWidth == 0 || tileHeight == 0 || tileSize <= 0 ||
+        uint64_t(tileSize) < uint64_t(tileWidth) * tileHeight * samples * uint64_t(s)) {
+      *error = failure(path, "damaged TIFF file: bad tile size", report);
+      return false;
+    }
+    std::vector<uint8_t> tile(static_cast<size_t>(tileSize));
+    for (uint32_t y0 = 0; y0 < height; y0 += tileHeight) {
+      for (uint32_t x0 = 0; x0 < width; x0 += tileWidth) {
+        if (TIFFReadTile(tif.get(), tile.data(), x0, y0, 0, 0) < 0) {
+          *error = failure(path,
+                           "damaged TIFF file: tile at " + std::to_string(x0) + "," +
+                               std::to_string(y0) + " unreadable",
+                           report);
+          return false;
+        }
+        const uint32_t columns = std::min(tileWidth, width - x0);
+        const size_t tileRowBytes = size_t(tileWidth) * samples * size_t(s);
+        for (uint32_t y = y0; y < std::min(height, y0 + tileHeight); ++y) {
+          std::memcpy(image->data.data() + size_t(y) * rowBytes + size_t(x0) * samples * size_t(s),
+                      tile.data() + size_t(y - y0) * tileRowBytes,
+                      size_t(columns) * samples * size_t(s));
+        }
+      }
+    }
+  } else {
+    if (uint64_t(TIFFScanlineSize64(tif.get())) != rowBytes) {
+      *error = failure(path, "damaged TIFF file: rows of an unexpected size", report);
+      return false;
+    }
+    for (uint32_t y = 0; y < height; ++y) {
+      if (TIFFReadScanline(tif.get(), image->data.data() + size_t(y) * rowBytes, y, 0) < 0) {
+        *error =
+            failure(path, "damaged TIFF file: row " + std::to_string(y) + " unreadable", report);
+        return false;
+      }
+    }
+  }
+  if (bits == 16) samplesToHost(image->data.data(), image->data.size() / 2, 65535, false);
+  return true;
+}
+
+bool writeTiff(FILE* f, const std::string& path, const HostImage& image, const ImageSource& source,
+               std::string* error) {
+  TiffReport report(path);
+  if (std::fflush(f) != 0) {
+    *error = "cannot write " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  const int descriptor = dup(fileno(f));
+  if (descriptor < 0) {
+    *error = "cannot write " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  const bool sameKind = source.kind == ImageKind::tiff;
+  const bool bigEndian = sameKind && source.bigEndian;
+  std::unique_ptr<TIFF, TiffCloser> tif(
+      TIFFFdOpen(descriptor, path.c_str(), bigEndian ? "wb" : "wl"));
+  if (!tif) {
+    close(descriptor);
+    *error = failure("cannot write " + path, "libtiff refused the file", report);
+    return false;
+  }
+  TIFF* t = tif.get();
+  const int32_t channels =
+      image.imageMode == plugInModeRGBColor || image.imageMode == plugInModeRGB48 ? 3 : 1;
+  const uint16_t compression = sameKind ? source.compression : uint16_t(COMPRESSION_ADOBE_DEFLATE);
+  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, uint32_t(image.width));
+  TIFFSetField(t, TIFFTAG_IMAGELENGTH, uint32_t(image.height));
+  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, uint16_t(image.depth));
+  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t(image.planes));
+  TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, uint16_t(SAMPLEFORMAT_UINT));
+  TIFFSetField(t, TIFFTAG_PHOTOMETRIC,
+               uint16_t(channels == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK));
+  TIFFSetField(t, TIFFTAG_PLANARCONFIG, uint16_t(PLANARCONFIG_CONTIG));
+  TIFFSetField(t, TIFFTAG_COMPRESSION, compression);
+  if (compression == COMPRESSION_LZW || compression == COMPRESSION_ADOBE_DEFLATE ||
+      compression == COMPRESSION_DEFLATE) {
+    TIFFSetField(t, TIFFTAG_PREDICTOR,
+                 sameKind ? source.predictor : uint16_t(PREDICTOR_HORIZONTAL));
+  }
+  const int32_t extras = image.planes - channels;
+  if (extras > 0) {
+    std::vector<uint16_t> kinds(size_t(extras), uint16_t(EXTRASAMPLE_UNSPECIFIED));
+    for (size_t i = 0; i < kinds.size() && i < source.extraSampleKinds.size(); ++i) {
+      kinds[i] = source.extraSampleKinds[i];
+    }
+    // A PNG's alpha is unassociated.
+    if (source.kind == ImageKind::png) kinds[0] = EXTRASAMPLE_UNASSALPHA;
+    TIFFSetField(t, TIFFTAG_EXTRASAMPLES, uint16_t(extras), kinds.data());
+  }
+  if (sameKind) {
+    if (source.hasResolution) {
+      TIFFSetField(t, TIFFTAG_XRESOLUTION, source.xResolution);
+      TIFFSetField(t, TIFFTAG_YRESOLUTION, source.yResolution);
+      TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, source.resolutionUnit);
+    }
+    TIFFSetField(t, TIFFTAG_ORIENTATION, source.orientation);
+    for (const auto& text : source.texts) TIFFSetField(t, text.first, text.second.c_str());
+  } else if (source.hasPhysical && source.physicalUnit == 1) {
+    // A PNG's pixels a metre, as pixels a centimetre.
+    TIFFSetField(t, TIFFTAG_XRESOLUTION, float(source.xPixelsPerUnit) / 100.0f);
+    TIFFSetField(t, TIFFTAG_YRESOLUTION, float(source.yPixelsPerUnit) / 100.0f);
+    TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, uint16_t(RESUNIT_CENTIMETER));
+  }
+  if (!source.iccProfile.empty()) {
+    TIFFSetField(t, TIFFTAG_ICCPROFILE, uint32_t(source.iccProfile.size()),
+                 source.iccProfile.data());
+  }
+  TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
+  // libtiff may change a row as it encodes it (the predictor works in place),
+  // and 16-bit rows go back to the file's range: one row at a time.
+  std::vector<uint8_t> row(image.rowBytes());
+  for (int32_t y = 0; y < image.height; ++y) {
+    const uint8_t* from = image.data.data() + size_t(y) * image.rowBytes();
+    if (image.depth == 16) {
+      samplesFromHost(from, row.data(), row.size() / 2, 65535, false);
+    } else {
+      std::memcpy(row.data(), from, row.size());
+    }
+    if (TIFFWriteScanline(t, row.data(), uint32_t(y), 0) < 0) {
+      *error = failure("cannot write " + path, "libtiff failed", report);
+      return false;
+    }
+  }
+  if (!TIFFFlush(t)) {
+    *error = failure("cannot write " + path, "libtiff failed", report);
+    return false;
+  }
+  tif.reset();
+  return true;
+}
