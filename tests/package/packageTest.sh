@@ -34,16 +34,16 @@ export BRISEL_DIR
 mkdir -p "$BRISEL_DIR"
 "$root/build/native/brisel" apply sample.ppm native.ppm "${args[@]}"
 runs=x64
-# A machine that cannot run 32-bit programs leaves the x86 run out, on request only.
-case " ${BRISEL_TEST_SKIP:-} " in
-  *" win32 "*) echo "packageTest: the x86 module is not run (win32 in BRISEL_TEST_SKIP)" ;;
-  *)
-    WINEPREFIX=$wine32_prefix wine "$root/build/win32/brisel.exe" apply sample.ppm x86.ppm \
-      --plugin unpacked/x86/brisel.8bf "${args[@]}"
-    cmp native.ppm x86.ppm
-    runs="x86 x64"
-    ;;
-esac
+if [[ " ${BRISEL_TEST_SKIP:-} " == *" win32 "* ]]; then
+  echo "packageTest: the x86 module is not run (win32 in BRISEL_TEST_SKIP)"
+elif ! "$root/scripts/can-run-win32"; then
+  echo "packageTest: the x86 module is not run (this kernel cannot run 32-bit programs)"
+else
+  WINEPREFIX=$wine32_prefix wine "$root/build/win32/brisel.exe" apply sample.ppm x86.ppm \
+    --plugin unpacked/x86/brisel.8bf "${args[@]}"
+  cmp native.ppm x86.ppm
+  runs="x86 x64"
+fi
 WINEPREFIX=$wine64_prefix "$wine64_loader" "$root/build/win64/brisel.exe" apply sample.ppm x64.ppm \
   --plugin unpacked/x64/brisel.8bf "${args[@]}"
 cmp native.ppm x64.ppm
