@@ -25,8 +25,9 @@ const char* findPlainName(const char* name) {
 }
 
 // The local application data folder from the shell, never from environment
-// strings. The A-functions take the system code page: a folder that has no
-// exact spelling in it is refused rather than approximated.
+// strings. The A-functions take the ANSI (or, after SetFileApisToOEM, the OEM)
+// code page: a folder that has no exact spelling in it is refused rather than
+// approximated.
 OSErr findLocalAppData(char* folder, size_t size) {
   PWSTR wide = nullptr;
   const HRESULT found = SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &wide);
@@ -35,8 +36,9 @@ OSErr findLocalAppData(char* folder, size_t size) {
     return fnfErr;
   }
   BOOL approximated = FALSE;
-  const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, folder, int(size),
-                                         nullptr, &approximated);
+  const UINT codePage = AreFileApisANSI() ? CP_ACP : CP_OEMCP;
+  const int length = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide, -1, folder,
+                                         int(size), nullptr, &approximated);
   CoTaskMemFree(wide);
   if (length <= 1 || approximated) return bdNamErr;
   return noErr;
