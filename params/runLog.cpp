@@ -4,6 +4,7 @@
 #include "core/hostErrors.h"
 #include "params/signatureBlock.h"
 #include "params/textFormat.h"
+#include "store/filePath.h"
 
 namespace {
 
@@ -197,6 +198,14 @@ OSErr writeRunLog(const SignatureBlock* block, OSErr result) {
 
   FileHandle file = kNoFile;
   OSErr err = openLogForAppend(kRunLogName, &file);
+  if (err == fnfErr) {
+    // A user who may not make files in the root of C: switches the log on
+    // with the same name in the per-user folder, which is never made here.
+    char path[kFilePathBytes];
+    if (resolveUserFilePath(kRunLogName, false, path, sizeof path) == noErr) {
+      err = openLogForAppend(path, &file);
+    }
+  }
   if (err != noErr) return err;
 
   keepFirst(&err, writeText(file, "-----------------------------", false, true));

@@ -9,7 +9,8 @@
 struct SignatureBlock;
 
 // Appends the run's record (signature, flags, entries, the run's result) to an
-// existing kRunLogName. fileOpen's codes (-43: no log, the normal case) or the
+// existing kRunLogName, else to an existing file of that name in the per-user
+// folder (filePath.h). fileOpen's codes (-43: no log, the normal case) or the
 // first failed write; callers drop it, as the log never fails a run.
 OSErr writeRunLog(const SignatureBlock* block, OSErr result);
 // Opens an existing file and moves to its end. fileOpen's codes; -40 or -51

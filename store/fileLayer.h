@@ -30,7 +30,9 @@ extern const char kRunLogName[];        // "c:\OMKAlog.txt"
 // is opened read-only. -43 missing, -61 no access at all, -37 bad name,
 // -42 too many open, -36 otherwise. On failure *handle is kNoFile.
 OSErr fileOpen(const char* name, FileHandle* handle);
-// The same for the row-store files, with caching hints for temporary data.
+// The same, never read-only: -61 when the file may not be written.
+OSErr fileOpenWritable(const char* name, FileHandle* handle);
+// The same as fileOpen for the row-store files, with caching hints for temporary data.
 OSErr fileOpenTemporary(const char* name, FileHandle* handle);
 // Reads up to *count bytes; *count becomes the bytes read (0 at the end). -36.
 OSErr fileRead(FileHandle handle, int32_t* count, void* buffer);

@@ -77,7 +77,8 @@ OSErr lockExclusively(int descriptor, FileHandle* handle, int advice) {
 // Both opens share one mapping; only the caching hints differ. A file that
 // may only be read (no write permission, read-only file system) is opened
 // read-only, and its later writes fail with ioErr.
-OSErr openExisting(const char* name, FileHandle* handle, int readWriteAdvice, int readOnlyAdvice) {
+OSErr openExisting(const char* name, FileHandle* handle, int readWriteAdvice, int readOnlyAdvice,
+                   bool readOnlyRetry = true) {
   if (handle == nullptr) return bdNamErr;
   *handle = kNoFile;
   char path[kPathMax];
@@ -90,6 +91,7 @@ OSErr openExisting(const char* name, FileHandle* handle, int readWriteAdvice, in
       return fnfErr;
     case EACCES:
     case EROFS:
+      if (!readOnlyRetry) return wrPermErr;
       descriptor = openRetrying(path, O_RDONLY | kOpenFlags);
       if (descriptor < 0) return wrPermErr;
       return lockExclusively(descriptor, handle, readOnlyAdvice);
@@ -107,6 +109,10 @@ OSErr openExisting(const char* name, FileHandle* handle, int readWriteAdvice, in
 
 OSErr fileOpen(const char* name, FileHandle* handle) {
   return openExisting(name, handle, kAdviseRandom, kAdviseSequential);
+}
+
+OSErr fileOpenWritable(const char* name, FileHandle* handle) {
+  return openExisting(name, handle, kAdviseRandom, kAdviseRandom, false);
 }
 
 OSErr fileOpenTemporary(const char* name, FileHandle* handle) {

@@ -35,8 +35,8 @@ HANDLE openWith(const char* path, DWORD access, DWORD flags) {
 // Both opens share one mapping; only the flags differ, as the table of each
 // says. Only a plain access denial earns the read-only retry: a sharing
 // violation (the file is held open) would fail the same way again.
-OSErr openExisting(const char* name, FileHandle* handle, DWORD readWriteFlags,
-                   DWORD readOnlyFlags) {
+OSErr openExisting(const char* name, FileHandle* handle, DWORD readWriteFlags, DWORD readOnlyFlags,
+                   bool readOnlyRetry = true) {
   if (handle == nullptr) return bdNamErr;
   *handle = kNoFile;
   char path[MAX_PATH];
@@ -55,6 +55,7 @@ OSErr openExisting(const char* name, FileHandle* handle, DWORD readWriteFlags,
     case ERROR_BAD_NET_NAME:
       return fnfErr;
     case ERROR_ACCESS_DENIED:
+      if (!readOnlyRetry) return wrPermErr;
       file = openWith(path, GENERIC_READ, readOnlyFlags);
       if (file == INVALID_HANDLE_VALUE) return wrPermErr;
       *handle = reinterpret_cast<FileHandle>(file);
@@ -76,6 +77,10 @@ OSErr openExisting(const char* name, FileHandle* handle, DWORD readWriteFlags,
 OSErr fileOpen(const char* name, FileHandle* handle) {
   return openExisting(name, handle, FILE_FLAG_RANDOM_ACCESS | FILE_ATTRIBUTE_NORMAL,
                       FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL);
+}
+
+OSErr fileOpenWritable(const char* name, FileHandle* handle) {
+  return openExisting(name, handle, FILE_FLAG_RANDOM_ACCESS | FILE_ATTRIBUTE_NORMAL, 0, false);
 }
 
 OSErr fileOpenTemporary(const char* name, FileHandle* handle) {

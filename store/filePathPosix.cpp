@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/hostErrors.h"
 #include "store/filePath.h"
 
 namespace {
@@ -92,4 +93,11 @@ bool resolveFilePath(const char* name, char* path, size_t size) {
   std::strcpy(path + directoryLength, separator);
   std::strcat(path, plain);
   return true;
+}
+
+OSErr resolveUserFilePath(const char* name, bool makeFolder, char* path, size_t size) {
+  (void)name;
+  (void)makeFolder;
+  if (path != nullptr && size > 0) path[0] = '\0';
+  return fnfErr;  // the one directory above is per-user already
 }

@@ -90,6 +90,7 @@ OSErr createStore(const char* name, int32_t pixelsPerRow, int32_t rows, int32_t 
   store->rowBytes = 0;
   store->rows = 0;
   store->rowChecks = nullptr;
+  store->filePath = nullptr;
 
   // Rows beyond 2 GiB (or negative sizes) cannot have a row buffer anywhere.
   int64_t rowBytes = int64_t(pixelsPerRow) * bytesPerPixel;
@@ -101,11 +102,11 @@ OSErr createStore(const char* name, int32_t pixelsPerRow, int32_t rows, int32_t 
 
   // Never a delete and a create by name: the name may be another run's, and
   // its rows are not ours to wipe. A held name is refused (-45) untouched.
-  StoreFile file{kNoFile, kNoFile};
+  StoreFile file{kNoFile, kNoFile, nullptr};
   OSErr err = openStoreFile(name, &file);
   if (err == noErr) {
     err = fillStoreFile(file.data, pixelsPerRow, rows, bytesPerPixel, int32_t(rowBytes));
-    if (err != noErr) closeStoreFile(name, &file);  // the half-made file is of no use to anyone
+    if (err != noErr) closeStoreFile(&file);  // the half-made file is of no use to anyone
   }
   if (err != noErr) {
     freeBlock(checks);
@@ -116,15 +117,16 @@ OSErr createStore(const char* name, int32_t pixelsPerRow, int32_t rows, int32_t 
   store->rowBytes = int32_t(rowBytes);
   store->rows = rowCount;
   store->rowChecks = checks;
+  store->filePath = file.path;
   return noErr;
 }
 
-void disposeStore(const char* name, RowStore* store) {
+void disposeStore(RowStore* store) {
   if (store == nullptr) return;
-  StoreFile file{store->fileHandle, store->claimHandle};
+  StoreFile file{store->fileHandle, store->claimHandle, store->filePath};
   freeBlock(store->rowChecks);
   freeBlock(store);
-  closeStoreFile(name, &file);
+  closeStoreFile(&file);
 }
 
 // Clips the span to the row and places the file there; false when nothing is
@@ -157,11 +159,11 @@ OSErr createMaskStore(int32_t pixelsPerRow, int32_t rows, int32_t bytesPerPixel,
   return createStore(kMaskStoreName, pixelsPerRow, rows, bytesPerPixel, slot);
 }
 
-void disposeColourStore(RowStore* store) { disposeStore(kColourStoreName, store); }
+void disposeColourStore(RowStore* store) { disposeStore(store); }
 
-void disposeExtraStore(RowStore* store) { disposeStore(kExtraStoreName, store); }
+void disposeExtraStore(RowStore* store) { disposeStore(store); }
 
-void disposeMaskStore(RowStore* store) { disposeStore(kMaskStoreName, store); }
+void disposeMaskStore(RowStore* store) { disposeStore(store); }
 
 // Every row inside the store exists in full from the create on: fewer bytes
 // than asked for means the file was cut short or failed, and a row of stale

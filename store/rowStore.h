@@ -17,6 +17,9 @@ struct RowStore {
   // reads back different (a file cut short and written on, a failing disk)
   // is caught even when every read comes back full.
   uint32_t* rowChecks;
+  // Where the store file was made (the fixed name's place, or the per-user
+  // folder's on Windows); dispose gives up that file and no other.
+  char* filePath = nullptr;
 };
 
 // Create the store's file, zero-filled, and its record. The slot refers to the

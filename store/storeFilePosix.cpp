@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "core/hostErrors.h"
+#include "core/memory.h"
 #include "store/filePath.h"
 #include "store/storeFile.h"
 
@@ -145,28 +146,36 @@ void releaseClaim(const char* path, int claim) {
 OSErr openStoreFile(const char* name, StoreFile* file) {
   file->data = kNoFile;
   file->claim = kNoFile;
+  file->path = nullptr;
   char path[kPathMax];
   if (!resolveFilePath(name, path, sizeof path)) return bdNamErr;
+  char* kept = static_cast<char*>(allocBlock(int32_t(std::strlen(path) + 1)));
+  if (kept == nullptr) return memFullErr;
+  std::strcpy(kept, path);
   int claim = -1;
   OSErr err = claimName(path, &claim);
-  if (err != noErr) return err;
-  int data = -1;
-  err = openUnnamed(path, &data);
-  if (err != noErr) {
-    releaseClaim(path, claim);
-    return err;
+  if (err == noErr) {
+    int data = -1;
+    err = openUnnamed(path, &data);
+    if (err != noErr) {
+      releaseClaim(path, claim);
+    } else {
+      file->claim = claim;
+      file->data = data;
+      file->path = kept;
+      return noErr;
+    }
   }
-  file->claim = claim;
-  file->data = data;
-  return noErr;
+  freeBlock(kept);
+  return err;
 }
 
-void closeStoreFile(const char* name, StoreFile* file) {
-  if (file->claim != kNoFile) {
-    char path[kPathMax];
-    releaseClaim(resolveFilePath(name, path, sizeof path) ? path : nullptr, int(file->claim));
-  }
+void closeStoreFile(StoreFile* file) {
+  // The claim is given up where it was made, whatever BRISEL_DIR says now.
+  if (file->claim != kNoFile) releaseClaim(file->path, int(file->claim));
   if (file->data != kNoFile) (void)close(int(file->data));
+  freeBlock(file->path);
   file->data = kNoFile;
   file->claim = kNoFile;
+  file->path = nullptr;
 }

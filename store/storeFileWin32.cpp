@@ -1,53 +1,87 @@
 // storeFileWin32.cpp -- store files at the fixed names, unshared and deleted on close
 #include <windows.h>
 
+#include <cstring>
+
 #include "core/hostErrors.h"
+#include "core/memory.h"
 #include "store/filePath.h"
 #include "store/storeFile.h"
+
+namespace {
+
+OSErr createErrorCode(DWORD cause) {
+  switch (cause) {
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return fLckdErr;
+    case ERROR_ACCESS_DENIED:
+      return opWrErr;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+      return fnfErr;
+    case ERROR_TOO_MANY_OPEN_FILES:
+      return tmfoErr;
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_FILENAME_EXCED_RANGE:
+      return bdNamErr;
+    default:
+      return ioErr;
+  }
+}
+
+// No sharing: while a run holds the file no one else can open, truncate or
+// delete it, and a second run sharing the name is refused. Deleted on close,
+// which the system does for a run that is killed too.
+OSErr createAt(const char* path, HANDLE* made) {
+  *made = CreateFileA(
+      path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+      FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (*made == INVALID_HANDLE_VALUE) return createErrorCode(GetLastError());
+  if (GetFileType(*made) != FILE_TYPE_DISK) {  // a device or pipe behind the name
+    CloseHandle(*made);
+    *made = INVALID_HANDLE_VALUE;
+    return ioErr;
+  }
+  return noErr;
+}
+
+}  // namespace
 
 OSErr openStoreFile(const char* name, StoreFile* file) {
   file->data = kNoFile;
   file->claim = kNoFile;
+  file->path = nullptr;
   char path[MAX_PATH];
   if (!resolveFilePath(name, path, sizeof path)) return bdNamErr;
-  // No sharing: while a run holds the file no one else can open, truncate or
-  // delete it, and a second run sharing the name is refused. Deleted on close,
-  // which the system does for a run that is killed too.
-  HANDLE made = CreateFileA(
-      path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-      FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-  if (made == INVALID_HANDLE_VALUE) {
-    switch (GetLastError()) {
-      case ERROR_SHARING_VIOLATION:
-      case ERROR_LOCK_VIOLATION:
-        return fLckdErr;
-      case ERROR_ACCESS_DENIED:
-        return opWrErr;
-      case ERROR_FILE_NOT_FOUND:
-      case ERROR_PATH_NOT_FOUND:
-      case ERROR_INVALID_DRIVE:
-        return fnfErr;
-      case ERROR_TOO_MANY_OPEN_FILES:
-        return tmfoErr;
-      case ERROR_INVALID_NAME:
-      case ERROR_BAD_PATHNAME:
-      case ERROR_FILENAME_EXCED_RANGE:
-        return bdNamErr;
-      default:
-        return ioErr;
-    }
+  HANDLE made = INVALID_HANDLE_VALUE;
+  OSErr err = createAt(path, &made);
+  // A standard user may not make files in the root of C:; the same name in
+  // the user's own folder serves instead. Only a refusal moves the file: a
+  // name held by another run stays refused.
+  if (err == opWrErr) {
+    err = resolveUserFilePath(name, true, path, sizeof path);
+    if (err == noErr) err = createAt(path, &made);
   }
-  if (GetFileType(made) != FILE_TYPE_DISK) {  // a device or pipe behind the name
+  if (err != noErr) return err;
+  file->path = static_cast<char*>(allocBlock(int32_t(std::strlen(path) + 1)));
+  if (file->path == nullptr) {
     CloseHandle(made);
-    return ioErr;
+    return memFullErr;
   }
+  std::strcpy(file->path, path);
   file->data = reinterpret_cast<FileHandle>(made);
   return noErr;
 }
 
-void closeStoreFile(const char* name, StoreFile* file) {
-  (void)name;  // the close deletes the file
+void closeStoreFile(StoreFile* file) {
+  // The close deletes the file at file->path: where it was made, not where
+  // the name would go now.
   if (file->data != kNoFile) CloseHandle(reinterpret_cast<HANDLE>(file->data));
+  freeBlock(file->path);
   file->data = kNoFile;
   file->claim = kNoFile;
+  file->path = nullptr;
 }

@@ -294,6 +294,24 @@ TEST_F(RowStoreTest, MissingDirectoryFailsTheCreate) {
   EXPECT_EQ(colour_->fileHandle, kNoFile);
 }
 
+// The store gives up the file it made, even when the name would lead
+// elsewhere by the time it is disposed.
+TEST_F(RowStoreTest, DisposeGivesUpTheFileWhereItWasMade) {
+  ASSERT_EQ(createColourStore(100, 10, 3, &colour_), noErr);
+  const std::string made = hostPath(kColourStoreName);
+  const std::string other = directory_.path() + "/other";
+  ASSERT_EQ(mkdir(other.c_str(), 0700), 0);
+  setenv("BRISEL_DIR", other.c_str(), 1);
+  const std::string elsewhere = other + "/BackingS.xxx";
+  std::fclose(std::fopen(elsewhere.c_str(), "wb"));  // not ours
+  disposeColourStore(colour_);
+  colour_ = nullptr;
+  struct stat info;
+  EXPECT_NE(lstat(made.c_str(), &info), 0);
+  EXPECT_EQ(lstat(elsewhere.c_str(), &info), 0);
+  setenv("BRISEL_DIR", directory_.path().c_str(), 1);
+}
+
 TEST_F(RowStoreTest, ShortZeroFillIsDiskFull) {
   // A file size limit makes the fill's write come back short, as a full disk does.
   int failed = runInChild([this] {

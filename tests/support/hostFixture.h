@@ -19,7 +19,7 @@
 // True when the fixed file (e.g. kColourStoreName) exists where the module keeps it.
 inline bool fixedFileExists(const char* name) {
   char path[4096];
-  if (!resolveFilePath(name, path, sizeof path)) return false;
+  if (!moduleFilePath(name, path, sizeof path)) return false;
   FILE* f = std::fopen(path, "rb");
   if (f == nullptr) return false;
   std::fclose(f);
@@ -28,12 +28,12 @@ inline bool fixedFileExists(const char* name) {
 
 inline void removeFixedFile(const char* name) {
   char path[4096];
-  if (resolveFilePath(name, path, sizeof path)) std::remove(path);
+  if (moduleFilePath(name, path, sizeof path)) std::remove(path);
 }
 
 inline std::string fixedFilePath(const char* name) {
   char path[4096];
-  return resolveFilePath(name, path, sizeof path) ? std::string(path) : std::string();
+  return moduleFilePath(name, path, sizeof path) ? std::string(path) : std::string();
 }
 
 inline bool anyStoreFileLeft() {

@@ -14,12 +14,38 @@
 #include <sys/stat.h>
 #endif
 
-// Removes whichever of the five fixed files exist where the module keeps them.
+// True when this user may make files where resolveFilePath points. On Windows
+// a standard user may not in the root of C:, and the module then keeps its
+// files in the per-user folder (resolveUserFilePath).
+inline bool fixedPlaceWritable() {
+#ifdef _WIN32
+  static const bool writable = [] {
+    const char* probe = "c:\\brisel-write-probe.tmp";
+    FILE* f = std::fopen(probe, "wb");
+    if (f == nullptr) return false;
+    std::fclose(f);
+    std::remove(probe);
+    return true;
+  }();
+  return writable;
+#else
+  return true;
+#endif
+}
+
+// Where the module keeps the fixed file `name` for this user.
+inline bool moduleFilePath(const char* name, char* path, size_t size) {
+  if (fixedPlaceWritable()) return resolveFilePath(name, path, size);
+  return resolveUserFilePath(name, true, path, size) == 0;
+}
+
+// Removes whichever of the five fixed files exist, in both of their places.
 inline void removeFixedFiles() {
   for (const char* name :
        {kColourStoreName, kExtraStoreName, kMaskStoreName, kSettingsFileName, kRunLogName}) {
     char path[4096];
     if (resolveFilePath(name, path, sizeof path)) std::remove(path);
+    if (resolveUserFilePath(name, false, path, sizeof path) == 0) std::remove(path);
   }
 }
 
