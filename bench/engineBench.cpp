@@ -3,16 +3,15 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "bench/photo.h"
 #include "core/runContext.h"
 #include "engine/equaliseFilter.h"
 #include "engine/equaliseRun.h"
@@ -55,26 +54,9 @@ constexpr int kRepetitions = 3;
 // the same image, which keeps its per-pixel work the same.
 constexpr int kReferenceRows = 24;
 
-// Smooth shading, hard-edged blocks and a little noise, like a photograph.
 template <typename Sample>
-std::vector<Sample> makePhoto(const Case& c) {
-  const double top = c.sixteen ? 32768.0 : 255.0;
-  std::mt19937 random(12345);
-  std::vector<Sample> image(size_t(c.width) * c.height * c.channels);
-  for (int y = 0; y < c.height; ++y) {
-    for (int x = 0; x < c.width; ++x) {
-      const double shade =
-          0.45 + 0.3 * std::sin(x / 37.0 + y / 53.0) + 0.1 * (x + y) / (c.width + c.height);
-      const double block = ((x / 256 + y / 192) % 3) * 0.08;
-      for (int ch = 0; ch < c.channels; ++ch) {
-        const double noise = (double(random() % 1000) / 1000.0 - 0.5) * 0.06;
-        double value = (shade + block + noise + 0.05 * ch) * top;
-        value = value < 0 ? 0 : value > top ? top : value;
-        image[(size_t(y) * c.width + x) * c.channels + ch] = Sample(value);
-      }
-    }
-  }
-  return image;
+std::vector<Sample> photoFor(const Case& c) {
+  return makePhoto<Sample>(c.width, c.height, c.channels, c.sixteen ? 32768.0 : 255.0);
 }
 
 EqualiseParameters parametersOf(const Case& c) { return {c.alpha, kBeta, kGamma, kDelta}; }
@@ -86,7 +68,7 @@ void setPixelRate(benchmark::State& state, double pixelsPerIteration) {
 
 template <typename Sample>
 void benchReference(benchmark::State& state, const Case& c) {
-  const std::vector<Sample> photo = makePhoto<Sample>(c);
+  const std::vector<Sample> photo = photoFor<Sample>(c);
   const std::vector<Sample> band(
       photo.begin(), photo.begin() + long(size_t(c.width) * kReferenceRows * c.channels));
   for (auto _ : state) {
@@ -102,7 +84,7 @@ void benchReference(benchmark::State& state, const Case& c) {
 template <class D>
 void benchEngine(benchmark::State& state, const Case& c) {
   typedef typename D::Sample Sample;
-  const std::vector<Sample> photo = makePhoto<Sample>(c);
+  const std::vector<Sample> photo = photoFor<Sample>(c);
   std::vector<Sample> image;
   const EqualiseParameters p = parametersOf(c);
   for (auto _ : state) {
@@ -121,7 +103,7 @@ void benchEngine(benchmark::State& state, const Case& c) {
 // signature block; the dialog skipped as a replayed run would.
 template <typename Sample>
 void benchStoreRun(benchmark::State& state, const Case& c) {
-  const std::vector<Sample> photo = makePhoto<Sample>(c);
+  const std::vector<Sample> photo = photoFor<Sample>(c);
   const int32_t rowBytes = c.width * c.channels * int32_t(sizeof(Sample));
   RowStore* store = nullptr;
   RunContext* context = createRunContext();
