@@ -157,3 +157,37 @@ OSErr writeStoreRow(RowStore* store, int32_t offset, int32_t row, int32_t count,
   if (!placeSpan(store, offset, row, &count, &err)) return err;
   return fileWrite(store->fileHandle, &count, buffer);
 }
+
+namespace {
+
+// Places the file at the first of rowCount whole rows; false when nothing is
+// to be transferred.
+bool placeRows(RowStore* store, int32_t row, int32_t rowCount, int32_t* count, OSErr* err) {
+  *err = noErr;
+  if (store == nullptr || row < 0 || rowCount <= 0 || store->rowBytes <= 0) return false;
+  const int64_t bytes = int64_t(store->rowBytes) * rowCount;
+  if (bytes > INT32_MAX) {
+    *err = posErr;
+    return false;
+  }
+  *count = int32_t(bytes);
+  *err = fileSetPosition(store->fileHandle, kPositionFromStart,
+                         int64_t(store->rowBytes) * row + kHeaderBytes);
+  return *err == noErr;
+}
+
+}  // namespace
+
+OSErr readStoreRows(RowStore* store, int32_t row, int32_t rowCount, void* buffer) {
+  OSErr err;
+  int32_t count;
+  if (!placeRows(store, row, rowCount, &count, &err)) return err;
+  return fileRead(store->fileHandle, &count, buffer);
+}
+
+OSErr writeStoreRows(RowStore* store, int32_t row, int32_t rowCount, const void* buffer) {
+  OSErr err;
+  int32_t count;
+  if (!placeRows(store, row, rowCount, &count, &err)) return err;
+  return writeAll(store->fileHandle, count, buffer);
+}

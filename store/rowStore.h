@@ -31,3 +31,9 @@ void disposeMaskStore(RowStore* store);
 OSErr readStoreRow(RowStore* store, int32_t offset, int32_t row, int32_t count, void* buffer);
 OSErr writeStoreRow(RowStore* store, int32_t offset, int32_t row, int32_t count,
                     const void* buffer);
+
+// Transfer rowCount whole consecutive rows from `row` on in one file operation
+// (rowCount x rowBytes past 2 GiB: -40). Reads past the file's end move
+// nothing; a short write is -34. Otherwise the codes of readStoreRow.
+OSErr readStoreRows(RowStore* store, int32_t row, int32_t rowCount, void* buffer);
+OSErr writeStoreRows(RowStore* store, int32_t row, int32_t rowCount, const void* buffer);
