@@ -206,6 +206,11 @@ void moveHistogramRow(ColumnHistograms* histograms, const typename D::Sample* le
 template <class D>
 void equaliseRow(EqualiseWorkspace* workspace, const typename D::Sample* const* window,
                  const EqualiseCurve* curve, typename D::Sample* out);
+// The same from histograms that already hold slots 7 - R .. 7 + R (loaded, or
+// moved down with the window).
+template <class D>
+void equaliseLoadedRow(EqualiseWorkspace* workspace, const typename D::Sample* const* window,
+                       const EqualiseCurve* curve, typename D::Sample* out);
 
 // The row step and the blend in one pass, from histograms that hold the
 // window's slots 7 - R .. 7 + R; the same results as the row step followed by
@@ -226,8 +231,8 @@ void equaliseAndBlendRgbRow(EqualiseWorkspace* workspace, const typename D::Samp
 // One build's row step and blends for one depth.
 template <class D>
 struct RowKernels {
-  void (*equalise)(EqualiseWorkspace*, const typename D::Sample* const*, const EqualiseCurve*,
-                   typename D::Sample*);
+  void (*equaliseLoaded)(EqualiseWorkspace*, const typename D::Sample* const*, const EqualiseCurve*,
+                         typename D::Sample*);
   void (*blendGrey)(EqualiseWorkspace*, const typename D::Sample* const*, const EqualiseCurve*,
                     const typename D::Sample*, typename D::Sample*);
   void (*blendRgb)(EqualiseWorkspace*, const typename D::Sample* const*, const EqualiseCurve*,

@@ -51,7 +51,14 @@ const RowKernels<D>* rowKernelsFor(int32_t build) {
 template <class D>
 void equaliseRow(EqualiseWorkspace* workspace, const typename D::Sample* const* window,
                  const EqualiseCurve* curve, typename D::Sample* out) {
-  rowKernelsFor<D>(workspace->kernels)->equalise(workspace, window, curve, out);
+  loadColumnHistograms<D>(&workspace->histograms, window, curve->radius);
+  rowKernelsFor<D>(workspace->kernels)->equaliseLoaded(workspace, window, curve, out);
+}
+
+template <class D>
+void equaliseLoadedRow(EqualiseWorkspace* workspace, const typename D::Sample* const* window,
+                       const EqualiseCurve* curve, typename D::Sample* out) {
+  rowKernelsFor<D>(workspace->kernels)->equaliseLoaded(workspace, window, curve, out);
 }
 
 template <class D>
@@ -71,6 +78,10 @@ template void equaliseRow<Depth8>(EqualiseWorkspace*, const uint8_t* const*, con
                                   uint8_t*);
 template void equaliseRow<Depth16>(EqualiseWorkspace*, const uint16_t* const*, const EqualiseCurve*,
                                    uint16_t*);
+template void equaliseLoadedRow<Depth8>(EqualiseWorkspace*, const uint8_t* const*,
+                                        const EqualiseCurve*, uint8_t*);
+template void equaliseLoadedRow<Depth16>(EqualiseWorkspace*, const uint16_t* const*,
+                                         const EqualiseCurve*, uint16_t*);
 template void equaliseAndBlendGreyRow<Depth8>(EqualiseWorkspace*, const uint8_t* const*,
                                               const EqualiseCurve*, const uint8_t*, uint8_t*);
 template void equaliseAndBlendGreyRow<Depth16>(EqualiseWorkspace*, const uint16_t* const*,

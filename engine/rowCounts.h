@@ -242,9 +242,8 @@ void emitCounts(EqualiseWorkspace* workspace, const typename D::Sample* const* w
 // ---- the row step and the blends ----
 
 template <class SumLanes, class Held, class D>
-void equaliseRowWith(EqualiseWorkspace* workspace, const typename D::Sample* const* window,
-                     const EqualiseCurve* curve, typename D::Sample* out) {
-  loadColumnHistograms<D>(&workspace->histograms, window, curve->radius);
+void equaliseLoadedRowWith(EqualiseWorkspace* workspace, const typename D::Sample* const* window,
+                           const EqualiseCurve* curve, typename D::Sample* out) {
   const uint16_t* level = curve->level;
   emitCounts<SumLanes, Held, D>(workspace, window, curve, [&](int32_t x, int32_t count) {
     out[x] = typename D::Sample(level[count]);
@@ -295,7 +294,7 @@ void blendRgbRowWith(EqualiseWorkspace* workspace, const typename D::Sample* con
 // The three entries of one build, for one depth.
 template <class SumLanes, class Held, class D>
 const RowKernels<D>* rowKernelsWith() {
-  static const RowKernels<D> kernels = {equaliseRowWith<SumLanes, Held, D>,
+  static const RowKernels<D> kernels = {equaliseLoadedRowWith<SumLanes, Held, D>,
                                         blendGreyRowWith<SumLanes, Held, D>,
                                         blendRgbRowWith<SumLanes, Held, D>};
   return &kernels;
