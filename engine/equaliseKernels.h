@@ -237,6 +237,7 @@ struct RowKernels {
                     const typename D::Sample*, typename D::Sample*);
   void (*blendRgb)(EqualiseWorkspace*, const typename D::Sample* const*, const EqualiseCurve*,
                    typename D::Sample*);
+  void (*collapseRgbInto)(const typename D::Sample*, int32_t, typename D::Sample*);
 };
 
 // The AVX2 build's entries (equaliseRowAvx2.cpp); only there when

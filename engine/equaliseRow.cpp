@@ -1,5 +1,4 @@
-// equaliseRow.cpp -- the row step's entries, dispatched to the plain, SSE2 or AVX2 build of its
-// loops
+// equaliseRow.cpp -- the row step's entries and the RGB collapse, each run by the build picked
 #include "engine/rowCounts.h"
 
 bool hasRowKernels(int32_t build) {
@@ -74,6 +73,14 @@ void equaliseAndBlendRgbRow(EqualiseWorkspace* workspace, const typename D::Samp
   rowKernelsFor<D>(workspace->kernels)->blendRgb(workspace, window, curve, rgb);
 }
 
+template <class D>
+void collapseRgbRowInto(const typename D::Sample* rgb, int32_t pixelCount,
+                        typename D::Sample* intensities) {
+  rowKernelsFor<D>(fastestRowKernels())->collapseRgbInto(rgb, pixelCount, intensities);
+}
+
+template void collapseRgbRowInto<Depth8>(const uint8_t*, int32_t, uint8_t*);
+template void collapseRgbRowInto<Depth16>(const uint16_t*, int32_t, uint16_t*);
 template void equaliseRow<Depth8>(EqualiseWorkspace*, const uint8_t* const*, const EqualiseCurve*,
                                   uint8_t*);
 template void equaliseRow<Depth16>(EqualiseWorkspace*, const uint16_t* const*, const EqualiseCurve*,
