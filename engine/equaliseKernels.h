@@ -240,6 +240,10 @@ struct RowKernels {
   void (*collapseRgbInto)(const typename D::Sample*, int32_t, typename D::Sample*);
 };
 
+// A build's entries, for builds hasRowKernels allows; one this module lacks gives the
+// next slower one.
+template <class D>
+const RowKernels<D>* rowKernelsOf(int32_t build);
 // The AVX2 build's entries (equaliseRowAvx2.cpp); only there when
 // hasRowKernels(kAvx2Kernels) can be true.
 template <class D>

@@ -30,10 +30,8 @@ int32_t fastestRowKernels() {
   return fastest;
 }
 
-namespace {
-
 template <class D>
-const RowKernels<D>* rowKernelsFor(int32_t build) {
+const RowKernels<D>* rowKernelsOf(int32_t build) {
 #if defined(BRISEL_AVX2_KERNELS)
   if (build == kAvx2Kernels) return avx2RowKernels<D>();
 #endif
@@ -45,40 +43,40 @@ const RowKernels<D>* rowKernelsFor(int32_t build) {
   return rowKernelsWith<PlainLaneSum, Lanes, D>();
 }
 
-}  // namespace
-
 template <class D>
 void equaliseRow(EqualiseWorkspace* workspace, const typename D::Sample* const* window,
                  const EqualiseCurve* curve, typename D::Sample* out) {
   loadColumnHistograms<D>(&workspace->histograms, window, curve->radius);
-  rowKernelsFor<D>(workspace->kernels)->equaliseLoaded(workspace, window, curve, out);
+  rowKernelsOf<D>(workspace->kernels)->equaliseLoaded(workspace, window, curve, out);
 }
 
 template <class D>
 void equaliseLoadedRow(EqualiseWorkspace* workspace, const typename D::Sample* const* window,
                        const EqualiseCurve* curve, typename D::Sample* out) {
-  rowKernelsFor<D>(workspace->kernels)->equaliseLoaded(workspace, window, curve, out);
+  rowKernelsOf<D>(workspace->kernels)->equaliseLoaded(workspace, window, curve, out);
 }
 
 template <class D>
 void equaliseAndBlendGreyRow(EqualiseWorkspace* workspace, const typename D::Sample* const* window,
                              const EqualiseCurve* curve, const typename D::Sample* source,
                              typename D::Sample* out) {
-  rowKernelsFor<D>(workspace->kernels)->blendGrey(workspace, window, curve, source, out);
+  rowKernelsOf<D>(workspace->kernels)->blendGrey(workspace, window, curve, source, out);
 }
 
 template <class D>
 void equaliseAndBlendRgbRow(EqualiseWorkspace* workspace, const typename D::Sample* const* window,
                             const EqualiseCurve* curve, typename D::Sample* rgb) {
-  rowKernelsFor<D>(workspace->kernels)->blendRgb(workspace, window, curve, rgb);
+  rowKernelsOf<D>(workspace->kernels)->blendRgb(workspace, window, curve, rgb);
 }
 
 template <class D>
 void collapseRgbRowInto(const typename D::Sample* rgb, int32_t pixelCount,
                         typename D::Sample* intensities) {
-  rowKernelsFor<D>(fastestRowKernels())->collapseRgbInto(rgb, pixelCount, intensities);
+  rowKernelsOf<D>(fastestRowKernels())->collapseRgbInto(rgb, pixelCount, intensities);
 }
 
+template const RowKernels<Depth8>* rowKernelsOf<Depth8>(int32_t);
+template const RowKernels<Depth16>* rowKernelsOf<Depth16>(int32_t);
 template void collapseRgbRowInto<Depth8>(const uint8_t*, int32_t, uint8_t*);
 template void collapseRgbRowInto<Depth16>(const uint16_t*, int32_t, uint16_t*);
 template void equaliseRow<Depth8>(EqualiseWorkspace*, const uint8_t* const*, const EqualiseCurve*,

@@ -121,6 +121,23 @@ TYPED_TEST(RowKernelsTest, EveryBuildMatchesTheReferenceOnRandomImages) {
   EXPECT_GE(builds, 1);
 }
 
+TYPED_TEST(RowKernelsTest, EveryBuildCollapsesRgbRowsAsTheReference) {
+  typedef typename TypeParam::Sample Sample;
+  for (int32_t build = 0; build < kRowKernelBuilds; ++build) {
+    if (!hasRowKernels(build)) continue;
+    for (int width : {1, 15, 16, 33, 100}) {
+      std::vector<Sample> rgb =
+          makeImage<Sample>(Pattern::Noise, width, 1, 3, 65535, uint32_t(width + build));
+      std::vector<Sample> engine(static_cast<size_t>(width));
+      rowKernelsOf<TypeParam>(build)->collapseRgbInto(rgb.data(), width, engine.data());
+      std::vector<Sample> reference = rgb;
+      referenceCollapseRgbRow(reference.data(), width, 3);
+      reference.resize(static_cast<size_t>(width));
+      EXPECT_EQ(engine, reference) << kBuildNames[build] << " width " << width;
+    }
+  }
+}
+
 TEST(RowKernels, TheFastestBuildIsOneThisMachineRuns) {
   EXPECT_TRUE(hasRowKernels(kPlainKernels));
   EXPECT_TRUE(hasRowKernels(fastestRowKernels()));
