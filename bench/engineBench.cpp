@@ -3,16 +3,15 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "bench/photo.h"
 #include "core/runContext.h"
 #include "engine/equaliseFilter.h"
 #include "engine/equaliseRun.h"
@@ -20,6 +19,7 @@
 #include "resources/filterParameters.h"
 #include "store/rowStore.h"
 #include "tests/reference/referenceEqualise.h"
+#include "ui/previewRender.h"
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -55,26 +55,9 @@ constexpr int kRepetitions = 3;
 // the same image, which keeps its per-pixel work the same.
 constexpr int kReferenceRows = 24;
 
-// Smooth shading, hard-edged blocks and a little noise, like a photograph.
 template <typename Sample>
-std::vector<Sample> makePhoto(const Case& c) {
-  const double top = c.sixteen ? 32768.0 : 255.0;
-  std::mt19937 random(12345);
-  std::vector<Sample> image(size_t(c.width) * c.height * c.channels);
-  for (int y = 0; y < c.height; ++y) {
-    for (int x = 0; x < c.width; ++x) {
-      const double shade =
-          0.45 + 0.3 * std::sin(x / 37.0 + y / 53.0) + 0.1 * (x + y) / (c.width + c.height);
-      const double block = ((x / 256 + y / 192) % 3) * 0.08;
-      for (int ch = 0; ch < c.channels; ++ch) {
-        const double noise = (double(random() % 1000) / 1000.0 - 0.5) * 0.06;
-        double value = (shade + block + noise + 0.05 * ch) * top;
-        value = value < 0 ? 0 : value > top ? top : value;
-        image[(size_t(y) * c.width + x) * c.channels + ch] = Sample(value);
-      }
-    }
-  }
-  return image;
+std::vector<Sample> photoFor(const Case& c) {
+  return makePhoto<Sample>(c.width, c.height, c.channels, c.sixteen ? 32768.0 : 255.0);
 }
 
 EqualiseParameters parametersOf(const Case& c) { return {c.alpha, kBeta, kGamma, kDelta}; }
@@ -86,7 +69,7 @@ void setPixelRate(benchmark::State& state, double pixelsPerIteration) {
 
 template <typename Sample>
 void benchReference(benchmark::State& state, const Case& c) {
-  const std::vector<Sample> photo = makePhoto<Sample>(c);
+  const std::vector<Sample> photo = photoFor<Sample>(c);
   const std::vector<Sample> band(
       photo.begin(), photo.begin() + long(size_t(c.width) * kReferenceRows * c.channels));
   for (auto _ : state) {
@@ -102,7 +85,7 @@ void benchReference(benchmark::State& state, const Case& c) {
 template <class D>
 void benchEngine(benchmark::State& state, const Case& c) {
   typedef typename D::Sample Sample;
-  const std::vector<Sample> photo = makePhoto<Sample>(c);
+  const std::vector<Sample> photo = photoFor<Sample>(c);
   std::vector<Sample> image;
   const EqualiseParameters p = parametersOf(c);
   for (auto _ : state) {
@@ -121,7 +104,7 @@ void benchEngine(benchmark::State& state, const Case& c) {
 // signature block; the dialog skipped as a replayed run would.
 template <typename Sample>
 void benchStoreRun(benchmark::State& state, const Case& c) {
-  const std::vector<Sample> photo = makePhoto<Sample>(c);
+  const std::vector<Sample> photo = photoFor<Sample>(c);
   const int32_t rowBytes = c.width * c.channels * int32_t(sizeof(Sample));
   RowStore* store = nullptr;
   RunContext* context = createRunContext();
@@ -153,6 +136,38 @@ void benchStoreRun(benchmark::State& state, const Case& c) {
   disposeSignatureBlock(block);
   disposeRunContext(context);
   setPixelRate(state, double(c.width) * c.height);
+}
+
+// The dialog's preview of a 220 x 200 frame recomputed from the store, as a
+// scroll or a typed value does: RGB images at both depths, R = 7.
+template <class D>
+void benchPreview(benchmark::State& state) {
+  typedef typename D::Sample Sample;
+  const int width = 1000;
+  const int height = 800;
+  const std::vector<Sample> photo =
+      makePhoto<Sample>(width, height, 3, sizeof(Sample) == 2 ? 32768.0 : 255.0);
+  const int32_t rowBytes = width * 3 * int32_t(sizeof(Sample));
+  RowStore* store = nullptr;
+  PreviewBitmap bitmap = {0, 0, nullptr};
+  const Rect frame = {0, 0, 200, 220};
+  if (createColourStore(width, height, 3 * int32_t(sizeof(Sample)), &store) != 0 ||
+      createPreviewBitmap(frame, &bitmap) != 0) {
+    state.SkipWithError("no store");
+  } else {
+    for (int y = 0; y < height; ++y) {
+      (void)writeStoreRow(store, 0, y, rowBytes, photo.data() + size_t(y) * width * 3);
+    }
+    const EqualiseParameters p = {0.0f, kBeta, kGamma, kDelta};
+    const Rect source = {300, 400, 500, 620};
+    for (auto _ : state) {
+      const OSErr err = sizeof(Sample) == 1 ? renderPreviewBits8(&bitmap, store, 3, source, &p)
+                                            : renderPreviewBits16(&bitmap, store, 3, source, &p);
+      if (err != 0) state.SkipWithError("preview failed");
+    }
+  }
+  disposePreviewBitmap(&bitmap);
+  disposeColourStore(store);
 }
 
 // Console output as usual, and the rates kept for the closing summary.
@@ -204,6 +219,10 @@ int main(int argc, char** argv) {
     add("engine", benchEngine<Depth8>, benchEngine<Depth16>);
     add("storeRun", benchStoreRun<uint8_t>, benchStoreRun<uint16_t>);
   }
+  benchmark::RegisterBenchmark("preview/rgb8 220x200 R=7", benchPreview<Depth8>)
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("preview/rgb16 220x200 R=7", benchPreview<Depth16>)
+      ->Unit(benchmark::kMillisecond);
   benchmark::Initialize(&argc, argv);
   RateReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);

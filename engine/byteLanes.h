@@ -24,19 +24,26 @@ inline Lanes loadLanes(const uint8_t* at) {
   return lanes;
 }
 
-// Sum of the lanes of counters that total at most 255 (one neighbourhood).
-inline int32_t sumLanes(Lanes lanes) {
+// Sums of the lanes of counters that total at most 255 (one neighbourhood),
+// one way per instruction set; the row step's loops take one as a parameter.
+// Plain: fold the two halves, then multiplying by 0x0101... adds the eight
+// lanes into the top byte, none of the partial sums below reaching 256.
+struct PlainLaneSum {
+  static int32_t sum(Lanes lanes) {
+    uint64_t halves[2];
+    std::memcpy(halves, &lanes, sizeof halves);
+    return int32_t(((halves[0] + halves[1]) * 0x0101010101010101ULL) >> 56);
+  }
+};
+
 #if defined(__SSE2__)
-  const __m128i sums = _mm_sad_epu8(__m128i(lanes), _mm_setzero_si128());
-  return _mm_cvtsi128_si32(sums) + _mm_extract_epi16(sums, 4);
-#else
-  // Fold the two halves, then multiplying by 0x0101... adds the eight lanes
-  // into the top byte, none of the partial sums below reaching 256.
-  uint64_t halves[2];
-  std::memcpy(halves, &lanes, sizeof halves);
-  return int32_t(((halves[0] + halves[1]) * 0x0101010101010101ULL) >> 56);
+struct Sse2LaneSum {
+  static int32_t sum(Lanes lanes) {
+    const __m128i sums = _mm_sad_epu8(__m128i(lanes), _mm_setzero_si128());
+    return _mm_cvtsi128_si32(sums) + _mm_extract_epi16(sums, 4);
+  }
+};
 #endif
-}
 
 // below[k]: all bits set in lanes 0 .. k-1; one[k]: 1 in lane k alone.
 struct LaneMasks {

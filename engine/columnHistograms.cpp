@@ -2,7 +2,6 @@
 #include <cstddef>
 #include <cstring>
 
-#include "engine/byteLanes.h"
 #include "engine/equaliseKernels.h"
 
 namespace {
@@ -43,23 +42,22 @@ void countRow(ColumnHistograms* histograms, const typename D::Sample* row) {
   }
 }
 
-// One sample fewer of `leaving` and one more of `entering` in a column: two
-// byte counters, and the column's 16 group counters as one vector.
+// One sample fewer of `leaving` and one more of `entering` in a column: four
+// byte counters, none of which can pass 255 or go below 0 in between.
 template <class D>
 inline void moveSample(uint8_t* fine, uint8_t* coarse, ptrdiff_t column, int32_t leaving,
                        int32_t entering) {
-  if (D::kTopBin && (leaving > 255 || entering > 255)) {
+  if (D::kTopBin && (leaving | entering) > 255) {
     countSample<D>(fine, coarse, column, leaving, 255);
     countSample<D>(fine, coarse, column, entering, 1);
     return;
   }
   uint8_t* bins = fine + column * kBins;
-  bins[leaving] = uint8_t(bins[leaving] - 1);
-  bins[entering] = uint8_t(bins[entering] + 1);
   uint8_t* groups = coarse + column * 16;
-  Lanes counts = loadLanes(groups) + kLaneMasks.one[entering >> 4];
-  counts -= kLaneMasks.one[leaving >> 4];
-  std::memcpy(groups, &counts, sizeof counts);
+  bins[entering] = uint8_t(bins[entering] + 1);
+  groups[entering >> 4] = uint8_t(groups[entering >> 4] + 1);
+  bins[leaving] = uint8_t(bins[leaving] - 1);
+  groups[leaving >> 4] = uint8_t(groups[leaving >> 4] - 1);
 }
 
 }  // namespace

@@ -165,11 +165,21 @@ struct BlendTables {
   uint8_t* grey8;      // [256 counts][256 samples] the 8-bit grey results
 };
 
+// The builds of the row step's loops: plain vectors, SSE2, and AVX2 (x86-64
+// Linux builds, on a CPU that has it). Every build gives the same integers.
+enum RowKernelBuild { kPlainKernels, kSse2Kernels, kAvx2Kernels, kRowKernelBuilds };
+
+// Whether this module and this CPU can run a build's loops.
+bool hasRowKernels(int32_t build);
+// The fastest build this module and this CPU can run.
+int32_t fastestRowKernels();
+
 // Everything the row step works in for rows of `width` pixels, in one block.
 struct EqualiseWorkspace {
   ColumnHistograms histograms;
   LookupBins lookup;
   BlendTables blend;
+  int32_t kernels;  // the RowKernelBuild used: the fastest, unless a test picks another
 };
 
 // A zero-filled workspace for rows of `width` (1 or more) pixels. 0, or -108
@@ -196,6 +206,11 @@ void moveHistogramRow(ColumnHistograms* histograms, const typename D::Sample* le
 template <class D>
 void equaliseRow(EqualiseWorkspace* workspace, const typename D::Sample* const* window,
                  const EqualiseCurve* curve, typename D::Sample* out);
+// The same from histograms that already hold slots 7 - R .. 7 + R (loaded, or
+// moved down with the window).
+template <class D>
+void equaliseLoadedRow(EqualiseWorkspace* workspace, const typename D::Sample* const* window,
+                       const EqualiseCurve* curve, typename D::Sample* out);
 
 // The row step and the blend in one pass, from histograms that hold the
 // window's slots 7 - R .. 7 + R; the same results as the row step followed by
@@ -212,6 +227,27 @@ void equaliseAndBlendGreyRow(EqualiseWorkspace* workspace, const typename D::Sam
 template <class D>
 void equaliseAndBlendRgbRow(EqualiseWorkspace* workspace, const typename D::Sample* const* window,
                             const EqualiseCurve* curve, typename D::Sample* rgb);
+
+// One build's row step and blends for one depth.
+template <class D>
+struct RowKernels {
+  void (*equaliseLoaded)(EqualiseWorkspace*, const typename D::Sample* const*, const EqualiseCurve*,
+                         typename D::Sample*);
+  void (*blendGrey)(EqualiseWorkspace*, const typename D::Sample* const*, const EqualiseCurve*,
+                    const typename D::Sample*, typename D::Sample*);
+  void (*blendRgb)(EqualiseWorkspace*, const typename D::Sample* const*, const EqualiseCurve*,
+                   typename D::Sample*);
+  void (*collapseRgbInto)(const typename D::Sample*, int32_t, typename D::Sample*);
+};
+
+// A build's entries, for builds hasRowKernels allows; one this module lacks gives the
+// next slower one.
+template <class D>
+const RowKernels<D>* rowKernelsOf(int32_t build);
+// The AVX2 build's entries (equaliseRowAvx2.cpp); only there when
+// hasRowKernels(kAvx2Kernels) can be true.
+template <class D>
+const RowKernels<D>* avx2RowKernels();
 
 // ---- the window's rows ----
 

@@ -4,23 +4,97 @@
 #include <cstring>
 
 #include "core/hostErrors.h"
+#include "core/memory.h"
 #include "core/runContext.h"
 #include "store/rowStore.h"
 
 namespace {
 
-OSErr readRunRow(RunRows rows, int32_t row, int32_t rowBytes, void* buffer) {
-  if (rows.store != nullptr) return readStoreRow(rows.store, 0, row, rowBytes, buffer);
-  std::memcpy(buffer, static_cast<const uint8_t*>(rows.memory) + int64_t(row) * rowBytes,
+// Store rows move in batches of consecutive rows: one file operation for
+// several rows costs far less than one for each. A batch holds at most this
+// many bytes, and at least one row.
+constexpr int64_t kBatchBytes = 128 * 1024;
+constexpr int32_t kBatchRows = 32;
+
+// The rows of a run, read ahead and written behind in batches when they live
+// in a store, copied one at a time when they live in memory.
+struct RowTraffic {
+  RunRows rows;
+  int32_t height;
+  int32_t rowBytes;
+  int32_t batchRows;  // rows a batch holds
+  uint8_t* reads;     // rows readFirst .. readFirst + readCount - 1; the batches' one block
+  int32_t readFirst;
+  int32_t readCount;
+  uint8_t* writes;  // finished rows writeFirst .. writeFirst + writeCount - 1
+  int32_t writeFirst;
+  int32_t writeCount;
+};
+
+OSErr openTraffic(RunRows rows, int32_t height, int32_t rowBytes, RowTraffic* traffic) {
+  std::memset(traffic, 0, sizeof *traffic);
+  traffic->rows = rows;
+  traffic->height = height;
+  traffic->rowBytes = rowBytes;
+  if (rows.store == nullptr) return noErr;
+  const int64_t fit = kBatchBytes / (rowBytes > 0 ? rowBytes : 1);
+  traffic->batchRows = int32_t(fit < 1 ? 1 : fit > kBatchRows ? kBatchRows : fit);
+  const int64_t bytes = int64_t(traffic->batchRows) * rowBytes;
+  if (2 * bytes > INT32_MAX) return memFullErr;
+  traffic->reads = static_cast<uint8_t*>(allocBlock(int32_t(2 * bytes)));  // reads, then writes
+  if (traffic->reads == nullptr) return memFullErr;
+  traffic->writes = traffic->reads + bytes;
+  return noErr;
+}
+
+OSErr readRunRow(RowTraffic* traffic, int32_t row, void* buffer) {
+  const int32_t rowBytes = traffic->rowBytes;
+  if (traffic->rows.store == nullptr) {
+    std::memcpy(buffer, static_cast<const uint8_t*>(traffic->rows.memory) + int64_t(row) * rowBytes,
+                size_t(rowBytes));
+    return noErr;
+  }
+  if (row < traffic->readFirst || row >= traffic->readFirst + traffic->readCount) {
+    const int32_t left = traffic->height - row;
+    traffic->readFirst = row;
+    traffic->readCount = left < traffic->batchRows ? left : traffic->batchRows;
+    const OSErr err = readStoreRows(traffic->rows.store, row, traffic->readCount, traffic->reads);
+    if (err != noErr) {
+      traffic->readCount = 0;
+      return err;
+    }
+  }
+  std::memcpy(buffer, traffic->reads + int64_t(row - traffic->readFirst) * rowBytes,
               size_t(rowBytes));
   return noErr;
 }
 
-OSErr writeRunRow(RunRows rows, int32_t row, int32_t rowBytes, const void* buffer) {
-  if (rows.store != nullptr) return writeStoreRow(rows.store, 0, row, rowBytes, buffer);
-  std::memcpy(static_cast<uint8_t*>(rows.memory) + int64_t(row) * rowBytes, buffer,
-              size_t(rowBytes));
-  return noErr;
+OSErr flushRunRows(RowTraffic* traffic) {
+  if (traffic->writeCount == 0) return noErr;
+  const OSErr err = writeStoreRows(traffic->rows.store, traffic->writeFirst, traffic->writeCount,
+                                   traffic->writes);
+  traffic->writeFirst += traffic->writeCount;
+  traffic->writeCount = 0;
+  return err;
+}
+
+// Rows are written in ascending order, each once.
+OSErr writeRunRow(RowTraffic* traffic, int32_t row, const void* buffer) {
+  const int32_t rowBytes = traffic->rowBytes;
+  if (traffic->rows.store == nullptr) {
+    std::memcpy(static_cast<uint8_t*>(traffic->rows.memory) + int64_t(row) * rowBytes, buffer,
+                size_t(rowBytes));
+    return noErr;
+  }
+  if (traffic->writeCount == 0) traffic->writeFirst = row;
+  std::memcpy(traffic->writes + int64_t(traffic->writeCount) * rowBytes, buffer, size_t(rowBytes));
+  ++traffic->writeCount;
+  return traffic->writeCount == traffic->batchRows ? flushRunRows(traffic) : noErr;
+}
+
+void closeTraffic(RowTraffic* traffic) {
+  freeBlock(traffic->reads);
+  std::memset(traffic, 0, sizeof *traffic);
 }
 
 }  // namespace
@@ -54,6 +128,12 @@ OSErr equaliseRows(RunRows rows, int32_t width, int32_t height, int32_t channels
   // window row while the row it replaces is still counted in the histograms.
   WindowRows<D> buffers;
   if (allocateWindowRows(width, bufferBytes, &buffers) != noErr) return memFullErr;
+  RowTraffic traffic;
+  if (openTraffic(rows, height, rowBytes, &traffic) != noErr) {
+    closeTraffic(&traffic);
+    releaseWindowRows(&buffers);
+    return memFullErr;
+  }
   Sample** window = buffers.window;
   Sample* result = buffers.work[0];
   Sample*& spare = buffers.work[1];
@@ -64,7 +144,7 @@ OSErr equaliseRows(RunRows rows, int32_t width, int32_t height, int32_t channels
   // samples above 32768 need no pass of their own: every step reads them as 32768.
   const int32_t lastRow = height - 1;
   auto fetch = [&](int32_t row, Sample* buffer) {
-    OSErr err = readRunRow(rows, row < lastRow ? row : lastRow, rowBytes, buffer);
+    OSErr err = readRunRow(&traffic, row < lastRow ? row : lastRow, buffer);
     if (rgb) collapseRgbRowInto<D>(buffer, width, buffer + intensityOffset);
     return err;
   };
@@ -123,12 +203,16 @@ OSErr equaliseRows(RunRows rows, int32_t width, int32_t height, int32_t channels
       output = result;
     }
     // Later rows' windows hold their own copies of this row, read before now.
-    err = writeRunRow(rows, i, rowBytes, output);
+    err = writeRunRow(&traffic, i, output);
 
     // shift: the top row's buffer becomes slot 14
     rotateWindow(window);
   }
 
+  // Rows finished before an abort or an error are written all the same.
+  const OSErr flushed = flushRunRows(&traffic);
+  if (err == noErr) err = flushed;
+  closeTraffic(&traffic);
   releaseWindowRows(&buffers);
   return err;
 }

@@ -1,4 +1,5 @@
-// intensityBlend.cpp -- RGB rows collapsed to intensities, and the blend back tabulated by count
+// intensityBlend.cpp -- RGB rows collapsed to intensities in place, and the blend back tabulated by
+// count
 #include "engine/equaliseKernels.h"
 
 namespace {
@@ -15,12 +16,6 @@ void collapseRgbRow(typename D::Sample* row, int32_t pixelCount, int32_t channel
   if (channelCount != 3) return;
   // Pixel p is written to sample p, never ahead of sample 3p still to be read.
   for (int32_t p = 0; p < pixelCount; ++p) row[p] = intensityOf<D>(row + 3 * p);
-}
-
-template <class D>
-void collapseRgbRowInto(const typename D::Sample* __restrict rgb, int32_t pixelCount,
-                        typename D::Sample* __restrict intensities) {
-  for (int32_t p = 0; p < pixelCount; ++p) intensities[p] = intensityOf<D>(rgb + 3 * p);
 }
 
 // The products of the blend, formed with the very operations the blend is
@@ -48,7 +43,5 @@ void prepareBlend(BlendTables* tables, const EqualiseCurve* curve, float beta) {
 
 template void collapseRgbRow<Depth8>(uint8_t*, int32_t, int32_t);
 template void collapseRgbRow<Depth16>(uint16_t*, int32_t, int32_t);
-template void collapseRgbRowInto<Depth8>(const uint8_t*, int32_t, uint8_t*);
-template void collapseRgbRowInto<Depth16>(const uint16_t*, int32_t, uint16_t*);
 template void prepareBlend<Depth8>(BlendTables*, const EqualiseCurve*, float);
 template void prepareBlend<Depth16>(BlendTables*, const EqualiseCurve*, float);

@@ -33,6 +33,7 @@ OSErr createEqualiseWorkspace(int32_t width, EqualiseWorkspace** slot) {
   workspace->lookup.neighbourTerms = reinterpret_cast<double*>(part);
   part += neighbourBytes;
   workspace->lookup.termsDelta = -1.0f;
+  workspace->kernels = fastestRowKernels();
   workspace->blend.levelTerms = reinterpret_cast<double*>(part);
   part += levelTermBytes;
   workspace->blend.sumTerms = reinterpret_cast<double*>(part);

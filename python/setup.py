@@ -3,7 +3,9 @@
 # Offline, from Debian's packages: /usr/bin/python3 -m pip install --no-build-isolation ./python
 # (or `setup.py build_ext --inplace` for the tests). The version is the C++ build's,
 # read from the project line of the top CMakeLists.txt.
+import platform
 import re
+import sys
 from pathlib import Path
 
 from pybind11.setup_helpers import Pybind11Extension
@@ -35,11 +37,17 @@ def engine_sources() -> list:
 
 VERSION = project_version()
 
+# The row step's AVX2 build beside the SSE2 one, picked at run time, as in the
+# C++ build on x86-64 Linux.
+MACROS = [("BRISEL_VERSION", '"%s"' % VERSION)]
+if platform.machine() in ("x86_64", "AMD64") and sys.platform.startswith("linux"):
+    MACROS.append(("BRISEL_AVX2_KERNELS", None))
+
 extension = Pybind11Extension(
     "brisel._core",
     [str(HERE / "brisel" / "_core.cpp")] + engine_sources(),
     include_dirs=[str(ROOT)],
-    define_macros=[("BRISEL_VERSION", '"%s"' % VERSION)],
+    define_macros=MACROS,
     cxx_std=17,
     # The same bits as the C++ build: exact double arithmetic, no fused multiply-add.
     extra_compile_args=["-O3", "-fno-wrapv", "-fno-stack-protector", "-ffp-contract=off", "-pthread"],

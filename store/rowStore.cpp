@@ -197,3 +197,65 @@ OSErr writeStoreRow(RowStore* store, int32_t offset, int32_t row, int32_t count,
   }
   return err;
 }
+
+namespace {
+
+// Clips the run of whole rows to the store and places the file at its first;
+// false when nothing is to be transferred.
+bool placeRows(RowStore* store, int32_t row, int32_t* rowCount, int32_t* count, OSErr* err) {
+  *err = noErr;
+  if (store == nullptr || row < 0 || row >= store->rows || *rowCount <= 0 || store->rowBytes <= 0) {
+    return false;
+  }
+  if (*rowCount > store->rows - row) *rowCount = store->rows - row;
+  const int64_t bytes = int64_t(store->rowBytes) * *rowCount;
+  if (bytes > INT32_MAX) {
+    *err = posErr;
+    return false;
+  }
+  *count = int32_t(bytes);
+  *err = fileSetPosition(store->fileHandle, kPositionFromStart,
+                         int64_t(store->rowBytes) * row + kHeaderBytes);
+  return *err == noErr;
+}
+
+}  // namespace
+
+// The same guarantees as a row at a time: every row comes back in full and as
+// it was last written, or the transfer fails.
+OSErr readStoreRows(RowStore* store, int32_t row, int32_t rowCount, void* buffer) {
+  OSErr err;
+  int32_t count = 0;
+  if (!placeRows(store, row, &rowCount, &count, &err)) return err;
+  const int32_t wanted = count;
+  err = fileRead(store->fileHandle, &count, buffer);
+  if (err != noErr) return err;
+  if (count < wanted) return eofErr;
+  if (store->rowChecks == nullptr) return noErr;
+  const uint8_t* bytes = static_cast<const uint8_t*>(buffer);
+  for (int32_t r = 0; r < rowCount; ++r) {
+    const uint32_t expected = store->rowChecks[row + r];
+    if (expected != 0 &&
+        checkRow(bytes + size_t(r) * size_t(store->rowBytes), store->rowBytes) != expected) {
+      return ioErr;
+    }
+  }
+  return noErr;
+}
+
+OSErr writeStoreRows(RowStore* store, int32_t row, int32_t rowCount, const void* buffer) {
+  OSErr err;
+  int32_t count = 0;
+  if (!placeRows(store, row, &rowCount, &count, &err)) return err;
+  if (store->rowChecks != nullptr) {
+    for (int32_t r = 0; r < rowCount; ++r) store->rowChecks[row + r] = 0;
+  }
+  err = writeAll(store->fileHandle, count, buffer);
+  if (err != noErr || store->rowChecks == nullptr) return err;
+  const uint8_t* bytes = static_cast<const uint8_t*>(buffer);
+  for (int32_t r = 0; r < rowCount; ++r) {
+    store->rowChecks[row + r] =
+        checkRow(bytes + size_t(r) * size_t(store->rowBytes), store->rowBytes);
+  }
+  return noErr;
+}

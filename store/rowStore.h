@@ -43,3 +43,9 @@ void disposeMaskStore(RowStore* store);
 OSErr readStoreRow(RowStore* store, int32_t offset, int32_t row, int32_t count, void* buffer);
 OSErr writeStoreRow(RowStore* store, int32_t offset, int32_t row, int32_t count,
                     const void* buffer);
+
+// Transfer rowCount whole consecutive rows from `row` on in one file operation,
+// clipped at the store's last row (rowCount x rowBytes past 2 GiB: -40). The
+// codes of readStoreRow and writeStoreRow, checked for every row.
+OSErr readStoreRows(RowStore* store, int32_t row, int32_t rowCount, void* buffer);
+OSErr writeStoreRows(RowStore* store, int32_t row, int32_t rowCount, const void* buffer);

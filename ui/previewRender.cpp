@@ -60,7 +60,7 @@ OSErr renderPreviewBits(const PreviewBitmap* bitmap, RowStore* store, int32_t ch
   if (allocateWindowRows(width, rowBytes, &buffers) != noErr) return memFullErr;
   Sample** window = buffers.window;
   Sample* result = buffers.work[0];
-  Sample* original = buffers.work[1];
+  Sample*& original = buffers.work[1];  // swapped with window rows: released with them
   auto fetch = [&](int32_t row, Sample* buffer) {
     fetchRow(store, offset, row, rowBytes, visibleBytes, buffer);
   };
@@ -73,16 +73,34 @@ OSErr renderPreviewBits(const PreviewBitmap* bitmap, RowStore* store, int32_t ch
     collapseRgbRow<D>(window[slot], width, channels);
   }
 
+  const int32_t radius = curve.radius;
   for (int32_t i = 0; i < lines; ++i) {
     const int32_t y = top + i;
-    // next window row
+    // next window row; the histograms move down a row with the window: the
+    // row R + 1 above leaves them (for R = 7 the row slot 14 still holds, so
+    // the new row goes first into the original row's buffer), the row R below
+    // enters
     const int32_t below = y + kCentreSlot < last ? y + kCentreSlot : last;
-    Sample* incoming = window[kWindowSlots - 1];
-    fetch(below, incoming);
-    collapseRgbRow<D>(incoming, width, channels);
+    if (i == 0) {
+      fetch(below, window[kWindowSlots - 1]);
+      collapseRgbRow<D>(window[kWindowSlots - 1], width, channels);
+      loadColumnHistograms<D>(&buffers.workspace->histograms, window, radius);
+    } else if (radius == kMaxRadius) {
+      fetch(below, original);
+      collapseRgbRow<D>(original, width, channels);
+      Sample* stale = window[kWindowSlots - 1];
+      moveHistogramRow<D>(&buffers.workspace->histograms, stale, original);
+      window[kWindowSlots - 1] = original;
+      original = stale;
+    } else {
+      fetch(below, window[kWindowSlots - 1]);
+      collapseRgbRow<D>(window[kWindowSlots - 1], width, channels);
+      moveHistogramRow<D>(&buffers.workspace->histograms, window[kCentreSlot - radius - 1],
+                          window[kCentreSlot + radius]);
+    }
 
     // output intensities: the row step over slots 7 - R .. 7 + R
-    equaliseRow<D>(buffers.workspace, window, &curve, result);
+    equaliseLoadedRow<D>(buffers.workspace, window, &curve, result);
 
     // blend with the original row into bitmap row height - 1 - i (bottom-up)
     fetch(y, original);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -132,6 +133,50 @@ TEST_F(EntryTest, RgbSixteenBitMatchesTheReferenceRun) {
   expectEntryMatches<Depth16>(26, 8, 3, p, 4);
 }
 
+// Rows move to and from the store in batches: areas taller than a batch, and
+// an abort between batches, which still writes every row finished before it.
+TEST_F(EntryTest, TallAreasCrossTheStoreBatches) {
+  const float p[] = {0.0f, 0.4f, 0.7f, 0.5f};
+  expectEntryMatches<Depth8>(20, 75, 1, p, 6);
+  disposeColourStore(store_);
+  store_ = nullptr;
+  expectEntryMatches<Depth16>(33, 70, 3, p, 7);
+}
+
+int32_t abortQueries = 0;
+int32_t abortAtQuery = -1;
+void BRISEL_CDECL ignoreProgress(int32_t, int32_t) {}
+Boolean BRISEL_CDECL answerAbort() { return abortQueries++ == abortAtQuery ? 1 : 0; }
+
+TEST_F(EntryTest, AbortBetweenBatchesKeepsTheFinishedRows) {
+  const float p[] = {0.5f, 0.2f, 0.7f, 0.5f};
+  const int width = 21;
+  const int height = 80;
+  for (int abortRow : {1, 32, 45, height - 1}) {
+    std::vector<uint8_t> image = makeImage<uint8_t>(Pattern::Photo, width, height, 1, 255, 8);
+    makeStore(image, width, height, 1);
+    setParameters(p);
+    FilterRecord record{};
+    record.progressProc = ignoreProgress;
+    record.abortProc = answerAbort;
+    context_->filterRecord = &record;
+    abortQueries = 0;
+    abortAtQuery = abortRow;
+    EXPECT_EQ(adaptiveEqualize8(store_, context_, block_, true), -128);
+    context_->filterRecord = nullptr;
+    std::vector<uint8_t> reference = image;
+    ASSERT_EQ(referenceRun(reference, width, height, 1, p[0], p[1], p[2], p[3]), 0);
+    const std::vector<uint8_t> result = readStore<uint8_t>(width, height, 1);
+    const long split = long(abortRow) * width;
+    EXPECT_TRUE(std::equal(result.begin(), result.begin() + split, reference.begin()))
+        << "abort at " << abortRow;
+    EXPECT_TRUE(std::equal(result.begin() + split, result.end(), image.begin() + split))
+        << "abort at " << abortRow;
+    disposeColourStore(store_);
+    store_ = nullptr;
+  }
+}
+
 TEST_F(EntryTest, WideSixteenBitRgbRowsRunCompletely) {
   const float p[] = {0.9f, 0.1f, 0.7f, 0.5f};
   expectEntryMatches<Depth16>(30000, 3, 3, p, 5);
@@ -198,14 +243,15 @@ TEST_F(EntryTest, OutOfMemoryLeavesTheStoreAsItWas) {
   std::vector<uint16_t> image = makeImage<uint16_t>(Pattern::Photo, 21, 5, 3, 32768, 11);
   makeStore(image, 21, 5, 3);
   setParameters(p);
-  for (int32_t budget = 0; budget < 18; ++budget) {
+  // 15 window rows, the result and spare rows, the workspace, the store's batches
+  for (int32_t budget = 0; budget < 19; ++budget) {
     setAllocationBudget(budget);
     const OSErr err = adaptiveEqualize16(store_, context_, block_, true);
     setAllocationBudget(-1);
     ASSERT_EQ(err, -108) << "budget " << budget;
     ASSERT_EQ(readStore<uint16_t>(21, 5, 3), image);
   }
-  setAllocationBudget(18);
+  setAllocationBudget(19);
   EXPECT_EQ(adaptiveEqualize16(store_, context_, block_, true), 0);
   setAllocationBudget(-1);
 }

@@ -15,15 +15,6 @@ namespace {
 
 constexpr float kAlphaForRadius[] = {1.0f, 0.75f, 0.5f, 0.25f, 0.0f};  // R = 3 .. 7
 
-// The row step's output intensities alone, from histograms already loaded:
-// the row step with the blend at beta 0, which gives E exactly.
-template <class D>
-void equaliseLoadedRow(EqualiseWorkspace* workspace, const typename D::Sample* const* window,
-                       const EqualiseCurve* curve, typename D::Sample* out) {
-  prepareBlend<D>(&workspace->blend, curve, 0.0f);
-  equaliseAndBlendGreyRow<D>(workspace, window, curve, window[kCentreSlot], out);
-}
-
 template <typename D>
 class RowStepTest : public ::testing::Test {};
 typedef ::testing::Types<Depth8, Depth16> Depths;

@@ -1,0 +1,317 @@
+// rowCounts.h -- the row step's loops as templates over the vector set, for each dispatched build
+//
+// Included by equaliseRow.cpp (plain and SSE2 builds) and by
+// equaliseRowAvx2.cpp inside a region compiled for AVX2. Everything here has
+// internal linkage, so that no instruction set leaks from one file's copy into
+// another's through the linker.
+//
+// The output of a pixel depends only on the count of neighbourhood samples at
+// or below its lookup bin. Histogram counters that only ever gain or lose 1.0,
+// summed in double in bin order, give that count exactly: every counter and
+// every partial sum is a whole number of at most 225, well inside the exact
+// integers of a float and of a double. So K = count / N, and the curve is
+// tabulated once per count (N + 1 values). The count comes from byte counters
+// kept per column (equaliseKernels.h) and summed over the 2R + 1 columns of a
+// pixel's neighbourhood.
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+
+#include "engine/byteLanes.h"
+#include "engine/equaliseKernels.h"
+
+namespace {
+
+constexpr int32_t kPad = kHistogramPad;
+constexpr int32_t kBins = kHistogramBins;
+
+// The single-precision twelfth the lookup value is defined with, used as the
+// float it is (0.0833333358168602), not as 1/12.
+constexpr float kNeighbourWeight = 0.083333336f;
+
+// The fine bins a pixel's count is taken from are held side by side in one
+// vector: 16 bins (one group) in an SSE2 register, or 32 bins (two groups) in
+// an AVX2 one, which spares most of the sums afresh when a level drifts across
+// a group's edge. Split into two SSE2 registers the wider one costs more than
+// it spares.
+typedef uint8_t WideLanes __attribute__((vector_size(32)));
+
+// Lanes 0 .. k-1 all ones: loaded from kLaneRun + 32 - k.
+alignas(64) const uint8_t kLaneRun[64] = {
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+
+// Vectors go by pointer and reference only: 32-byte ones passed by value
+// would change the calling convention between the SSE2 and AVX2 builds.
+template <class Held>
+inline void loadHeld(Held* lanes, const uint8_t* at) {
+  std::memcpy(lanes, at, sizeof *lanes);
+}
+
+// The held lanes folded onto 16; they count disjoint samples, so no lane carries.
+inline Lanes foldHeld(const Lanes& lanes) { return lanes; }
+inline Lanes foldHeld(const WideLanes& lanes) {
+  Lanes halves[2];
+  std::memcpy(halves, &lanes, sizeof halves);
+  return halves[0] + halves[1];
+}
+
+// The sum of `Span` consecutive columns' counters of the held bins, in four
+// independent chains so that the additions overlap.
+template <int32_t Span, class Held>
+inline void sumColumns(Held* sum, const uint8_t* first) {
+  Held chains[4] = {};
+  for (int32_t k = 0; k < Span; ++k) {
+    Held column;
+    loadHeld(&column, first + k * kBins);
+    chains[k & 3] += column;
+  }
+  *sum = (chains[0] + chains[1]) + (chains[2] + chains[3]);
+}
+
+// The first of the bins held for a lookup bin: its group's first; with two
+// groups held, the bin's group and the one on the side of the half it lies
+// in, so that a level drifting a few bins either way stays inside.
+template <class Held>
+inline int32_t heldFirstBin(int32_t bin) {
+  if (sizeof(Held) == 16) return bin & ~15;
+  int32_t group = (bin >> 4) - ((bin & 8) ? 0 : 1);
+  group = group < 0 ? 0 : group > 14 ? 14 : group;
+  return group * 16;
+}
+
+// ---- lookup values ----
+
+// The 3x3 neighbour sums S of the current row: edge-adjacent neighbours
+// weighted 2, diagonal ones 1, the centre left out, mirrored at the row's ends.
+template <class D>
+void sumNeighbours(const typename D::Sample* const* window, int32_t width, int32_t* sums) {
+  const typename D::Sample* up = window[kCentreSlot - 1];
+  const typename D::Sample* mid = window[kCentreSlot];
+  const typename D::Sample* down = window[kCentreSlot + 1];
+  auto sumAt = [&](int32_t x, int32_t left, int32_t right) {
+    return 2 * (D::read(up[x]) + D::read(down[x]) + D::read(mid[left]) + D::read(mid[right])) +
+           (D::read(up[left]) + D::read(up[right]) + D::read(down[left]) + D::read(down[right]));
+  };
+  if (width == 1) {  // no neighbour column to mirror: the pixel stands in for both
+    sums[0] = sumAt(0, 0, 0);
+    return;
+  }
+  sums[0] = sumAt(0, 1, 1);
+  for (int32_t x = 1; x < width - 1; ++x) sums[x] = sumAt(x, x - 1, x + 1);
+  sums[width - 1] = sumAt(width - 1, width - 2, width - 2);
+}
+
+// The bin each pixel looks up: its own intensity's bin, or with noise
+// rejection the bin of v = trunc((1 - delta) Ic + delta S w).
+template <class D>
+void computeLookupBins(LookupBins* lookup, const typename D::Sample* const* window, int32_t width,
+                       float delta) {
+  int32_t* bins = lookup->bins;
+  const typename D::Sample* mid = window[kCentreSlot];
+  if (!(delta > 0.0f)) {
+    for (int32_t x = 0; x < width; ++x) bins[x] = D::lookupBin(D::read(mid[x]));
+    return;
+  }
+  sumNeighbours<D>(window, width, bins);  // S first, replaced by the bin below
+  const double d = delta;
+  const double keep = 1.0 - d;
+  const double w = kNeighbourWeight;
+  if (sizeof(typename D::Sample) == 1) {
+    // 8-bit: both products come from tables made with the very same
+    // operations, so the sum and its truncation are unchanged.
+    double* centre = lookup->centreTerms;
+    double* neighbours = lookup->neighbourTerms;
+    if (lookup->termsDelta != delta) {
+      for (int32_t ic = 0; ic <= 255; ++ic) centre[ic] = keep * double(ic);
+      for (int32_t sum = 0; sum <= kMaxNeighbourSum8; ++sum) neighbours[sum] = d * double(sum) * w;
+      lookup->termsDelta = delta;
+    }
+    for (int32_t x = 0; x < width; ++x) {
+      bins[x] = D::lookupBin(int32_t(centre[D::read(mid[x])] + neighbours[bins[x]]));
+    }
+  } else {
+    for (int32_t x = 0; x < width; ++x) {
+      const double value = keep * double(D::read(mid[x])) + d * double(bins[x]) * w;
+      bins[x] = D::lookupBin(int32_t(value));
+    }
+  }
+}
+
+// ---- counts ----
+
+// One row for radius R. Per pixel: slide the 16 group counts and the held
+// fine bins one column on; when the lookup bin lies outside the held bins,
+// sum them afresh around it; count = samples in the groups below the held
+// bins plus samples in the held bins up to the lookup bin. Columns slid in
+// are added before the leaving ones are subtracted, so no lane goes below 0.
+// emit(x, count) writes the pixel's result; counts are byte-lane sums, always
+// below 256. SumLanes adds the 16 lanes of a vector; Held holds the fine bins.
+template <class SumLanes, class Held, class D, int32_t R, class Emit>
+void countRadius(const EqualiseWorkspace* workspace, const EqualiseCurve* curve, Emit emit) {
+  constexpr int32_t kSpan = 2 * R + 1;
+  constexpr int32_t kHeldBins = int32_t(sizeof(Held));
+  const int32_t width = workspace->histograms.width;
+  const int32_t* lookup = workspace->lookup.bins;
+
+  // The coarse counters of columns x + R and x - R - 1: those entering and
+  // leaving the neighbourhood of pixel x.
+  const uint8_t* coarse = workspace->histograms.coarse;
+  const uint8_t* enteringGroups = coarse + (kPad + R + 1) * 16;
+  const uint8_t* leavingGroups = coarse + (kPad - R) * 16;
+  Lanes groups = {};
+  for (ptrdiff_t column = kPad - R; column <= kPad + R; ++column) {
+    groups += loadLanes(coarse + column * 16);
+  }
+
+  // heldColumns: the first held bin in column x - R of the fine counters;
+  // lanesUpTo - bin: the mask of the held lanes up to the lookup bin.
+  const uint8_t* columns = workspace->histograms.fine + ptrdiff_t(kPad - R) * kBins;
+  int32_t first = 0;
+  const uint8_t* heldColumns = columns;
+  const uint8_t* lanesUpTo = kLaneRun;
+  Lanes groupsBelow = {};
+  Held held;
+  auto holdAround = [&](int32_t bin, const uint8_t* column) {
+    first = heldFirstBin<Held>(bin);
+    heldColumns = column + first;
+    lanesUpTo = kLaneRun + 31 + first;
+    groupsBelow = kLaneMasks.below[first >> 4];
+    sumColumns<kSpan>(&held, heldColumns);
+  };
+  auto countAt = [&](int32_t x) {
+    const int32_t bin = lookup[x];
+    if (D::kTopBin && bin > 255) {
+      emit(x, curve->area);
+      return;
+    }
+    if (__builtin_expect(uint32_t(bin - first) >= uint32_t(kHeldBins), 0)) {
+      holdAround(bin, heldColumns - first);
+    }
+    // The groups below the held bins and the held bins up to the lookup bin
+    // count disjoint samples, so their lanes add without carrying.
+    Held upTo;
+    loadHeld(&upTo, lanesUpTo - bin);
+    upTo &= held;
+    emit(x, SumLanes::sum((groups & groupsBelow) + foldHeld(upTo)));
+  };
+
+  holdAround(lookup[0] > 255 ? 255 : lookup[0], columns);
+  countAt(0);
+  for (int32_t x = 1; x < width; ++x) {
+    groups += loadLanes(enteringGroups);
+    groups -= loadLanes(leavingGroups);
+    enteringGroups += 16;
+    leavingGroups += 16;
+    Held entering, leaving;
+    loadHeld(&entering, heldColumns + kSpan * kBins);
+    loadHeld(&leaving, heldColumns);
+    held += entering;
+    held -= leaving;
+    heldColumns += kBins;
+    countAt(x);
+  }
+}
+
+// The counts of the window's current row, from histograms that hold slots
+// 7 - R .. 7 + R, handed to emit(x, count).
+template <class SumLanes, class Held, class D, class Emit>
+void emitCounts(EqualiseWorkspace* workspace, const typename D::Sample* const* window,
+                const EqualiseCurve* curve, Emit emit) {
+  computeLookupBins<D>(&workspace->lookup, window, workspace->histograms.width, curve->delta);
+  switch (clampRadius(curve->radius)) {
+    case 3:
+      countRadius<SumLanes, Held, D, 3>(workspace, curve, emit);
+      break;
+    case 4:
+      countRadius<SumLanes, Held, D, 4>(workspace, curve, emit);
+      break;
+    case 5:
+      countRadius<SumLanes, Held, D, 5>(workspace, curve, emit);
+      break;
+    case 6:
+      countRadius<SumLanes, Held, D, 6>(workspace, curve, emit);
+      break;
+    default:
+      countRadius<SumLanes, Held, D, 7>(workspace, curve, emit);
+      break;
+  }
+}
+
+// ---- the row step and the blends ----
+
+template <class SumLanes, class Held, class D>
+void equaliseLoadedRowWith(EqualiseWorkspace* workspace, const typename D::Sample* const* window,
+                           const EqualiseCurve* curve, typename D::Sample* out) {
+  const uint16_t* level = curve->level;
+  emitCounts<SumLanes, Held, D>(workspace, window, curve, [&](int32_t x, int32_t count) {
+    out[x] = typename D::Sample(level[count]);
+  });
+}
+
+template <class SumLanes, class Held, class D>
+void blendGreyRowWith(EqualiseWorkspace* workspace, const typename D::Sample* const* window,
+                      const EqualiseCurve* curve, const typename D::Sample* source,
+                      typename D::Sample* out) {
+  const BlendTables* tables = &workspace->blend;
+  if (sizeof(typename D::Sample) == 1) {
+    const uint8_t* results = tables->grey8;
+    emitCounts<SumLanes, Held, D>(workspace, window, curve, [&](int32_t x, int32_t count) {
+      out[x] = typename D::Sample(results[count * 256 + source[x]]);
+    });
+  } else {
+    const double b = tables->beta;
+    const double* levels = tables->levelTerms;
+    emitCounts<SumLanes, Held, D>(workspace, window, curve, [&](int32_t x, int32_t count) {
+      out[x] = typename D::Sample(int32_t(b * double(D::read(source[x])) + levels[count]));
+    });
+  }
+}
+
+template <class SumLanes, class Held, class D>
+void blendRgbRowWith(EqualiseWorkspace* workspace, const typename D::Sample* const* window,
+                     const EqualiseCurve* curve, typename D::Sample* rgb) {
+  const BlendTables* tables = &workspace->blend;
+  const double b = tables->beta;
+  const double* levels = tables->levelTerms;
+  const double* sums = tables->sumTerms;
+  emitCounts<SumLanes, Held, D>(workspace, window, curve, [&](int32_t x, int32_t count) {
+    typename D::Sample* pixel = rgb + 3 * x;
+    const int32_t r = D::read(pixel[0]);
+    const int32_t g = D::read(pixel[1]);
+    const int32_t bl = D::read(pixel[2]);
+    // 8-bit sums are tabulated; 16-bit ones have too many values to.
+    const double source =
+        sizeof(typename D::Sample) == 1 ? sums[r + g + bl] : rgbSourceTerm(b, r + g + bl);
+    const RgbLevels colour = recolour(int32_t(levels[count] + source), r, g, bl, D::kMax);
+    pixel[0] = typename D::Sample(colour.red);
+    pixel[1] = typename D::Sample(colour.green);
+    pixel[2] = typename D::Sample(colour.blue);
+  });
+}
+
+// ---- intensities ----
+
+// (R + G + B + 1) / 3 of each pixel into a row of its own. AVX2 builds
+// vectorise the loop; SSE2 has no 32-bit minimum and product for it.
+template <class D>
+void collapseRgbIntoWith(const typename D::Sample* __restrict rgb, int32_t pixelCount,
+                         typename D::Sample* __restrict intensities) {
+  for (int32_t p = 0; p < pixelCount; ++p) {
+    const typename D::Sample* pixel = rgb + 3 * p;
+    intensities[p] =
+        typename D::Sample((D::read(pixel[0]) + D::read(pixel[1]) + D::read(pixel[2]) + 1) / 3);
+  }
+}
+
+// The entries of one build, for one depth.
+template <class SumLanes, class Held, class D>
+const RowKernels<D>* rowKernelsWith() {
+  static const RowKernels<D> kernels = {equaliseLoadedRowWith<SumLanes, Held, D>,
+                                        blendGreyRowWith<SumLanes, Held, D>,
+                                        blendRgbRowWith<SumLanes, Held, D>, collapseRgbIntoWith<D>};
+  return &kernels;
+}
+
+}  // namespace

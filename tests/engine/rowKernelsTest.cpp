@@ -1,0 +1,147 @@
+// rowKernelsTest.cpp -- every build of the row step's loops (plain, SSE2, AVX2) against the
+// reference
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "engine/equaliseKernels.h"
+#include "tests/engine/engineTestImages.h"
+#include "tests/reference/referenceEqualise.h"
+
+namespace {
+
+const char* const kBuildNames[] = {"plain", "SSE2", "AVX2"};
+constexpr float kAlphaForRadius[] = {1.0f, 0.75f, 0.5f, 0.25f, 0.0f};  // R = 3 .. 7
+
+template <typename D>
+class RowKernelsTest : public ::testing::Test {};
+typedef ::testing::Types<Depth8, Depth16> Depths;
+TYPED_TEST_SUITE(RowKernelsTest, Depths);
+
+// One random image (width 15..100, height 1..40, grey or RGB, any radius),
+// its histograms slid down it as the run does, every row's grey or RGB blend
+// and one row's plain row step compared with the reference's.
+template <class D>
+void expectBuildMatches(int32_t build, std::mt19937* random) {
+  typedef typename D::Sample Sample;
+  auto below = [&](int limit) { return int((*random)() % uint32_t(limit)); };
+  const int width = 15 + below(86);
+  const int height = 1 + below(40);
+  const bool rgb = below(3) == 0;
+  const int channels = rgb ? 3 : 1;
+  const float alpha = kAlphaForRadius[below(5)];
+  const float beta = below(3) == 0 ? 0.0f : float(below(1001)) / 1000.0f;
+  const float gamma = below(4) == 0 ? 0.0f : float(below(1001)) / 1000.0f;
+  const float delta = below(3) == 0 ? 0.0f : float(below(1001)) / 1000.0f;
+  const Pattern pattern = kPatterns[below(6)];
+  std::vector<Sample> image =
+      makeImage<Sample>(pattern, width, height, channels, D::kMax, uint32_t((*random)()));
+  if (D::kTopBin && below(4) == 0) {  // words past the host's range now and then
+    for (Sample& sample : image) {
+      if (below(50) == 0) sample = Sample(D::kMax + below(65536 - D::kMax));
+    }
+  }
+  std::vector<Sample> levels(size_t(width) * height);
+  for (int y = 0; y < height; ++y) {
+    const Sample* row = image.data() + size_t(y) * width * channels;
+    Sample* level = levels.data() + size_t(y) * width;
+    if (rgb) {
+      collapseRgbRowInto<D>(row, width, level);
+    } else {
+      for (int x = 0; x < width; ++x) level[x] = row[x];
+    }
+  }
+  const std::string what = std::string(kBuildNames[build]) + " width " + std::to_string(width) +
+                           " height " + std::to_string(height) + " channels " +
+                           std::to_string(channels) + " alpha " + std::to_string(alpha);
+
+  EqualiseCurve curve;
+  makeEqualiseCurve<D>(&curve, alpha, gamma, delta);
+  const int r = curve.radius;
+  EqualiseWorkspace* workspace = nullptr;
+  ASSERT_EQ(createEqualiseWorkspace(width, &workspace), 0);
+  workspace->kernels = build;
+  prepareBlend<D>(&workspace->blend, &curve, beta);
+  const int checkedRow = below(height);
+  for (int y = 0; y < height; ++y) {
+    const Sample* window[kWindowSlots];
+    for (int s = 0; s < kWindowSlots; ++s) {
+      int row = y + s - kCentreSlot;
+      row = row < 0 ? 0 : row > height - 1 ? height - 1 : row;
+      window[s] = levels.data() + size_t(row) * width;
+    }
+    if (y == 0) {
+      loadColumnHistograms<D>(&workspace->histograms, window, r);
+    } else {
+      const int leaving = y - 1 - r < 0 ? 0 : y - 1 - r;
+      moveHistogramRow<D>(&workspace->histograms, levels.data() + size_t(leaving) * width,
+                          window[kCentreSlot + r]);
+    }
+    std::vector<Sample> intensity(static_cast<size_t>(width));
+    referenceEqualiseRow(window, width, r, areaForRadius(r), referenceClamp(gamma),
+                         referenceClamp(delta), intensity.data());
+    const Sample* source = image.data() + size_t(y) * width * channels;
+    std::vector<Sample> engine(source, source + size_t(width) * channels);
+    std::vector<Sample> reference = engine;
+    if (rgb) {
+      equaliseAndBlendRgbRow<D>(workspace, window, &curve, engine.data());
+      referenceBlendRgbRow(reference.data(), intensity.data(), width, beta);
+    } else {
+      equaliseAndBlendGreyRow<D>(workspace, window, &curve, source, engine.data());
+      reference = intensity;
+      referenceBlendGreyRow(reference.data(), source, width, beta);
+    }
+    ASSERT_EQ(engine, reference) << what << " blended row " << y;
+    if (y == checkedRow) {
+      // The plain row step reloads the histograms, as the preview does.
+      EqualiseWorkspace* own = nullptr;
+      ASSERT_EQ(createEqualiseWorkspace(width, &own), 0);
+      own->kernels = build;
+      std::vector<Sample> out(static_cast<size_t>(width));
+      equaliseRow<D>(own, window, &curve, out.data());
+      disposeEqualiseWorkspace(own);
+      ASSERT_EQ(out, intensity) << what << " row step at row " << y;
+    }
+  }
+  disposeEqualiseWorkspace(workspace);
+}
+
+TYPED_TEST(RowKernelsTest, EveryBuildMatchesTheReferenceOnRandomImages) {
+  int builds = 0;
+  for (int32_t build = 0; build < kRowKernelBuilds; ++build) {
+    if (!hasRowKernels(build)) continue;
+    ++builds;
+    std::mt19937 random(uint32_t(1000 + build));
+    for (int image = 0; image < 150; ++image) {
+      expectBuildMatches<TypeParam>(build, &random);
+      if (::testing::Test::HasFatalFailure()) return;
+    }
+  }
+  EXPECT_GE(builds, 1);
+}
+
+TYPED_TEST(RowKernelsTest, EveryBuildCollapsesRgbRowsAsTheReference) {
+  typedef typename TypeParam::Sample Sample;
+  for (int32_t build = 0; build < kRowKernelBuilds; ++build) {
+    if (!hasRowKernels(build)) continue;
+    for (int width : {1, 15, 16, 33, 100}) {
+      std::vector<Sample> rgb =
+          makeImage<Sample>(Pattern::Noise, width, 1, 3, 65535, uint32_t(width + build));
+      std::vector<Sample> engine(static_cast<size_t>(width));
+      rowKernelsOf<TypeParam>(build)->collapseRgbInto(rgb.data(), width, engine.data());
+      std::vector<Sample> reference = rgb;
+      referenceCollapseRgbRow(reference.data(), width, 3);
+      reference.resize(static_cast<size_t>(width));
+      EXPECT_EQ(engine, reference) << kBuildNames[build] << " width " << width;
+    }
+  }
+}
+
+TEST(RowKernels, TheFastestBuildIsOneThisMachineRuns) {
+  EXPECT_TRUE(hasRowKernels(kPlainKernels));
+  EXPECT_TRUE(hasRowKernels(fastestRowKernels()));
+  EXPECT_FALSE(hasRowKernels(kRowKernelBuilds));
+}
+
+}  // namespace
