@@ -357,6 +357,8 @@ RowStore* liveColourStore(const HostSession& session) {
 
 TEST_F(DriverTest, StoreCutShortMidRunEndsTheRunWithAnErrorNotAWrongImage) {
   const HostImage original = makeNoiseImage(24, 6, 8, plugInModeRGBColor, 4, 12);
+  HostImage filtered = original;
+  ASSERT_EQ(run(&filtered).result, noErr);
   for (int32_t cutAt : {3, 6 + 4 * 2, 5 * 6 + 2}) {  // read, engine and write stages
     SCOPED_TRACE(cutAt);
     HostImage image = original;
@@ -375,11 +377,18 @@ TEST_F(DriverTest, StoreCutShortMidRunEndsTheRunWithAnErrorNotAWrongImage) {
     };
     const HostRunResult result = run(&image, options);
     EXPECT_TRUE(cut);
+    EXPECT_FALSE(anyStoreFileLeft());
+    // The engine reads a batch of rows ahead and writes it back whole, so a cut
+    // between its read and its write may lose nothing: then the image must be
+    // the filter's own.
+    if (cutAt == 6 + 4 * 2 && result.result == noErr) {
+      EXPECT_EQ(image.data, filtered.data);
+      continue;
+    }
     // Cut short (-39), or written on past the cut so early rows read back as
     // zeros (-36).
     EXPECT_TRUE(result.result == eofErr || result.result == ioErr) << result.result;
     EXPECT_EQ(image.data, original.data);  // the host's undo
-    EXPECT_FALSE(anyStoreFileLeft());
   }
 }
 
