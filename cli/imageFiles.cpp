@@ -76,6 +76,32 @@ void samplesFromHost(const uint8_t* from, uint8_t* to, size_t count, uint32_t ma
   }
 }
 
+bool allocateImage(const std::string& path, uint32_t width, uint32_t height, int32_t bits,
+                   int32_t planes, bool rgb, HostImage* image, std::string* error) {
+  const std::string size = std::to_string(width) + "x" + std::to_string(height);
+  const uint64_t bytes = uint64_t(width) * height * uint32_t(planes) * uint32_t(bits / 8);
+  if (bytes > memoryForImage()) {
+    *error = path + ": the " + size + " image needs " + std::to_string(bytes >> 20) +
+             " MiB, more memory than this machine has free";
+    return false;
+  }
+  try {
+    image->data.clear();
+    image->data.shrink_to_fit();
+    image->width = int32_t(width);
+    image->height = int32_t(height);
+    image->depth = bits;
+    image->planes = planes;
+    image->imageMode = rgb ? (bits == 16 ? plugInModeRGB48 : plugInModeRGBColor)
+                           : (bits == 16 ? plugInModeGray16 : plugInModeGrayScale);
+    image->data.resize(size_t(bytes));
+  } catch (const std::bad_alloc&) {
+    *error = path + ": not enough memory for the " + size + " image";
+    return false;
+  }
+  return true;
+}
+
 bool readImage(const std::string& path, HostImage* image, ImageSource* source, std::string* error) {
   std::unique_ptr<FILE, int (*)(FILE*)> f(openPlainFile(path, error), std::fclose);
   if (!f) return false;

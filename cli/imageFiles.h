@@ -53,6 +53,12 @@ void samplesToHost(uint8_t* data, size_t count, uint32_t maxval, bool bigEndianB
 void samplesFromHost(const uint8_t* from, uint8_t* to, size_t count, uint32_t maxval,
                      bool bigEndianBytes);
 
+// Sizes image for a width x height file of planes samples of bits each (rgb:
+// the first three are colour), letting go of what it held first. False with
+// one line naming the file when the machine cannot hold the image.
+bool allocateImage(const std::string& path, uint32_t width, uint32_t height, int32_t bits,
+                   int32_t planes, bool rgb, HostImage* image, std::string* error);
+
 // Reads IN by its content. On failure returns false with one line naming the
 // file and the reason (unsupported kinds included).
 bool readImage(const std::string& path, HostImage* image, ImageSource* source, std::string* error);

@@ -117,13 +117,7 @@ bool readPng(FILE* f, const std::string& path, HostImage* image, ImageSource* so
     return failed("this kind of PNG is not supported");
   }
   const int channels = (colourType & PNG_COLOR_MASK_COLOR) ? 3 : 1;
-  const uint64_t bytes = uint64_t(width) * height * uint32_t(planes) * uint32_t(bits / 8);
-  if (bytes > memoryForImage()) {
-    *error = path + ": the " + std::to_string(width) + "x" + std::to_string(height) +
-             " image needs " + std::to_string(bytes >> 20) +
-             " MiB, more memory than this machine has free";
-    return false;
-  }
+  if (!allocateImage(path, width, height, bits, planes, channels == 3, image, error)) return false;
   *source = ImageSource();
   source->kind = ImageKind::png;
   source->channels = channels;
@@ -145,15 +139,6 @@ bool readPng(FILE* f, const std::string& path, HostImage* image, ImageSource* so
   }
   std::vector<png_bytep> rows;
   try {
-    image->data.clear();
-    image->data.shrink_to_fit();
-    image->width = int32_t(width);
-    image->height = int32_t(height);
-    image->depth = bits;
-    image->planes = planes;
-    image->imageMode = channels == 3 ? (bits == 16 ? plugInModeRGB48 : plugInModeRGBColor)
-                                     : (bits == 16 ? plugInModeGray16 : plugInModeGrayScale);
-    image->data.resize(size_t(bytes));
     rows.resize(height);
   } catch (const std::bad_alloc&) {
     *error = path + ": not enough memory for the " + std::to_string(width) + "x" +

@@ -171,27 +171,8 @@ bool readTiff(FILE* f, const std::string& path, HostImage* image, ImageSource* s
   }
 
   const int32_t s = bits / 8;
-  const uint64_t bytes = uint64_t(width) * height * samples * uint64_t(s);
-  if (bytes > memoryForImage()) {
-    *error = path + ": the " + std::to_string(width) + "x" + std::to_string(height) +
-             " image needs " + std::to_string(bytes >> 20) +
-             " MiB, more memory than this machine has free";
-    return false;
-  }
-  try {
-    image->data.clear();
-    image->data.shrink_to_fit();
-    image->width = int32_t(width);
-    image->height = int32_t(height);
-    image->depth = bits;
-    image->planes = samples;
-    image->imageMode = photometric == PHOTOMETRIC_RGB
-                           ? (bits == 16 ? plugInModeRGB48 : plugInModeRGBColor)
-                           : (bits == 16 ? plugInModeGray16 : plugInModeGrayScale);
-    image->data.resize(size_t(bytes));
-  } catch (const std::bad_alloc&) {
-    *error = path + ": not enough memory for the " + std::to_string(width) + "x" +
-             std::to_string(height) + " image";
+  if (!allocateImage(path, width, height, bits, int32_t(samples), photometric == PHOTOMETRIC_RGB,
+                     image, error)) {
     return false;
   }
   const size_t rowBytes = image->rowBytes();
