@@ -44,36 +44,65 @@ std::string notBuilt(const std::string& path, ImageKind kind) {
 
 }  // namespace
 
-void samplesToHost(uint8_t* data, size_t count, uint32_t maxval, bool bigEndianBytes) {
-  std::vector<uint16_t> table(size_t(maxval) + 1);
-  for (uint32_t v = 0; v <= maxval; ++v) table[v] = hostFromFileSample(v, maxval);
+namespace {
+
+// File bytes in big-endian order need a swap on this machine when it is not.
+constexpr bool kLittleEndianMachine = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+
+uint16_t swapBytes(uint16_t v) { return uint16_t(v << 8 | v >> 8); }
+
+// The full 16-bit range to the host's, without a division: for every v in
+// 0..65535, x / 65535 == (x + (x >> 16) + 1) >> 16 with x = 32768 v + 32767.
+uint16_t hostFromFullRange(uint32_t v) {
+  const uint32_t x = (v << 15) + 32767u;
+  return uint16_t((x + (x >> 16) + 1) >> 16);
+}
+
+// Plain loops over whole arrays of samples, one per byte order and range, so
+// the compiler can vectorise them; a table would miss the first-level cache.
+template <bool kBigEndian, bool kFullRange>
+void mapToHost(uint8_t* data, size_t count, const std::vector<uint16_t>& table) {
   for (size_t i = 0; i < count; ++i) {
     uint16_t v;
-    if (bigEndianBytes) {
-      v = uint16_t(data[2 * i] << 8 | data[2 * i + 1]);
-    } else {
-      std::memcpy(&v, data + 2 * i, 2);
-    }
-    v = v > maxval ? 32768 : table[v];
-    std::memcpy(data + 2 * i, &v, 2);
+    std::memcpy(&v, data + 2 * i, 2);
+    if (kBigEndian == kLittleEndianMachine) v = swapBytes(v);
+    v = kFullRange ? hostFromFullRange(v) : (v < table.size() ? table[v] : uint16_t(32768));
+    std::memcpy(data + 2 * i, &v, 2);  // the host's samples: machine order
+  }
+}
+
+template <bool kBigEndian>
+void mapFromHost(const uint8_t* from, uint8_t* to, size_t count, uint32_t maxval) {
+  for (size_t i = 0; i < count; ++i) {
+    uint16_t v;
+    std::memcpy(&v, from + 2 * i, 2);
+    v = fileFromHostSample(v, maxval);
+    if (kBigEndian == kLittleEndianMachine) v = swapBytes(v);
+    std::memcpy(to + 2 * i, &v, 2);
+  }
+}
+
+}  // namespace
+
+void samplesToHost(uint8_t* data, size_t count, uint32_t maxval, bool bigEndianBytes) {
+  std::vector<uint16_t> table;
+  if (maxval != 65535) {
+    table.resize(size_t(maxval) + 1);
+    for (uint32_t v = 0; v <= maxval; ++v) table[v] = hostFromFileSample(v, maxval);
+  }
+  if (bigEndianBytes) {
+    maxval == 65535 ? mapToHost<true, true>(data, count, table)
+                    : mapToHost<true, false>(data, count, table);
+  } else {
+    maxval == 65535 ? mapToHost<false, true>(data, count, table)
+                    : mapToHost<false, false>(data, count, table);
   }
 }
 
 void samplesFromHost(const uint8_t* from, uint8_t* to, size_t count, uint32_t maxval,
                      bool bigEndianBytes) {
-  std::vector<uint16_t> table(32769);
-  for (uint32_t v = 0; v <= 32768; ++v) table[v] = fileFromHostSample(v, maxval);
-  for (size_t i = 0; i < count; ++i) {
-    uint16_t v;
-    std::memcpy(&v, from + 2 * i, 2);
-    v = table[v > 32768 ? 32768 : v];
-    if (bigEndianBytes) {
-      to[2 * i] = uint8_t(v >> 8);
-      to[2 * i + 1] = uint8_t(v);
-    } else {
-      std::memcpy(to + 2 * i, &v, 2);
-    }
-  }
+  bigEndianBytes ? mapFromHost<true>(from, to, count, maxval)
+                 : mapFromHost<false>(from, to, count, maxval);
 }
 
 bool allocateImage(const std::string& path, uint32_t width, uint32_t height, int32_t bits,
@@ -94,6 +123,7 @@ bool allocateImage(const std::string& path, uint32_t width, uint32_t height, int
     image->planes = planes;
     image->imageMode = rgb ? (bits == 16 ? plugInModeRGB48 : plugInModeRGBColor)
                            : (bits == 16 ? plugInModeGray16 : plugInModeGrayScale);
+    reserveImageBytes(&image->data, size_t(bytes));
     image->data.resize(size_t(bytes));
   } catch (const std::bad_alloc&) {
     *error = path + ": not enough memory for the " + size + " image";

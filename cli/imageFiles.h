@@ -38,12 +38,13 @@ struct ImageSource {
 // 16-bit files hold 0..maxval (65535 for TIFF and PNG); the host holds
 // 0..32768. The same rounding both ways for every kind of file, so the
 // lowest bit of a 65535-range sample is not kept.
+// (32 bits hold every product: 65535 x 32768 + 32767 < 2^31.)
 inline uint16_t hostFromFileSample(uint32_t value, uint32_t maxval) {
-  return uint16_t((uint64_t(value) * 32768u + maxval / 2) / maxval);
+  return uint16_t((value * 32768u + maxval / 2) / maxval);
 }
 inline uint16_t fileFromHostSample(uint32_t value, uint32_t maxval) {
   if (value > 32768) value = 32768;
-  return uint16_t((uint64_t(value) * maxval + 16384u) / 32768u);
+  return uint16_t((value * maxval + 16384u) >> 15);
 }
 
 // The same over count 16-bit samples through a table: in place from the file's

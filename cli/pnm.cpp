@@ -101,28 +101,28 @@ bool readPnm(FILE* f, const std::string& path, HostImage* image, ImageSource* so
                                    : (wide ? plugInModeGray16 : plugInModeGrayScale);
   std::vector<uint8_t>& data = image->data;
   data.clear();
+  // A header alone never claims the memory: the file must hold the data.
+  const int64_t left = bytesLeftInFile(f);
+  if (left >= 0 && uint64_t(left) < bytes) {
+    *error = path + ": file is shorter than its header says";
+    return false;
+  }
   try {
-    // Grown as the data arrives, so a header alone never claims the memory;
-    // the capacity is asked for once the file has shown it holds the data.
-    constexpr size_t kPiece = size_t(4) << 20;
-    while (data.size() < bytes) {
-      const size_t at = data.size();
-      const size_t piece = bytes - at < kPiece ? bytes - at : kPiece;
-      if (at == kPiece) data.reserve(bytes);
-      data.resize(at + piece);
-      if (std::fread(data.data() + at, 1, piece, f) != piece) {
-        *error = path + ": file is shorter than its header says";
-        return false;
-      }
-    }
+    reserveImageBytes(&data, bytes);
+    data.resize(bytes);
   } catch (const std::bad_alloc&) {
     *error = path + ": not enough memory for the image";
+    return false;
+  }
+  if (std::fread(data.data(), 1, bytes, f) != bytes) {
+    *error = path + ": file is shorter than its header says";
     return false;
   }
   const uint32_t maxval = uint32_t(header.maxval);
   uint8_t* bytesIn = data.data();
   if (wide) {
-    for (size_t i = 0; i < samples; ++i) {
+    // (No sample can pass the largest maxval.)
+    for (size_t i = 0; maxval < 65535 && i < samples; ++i) {
       if ((uint32_t(bytesIn[2 * i]) << 8 | bytesIn[2 * i + 1]) > maxval) {
         *error = path + ": sample above maxval";
         return false;
@@ -130,14 +130,14 @@ bool readPnm(FILE* f, const std::string& path, HostImage* image, ImageSource* so
     }
     // (With maxval 32768 the mapping leaves every sample as it is.)
     samplesToHost(bytesIn, samples, maxval, true);
-  } else {
+  } else if (maxval != 255) {
     for (size_t i = 0; i < samples; ++i) {
       const uint32_t v = bytesIn[i];
       if (v > maxval) {
         *error = path + ": sample above maxval";
         return false;
       }
-      if (maxval != 255) bytesIn[i] = uint8_t(scaleSample(v, maxval, 255));
+      bytesIn[i] = uint8_t(scaleSample(v, maxval, 255));
     }
   }
   return true;

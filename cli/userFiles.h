@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // Opens an existing plain file for reading. A directory, pipe or device is
 // refused without blocking on it; on failure returns null with a one-line
@@ -49,5 +50,12 @@ bool isTerminal(int fd);
 // the address space limit), so that an image that cannot fit is refused
 // before its data is read.
 uint64_t memoryForImage();
+// Bytes from the stream's position to the end of its file; -1 when the
+// system cannot tell.
+int64_t bytesLeftInFile(FILE* f);
+// Reserves room for an image of bytes in *data (bad_alloc when it cannot).
+// Where the system offers large pages the room is asked for in them: a
+// decoded image touched page by page in small pages costs a fault a page.
+void reserveImageBytes(std::vector<uint8_t>* data, size_t bytes);
 // True when both names lead to one existing file.
 bool isSameFile(const std::string& a, const std::string& b);

@@ -6,6 +6,7 @@
 #include <random>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -230,6 +231,25 @@ uint64_t memoryForImage() {
     limit = uint64_t(space.rlim_cur);
   }
   return limit;
+}
+
+int64_t bytesLeftInFile(FILE* f) {
+  struct stat info;
+  const off_t at = ftello(f);
+  if (at < 0 || fstat(fileno(f), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+  return info.st_size > at ? int64_t(info.st_size - at) : 0;
+}
+
+void reserveImageBytes(std::vector<uint8_t>* data, size_t bytes) {
+  data->reserve(bytes);
+#ifdef MADV_HUGEPAGE
+  // Only the whole large pages inside the block; advice is a hint, so its
+  // failure changes nothing.
+  constexpr uintptr_t kLarge = uintptr_t(2) << 20;
+  const uintptr_t first = (reinterpret_cast<uintptr_t>(data->data()) + kLarge - 1) & ~(kLarge - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(data->data()) + bytes) & ~(kLarge - 1);
+  if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+#endif
 }
 
 bool isSameFile(const std::string& a, const std::string& b) {

@@ -2,6 +2,8 @@
 // rename
 #include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
+#include <sys/types.h>
 #include <windows.h>
 
 #include <random>
@@ -218,6 +220,15 @@ void discardTemporary(TemporaryFile* temporary) {
 }
 
 bool isTerminal(int fd) { return _isatty(fd) != 0; }
+
+int64_t bytesLeftInFile(FILE* f) {
+  struct _stati64 info;
+  const int64_t at = _ftelli64(f);
+  if (at < 0 || _fstati64(_fileno(f), &info) != 0 || (info.st_mode & _S_IFREG) == 0) return -1;
+  return info.st_size > at ? int64_t(info.st_size - at) : 0;
+}
+
+void reserveImageBytes(std::vector<uint8_t>* data, size_t bytes) { data->reserve(bytes); }
 
 uint64_t memoryForImage() {
   MEMORYSTATUSEX status;

@@ -16,19 +16,29 @@ constexpr int32_t kHeaderBytes = 6;
 constexpr int64_t kFillPieceBytes = 64 * 1024;
 
 // A fast 32-bit check of a row, never 0 (which stands for "unknown"). It only
-// has to tell a row from a changed one within this process.
+// has to tell a row from a changed one within this process. Four words go
+// through four independent chains at a time, so the multiplies overlap.
 uint32_t checkRow(const void* data, int32_t count) {
   const uint8_t* bytes = static_cast<const uint8_t*>(data);
-  uint64_t h = 0x9E3779B97F4A7C15ull ^ uint64_t(uint32_t(count));
+  constexpr uint64_t kMix = 0xFF51AFD7ED558CCDull;
+  uint64_t a = 0x9E3779B97F4A7C15ull ^ uint64_t(uint32_t(count)), b = 0xC2B2AE3D27D4EB4Full,
+           c = 0x165667B19E3779F9ull, d = 0x27D4EB2F165667C5ull;
   int32_t i = 0;
-  for (; i + 8 <= count; i += 8) {
-    uint64_t word;
-    std::memcpy(&word, bytes + i, 8);
-    h = (h ^ word) * 0xFF51AFD7ED558CCDull;
-    h ^= h >> 32;
+  for (; i + 32 <= count; i += 32) {
+    uint64_t w[4];
+    std::memcpy(w, bytes + i, 32);
+    a = (a ^ w[0]) * kMix;
+    b = (b ^ w[1]) * kMix;
+    c = (c ^ w[2]) * kMix;
+    d = (d ^ w[3]) * kMix;
+    a ^= a >> 32;
+    b ^= b >> 32;
+    c ^= c >> 32;
+    d ^= d >> 32;
   }
+  uint64_t h = a ^ (b * 3) ^ (c * 5) ^ (d * 7);
   for (; i < count; ++i) h = (h ^ bytes[i]) * 0x100000001B3ull;
-  h ^= h >> 29;
+  h = (h ^ (h >> 29)) * kMix;
   const uint32_t check = uint32_t(h) ^ uint32_t(h >> 32);
   return check == 0 ? 1 : check;
 }
@@ -91,6 +101,7 @@ OSErr createStore(const char* name, int32_t pixelsPerRow, int32_t rows, int32_t 
   store->rows = 0;
   store->rowChecks = nullptr;
   store->filePath = nullptr;
+  store->position = -1;
 
   // Rows beyond 2 GiB (or negative sizes) cannot have a row buffer anywhere.
   int64_t rowBytes = int64_t(pixelsPerRow) * bytesPerPixel;
@@ -129,6 +140,24 @@ void disposeStore(RowStore* store) {
   closeStoreFile(&file);
 }
 
+// Places the file at position, unless the last transfer left it there.
+// Transferring at the wrong place would be worse than not at all.
+bool moveTo(RowStore* store, int64_t position, OSErr* err) {
+  if (store->position != position) {
+    store->position = -1;
+    *err = fileSetPosition(store->fileHandle, kPositionFromStart, position);
+    if (*err != noErr) return false;
+    store->position = position;
+  }
+  return true;
+}
+
+// The position after a transfer of done bytes that returned err; unknown
+// after anything but a whole transfer.
+void advance(RowStore* store, OSErr err, int32_t done, int32_t wanted) {
+  store->position = err == noErr && done == wanted ? store->position + done : -1;
+}
+
 // Clips the span to the row and places the file there; false when nothing is
 // to be transferred. Positions are 64-bit: rows x rowBytes passes 2 GiB on
 // large 16-bit images.
@@ -138,10 +167,7 @@ bool placeSpan(RowStore* store, int32_t offset, int32_t row, int32_t* count, OSE
   int64_t end = int64_t(offset) + *count;
   if (end > store->rowBytes) *count = store->rowBytes - offset;
   if (*count <= 0) return false;
-  int64_t position = int64_t(store->rowBytes) * row + offset + kHeaderBytes;
-  // Transferring at the wrong place would be worse than not at all.
-  *err = fileSetPosition(store->fileHandle, kPositionFromStart, position);
-  return *err == noErr;
+  return moveTo(store, int64_t(store->rowBytes) * row + offset + kHeaderBytes, err);
 }
 
 }  // namespace
@@ -174,6 +200,7 @@ OSErr readStoreRow(RowStore* store, int32_t offset, int32_t row, int32_t count, 
   const int32_t wanted = count;
   int32_t done = count;
   err = fileRead(store->fileHandle, &done, buffer);
+  advance(store, err, done, wanted);
   if (err != noErr) return err;
   if (done < wanted) return eofErr;
   const uint32_t expected = store->rowChecks != nullptr ? store->rowChecks[row] : 0;
@@ -192,6 +219,7 @@ OSErr writeStoreRow(RowStore* store, int32_t offset, int32_t row, int32_t count,
   const bool whole = offset == 0 && count == store->rowBytes;
   if (store->rowChecks != nullptr) store->rowChecks[row] = 0;
   err = writeAll(store->fileHandle, count, buffer);
+  advance(store, err, count, count);
   if (err == noErr && whole && store->rowChecks != nullptr) {
     store->rowChecks[row] = checkRow(buffer, count);
   }
@@ -214,9 +242,7 @@ bool placeRows(RowStore* store, int32_t row, int32_t* rowCount, int32_t* count, 
     return false;
   }
   *count = int32_t(bytes);
-  *err = fileSetPosition(store->fileHandle, kPositionFromStart,
-                         int64_t(store->rowBytes) * row + kHeaderBytes);
-  return *err == noErr;
+  return moveTo(store, int64_t(store->rowBytes) * row + kHeaderBytes, err);
 }
 
 }  // namespace
@@ -229,6 +255,7 @@ OSErr readStoreRows(RowStore* store, int32_t row, int32_t rowCount, void* buffer
   if (!placeRows(store, row, &rowCount, &count, &err)) return err;
   const int32_t wanted = count;
   err = fileRead(store->fileHandle, &count, buffer);
+  advance(store, err, count, wanted);
   if (err != noErr) return err;
   if (count < wanted) return eofErr;
   if (store->rowChecks == nullptr) return noErr;
@@ -251,6 +278,7 @@ OSErr writeStoreRows(RowStore* store, int32_t row, int32_t rowCount, const void*
     for (int32_t r = 0; r < rowCount; ++r) store->rowChecks[row + r] = 0;
   }
   err = writeAll(store->fileHandle, count, buffer);
+  advance(store, err, count, count);
   if (err != noErr || store->rowChecks == nullptr) return err;
   const uint8_t* bytes = static_cast<const uint8_t*>(buffer);
   for (int32_t r = 0; r < rowCount; ++r) {

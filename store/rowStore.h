@@ -20,6 +20,9 @@ struct RowStore {
   // Where the store file was made (the fixed name's place, or the per-user
   // folder's on Windows); dispose gives up that file and no other.
   char* filePath = nullptr;
+  // Where the file's position stands after the last transfer, -1 when unknown
+  // (after a failure): rows taken in order need no seek between them.
+  int64_t position = -1;
 };
 
 // Create the store's file, zero-filled, and its record. The slot refers to the
