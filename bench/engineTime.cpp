@@ -2,6 +2,8 @@
 //
 //   engineTime make grey8|rgb16 SIZE OUT.pnm   a photograph-like test image (maxval 255 or 65535)
 //   engineTime run IN.pnm ALPHA BETA GAMMA DELTA   seconds the in-memory run takes
+//   engineTime module LIB IN.pnm ALPHA BETA GAMMA DELTA   seconds the module LIB takes through
+//       the test host on the image in memory: its rows through its stores, no image files
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -13,6 +15,9 @@
 #include <vector>
 
 #include "engine/equaliseRun.h"
+#include "hostSim/descriptorText.h"
+#include "hostSim/testHost.h"
+#include "resources/filterParameters.h"
 
 namespace {
 
@@ -55,33 +60,78 @@ double timeRun(std::vector<typename D::Sample>* image, int width, int height, in
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-int runImage(const char* path, const EqualiseParameters& p) {
+// The image as the host holds it: 8-bit, or 16-bit in 0..32768.
+bool loadImage(const char* path, HostImage* image) {
   FILE* f = std::fopen(path, "rb");
   char magic[3] = {0};
   int width, height, maxval;
-  if (f == nullptr || std::fscanf(f, "%2s %d %d %d", magic, &width, &height, &maxval) != 4)
-    return 1;
+  if (f == nullptr || std::fscanf(f, "%2s %d %d %d", magic, &width, &height, &maxval) != 4) {
+    if (f != nullptr) std::fclose(f);
+    return false;
+  }
   std::fgetc(f);
   const int channels = magic[1] == '6' ? 3 : 1;
-  const size_t samples = size_t(width) * height * channels;
-  double seconds;
-  if (maxval > 255) {
-    // As the host holds them: 0..32768.
-    std::vector<uint8_t> raw(samples * 2);
-    if (std::fread(raw.data(), 1, raw.size(), f) != raw.size()) return 1;
-    std::vector<uint16_t> image(samples);
-    for (size_t i = 0; i < samples; ++i) {
-      const uint32_t v = uint32_t(raw[2 * i]) << 8 | raw[2 * i + 1];
-      image[i] = uint16_t((uint64_t(v) * 32768 + uint32_t(maxval) / 2) / uint32_t(maxval));
-    }
-    seconds = timeRun<Depth16>(&image, width, height, channels, p);
-  } else {
-    std::vector<uint8_t> image(samples);
-    if (std::fread(image.data(), 1, image.size(), f) != image.size()) return 1;
-    seconds = timeRun<Depth8>(&image, width, height, channels, p);
-  }
+  const bool wide = maxval > 255;
+  *image = makeHostImage(width, height, wide ? 16 : 8,
+                         channels == 3 ? (wide ? plugInModeRGB48 : plugInModeRGBColor)
+                                       : (wide ? plugInModeGray16 : plugInModeGrayScale),
+                         channels);
+  const bool read = std::fread(image->data.data(), 1, image->data.size(), f) == image->data.size();
   std::fclose(f);
+  if (!read) return false;
+  if (wide) {
+    uint8_t* at = image->data.data();
+    for (size_t i = 0; i < image->data.size() / 2; ++i, at += 2) {
+      const uint32_t v = uint32_t(at[0]) << 8 | at[1];
+      const uint16_t s = uint16_t((uint64_t(v) * 32768 + uint32_t(maxval) / 2) / uint32_t(maxval));
+      std::memcpy(at, &s, 2);
+    }
+  }
+  return true;
+}
+
+int runImage(const char* path, const EqualiseParameters& p) {
+  HostImage image;
+  if (!loadImage(path, &image)) return 1;
+  const int channels = image.planes;
+  double seconds;
+  if (image.depth == 16) {
+    std::vector<uint16_t> samples(image.data.size() / 2);
+    std::memcpy(samples.data(), image.data.data(), image.data.size());
+    seconds = timeRun<Depth16>(&samples, image.width, image.height, channels, p);
+  } else {
+    seconds = timeRun<Depth8>(&image.data, image.width, image.height, channels, p);
+  }
   if (seconds < 0) return 1;
+  std::printf("%.3f\n", seconds);
+  return 0;
+}
+
+int runModule(const char* library, const char* path, const float values[4]) {
+  HostImage image;
+  if (!loadImage(path, &image)) return 1;
+  HostSession session;
+  std::string error;
+  if (!openHostSession(library, &session, &error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 1;
+  }
+  HostRunOptions options;
+  options.inPlace = true;  // as the command-line host runs it
+  options.hasDescriptor = true;
+  for (int k = 0; k < 4; ++k) {
+    setDescriptorFloat(&options.descriptor, codeFromText(kFilterParameters[k].keyText), values[k]);
+  }
+  HostRunResult result;
+  const auto start = std::chrono::steady_clock::now();
+  runFilter(&session, &image, options, &result);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  closeHostSession(&session);
+  if (result.result != 0 || !result.hostError.empty()) {
+    std::fprintf(stderr, "module run failed: %d %s\n", result.result, result.hostError.c_str());
+    return 1;
+  }
   std::printf("%.3f\n", seconds);
   return 0;
 }
@@ -96,7 +146,13 @@ int main(int argc, char** argv) {
                                   float(std::atof(argv[5])), float(std::atof(argv[6]))};
     return runImage(argv[2], p);
   }
+  if (command == "module" && argc == 8) {
+    const float values[4] = {float(std::atof(argv[4])), float(std::atof(argv[5])),
+                             float(std::atof(argv[6])), float(std::atof(argv[7]))};
+    return runModule(argv[2], argv[3], values);
+  }
   std::fprintf(stderr,
-               "usage: engineTime make grey8|rgb16 SIZE OUT.pnm | engineTime run IN.pnm A B G D\n");
+               "usage: engineTime make grey8|rgb16 SIZE OUT.pnm | engineTime run IN.pnm A B G D\n"
+               "       | engineTime module LIB IN.pnm A B G D\n");
   return 2;
 }

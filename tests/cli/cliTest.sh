@@ -35,6 +35,10 @@ printf 'P5\n20 3\n255\n' > short.pgm; head -c 30 /dev/urandom >> short.pgm  # tr
 check "8-bit RGB runs" run apply sample.ppm out.ppm --alpha 0.2 --beta 0.1 --gamma 0.5 --delta 0.3
 check "output keeps the format" bash -c 'head -c 15 out.ppm | grep -q "^P6" && [ "$(stat -c %s out.ppm)" = "$(stat -c %s sample.ppm)" ]'
 check "16-bit grey with beta 1 is unchanged" bash -c "$runner '$brisel' apply grey16.pgm same.pgm --beta 1 && cmp -s grey16.pgm same.pgm"
+# Every value of a 16-bit maxval below the host's range survives the trip there and back.
+printf 'P5\n20 60\n1000\n' > ramp1000.pgm
+for v in $(seq 0 1199); do s=$((v % 1001)); printf "\\x$(printf %02x $((s >> 8)))\\x$(printf %02x $((s & 255)))"; done >> ramp1000.pgm
+check "16-bit maxval 1000 with beta 1 is unchanged" bash -c "$runner '$brisel' apply ramp1000.pgm same1000.pgm --beta 1 && cmp -s ramp1000.pgm same1000.pgm"
 
 check "record" run apply sample.ppm first.ppm --alpha 0.6 --beta 0.3 --gamma 0.8 --delta 0.1 --record steps.txt
 check "recorded four floats" bash -c '[ "$(grep -c " doub " steps.txt)" = 4 ] && grep -q "^AEqa doub 0.60000002384185791" steps.txt'
