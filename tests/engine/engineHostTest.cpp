@@ -102,6 +102,8 @@ TEST_F(EngineHostTest, AllFourKindsOfImageMatchTheReferenceRun) {
     expectRunMatchesReference<uint16_t>(Pattern::Photo, 37, 23, 1, p, seed++);
     expectRunMatchesReference<uint16_t>(Pattern::Photo, 37, 23, 3, p, seed++);
   }
+  // Rows wide enough that the module moves them in and out in several blocks.
+  expectRunMatchesReference<uint16_t>(Pattern::Photo, 2000, 50, 3, grid[0], seed++);
 }
 
 TEST_F(EngineHostTest, AbortAtTheFirstOrLastEngineRowCancelsTheRun) {

@@ -356,10 +356,14 @@ RowStore* liveColourStore(const HostSession& session) {
 }
 
 TEST_F(DriverTest, StoreCutShortMidRunEndsTheRunWithAnErrorNotAWrongImage) {
-  const HostImage original = makeNoiseImage(24, 6, 8, plugInModeRGBColor, 4, 12);
+  // Rows wide enough that the driver moves them in several blocks of rows.
+  constexpr int32_t kWidth = 4000, kHeight = 50, kRowBytes = kWidth * 3;
+  const HostImage original = makeNoiseImage(kWidth, kHeight, 8, plugInModeRGBColor, 4, 12);
   HostImage filtered = original;
   ASSERT_EQ(run(&filtered).result, noErr);
-  for (int32_t cutAt : {3, 6 + 4 * 2, 5 * 6 + 2}) {  // read, engine and write stages
+  // Progress counts rows in while reading, then the engine's, then rows out.
+  const int32_t readStage = 30, engineStage = kHeight + 4 * 2, writeStage = 5 * kHeight + 30;
+  for (int32_t cutAt : {readStage, engineStage, writeStage}) {
     SCOPED_TRACE(cutAt);
     HostImage image = original;
     HostRunOptions options;
@@ -369,10 +373,10 @@ TEST_F(DriverTest, StoreCutShortMidRunEndsTheRunWithAnErrorNotAWrongImage) {
       if (cut || done < cutAt || store == nullptr) return;
       cut = true;
 #ifdef _WIN32
-      ASSERT_EQ(fileSetPosition(store->fileHandle, kPositionFromStart, 6 + 24 * 3), noErr);
+      ASSERT_EQ(fileSetPosition(store->fileHandle, kPositionFromStart, 6 + kRowBytes * 3), noErr);
       ASSERT_TRUE(SetEndOfFile(reinterpret_cast<HANDLE>(store->fileHandle)));
 #else
-      ASSERT_EQ(ftruncate(int(store->fileHandle), 6 + 24 * 3), 0);
+      ASSERT_EQ(ftruncate(int(store->fileHandle), 6 + kRowBytes * 3), 0);
 #endif
     };
     const HostRunResult result = run(&image, options);
@@ -381,7 +385,7 @@ TEST_F(DriverTest, StoreCutShortMidRunEndsTheRunWithAnErrorNotAWrongImage) {
     // The engine reads a batch of rows ahead and writes it back whole, so a cut
     // between its read and its write may lose nothing: then the image must be
     // the filter's own.
-    if (cutAt == 6 + 4 * 2 && result.result == noErr) {
+    if (cutAt == engineStage && result.result == noErr) {
       EXPECT_EQ(image.data, filtered.data);
       continue;
     }
