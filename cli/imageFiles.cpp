@@ -71,12 +71,17 @@ void mapToHost(uint8_t* data, size_t count, const std::vector<uint16_t>& table) 
   }
 }
 
-template <bool kBigEndian>
+template <bool kBigEndian, bool kFullRange>
 void mapFromHost(const uint8_t* from, uint8_t* to, size_t count, uint32_t maxval) {
   for (size_t i = 0; i < count; ++i) {
     uint16_t v;
     std::memcpy(&v, from + 2 * i, 2);
-    v = fileFromHostSample(v, maxval);
+    if (kFullRange) {
+      const uint32_t host = v > 32768 ? 32768u : v;
+      v = uint16_t(((host << 16) - host + 16384u) >> 15);  // host x 65535, rounded
+    } else {
+      v = fileFromHostSample(v, maxval);
+    }
     if (kBigEndian == kLittleEndianMachine) v = swapBytes(v);
     std::memcpy(to + 2 * i, &v, 2);
   }
@@ -101,8 +106,13 @@ void samplesToHost(uint8_t* data, size_t count, uint32_t maxval, bool bigEndianB
 
 void samplesFromHost(const uint8_t* from, uint8_t* to, size_t count, uint32_t maxval,
                      bool bigEndianBytes) {
-  bigEndianBytes ? mapFromHost<true>(from, to, count, maxval)
-                 : mapFromHost<false>(from, to, count, maxval);
+  if (bigEndianBytes) {
+    maxval == 65535 ? mapFromHost<true, true>(from, to, count, maxval)
+                    : mapFromHost<true, false>(from, to, count, maxval);
+  } else {
+    maxval == 65535 ? mapFromHost<false, true>(from, to, count, maxval)
+                    : mapFromHost<false, false>(from, to, count, maxval);
+  }
 }
 
 bool allocateImage(const std::string& path, uint32_t width, uint32_t height, int32_t bits,
