@@ -144,4 +144,21 @@ TEST(RowKernels, TheFastestBuildIsOneThisMachineRuns) {
   EXPECT_FALSE(hasRowKernels(kRowKernelBuilds));
 }
 
+// Every x86-64 build, Linux and Windows alike, carries the AVX2 loops: they
+// run (and so are compared above) exactly where the compiler's own probe of
+// the CPU and the operating system finds AVX2 usable.
+TEST(RowKernels, X86_64BuildsRunAvx2WhereverTheMachineCan) {
+#if defined(__x86_64__)
+  __builtin_cpu_init();
+  const bool usable = __builtin_cpu_supports("avx2");
+  EXPECT_EQ(hasRowKernels(kAvx2Kernels), usable);
+  if (usable) {
+    EXPECT_EQ(fastestRowKernels(), int32_t(kAvx2Kernels));
+  }
+  EXPECT_TRUE(hasRowKernels(kSse2Kernels));
+#else
+  GTEST_SKIP() << "AVX2 loops are built for x86-64 only";
+#endif
+}
+
 }  // namespace
