@@ -166,7 +166,8 @@ struct BlendTables {
 };
 
 // The builds of the row step's loops: plain vectors, SSE2, and AVX2 (x86-64
-// Linux builds, on a CPU that has it). Every build gives the same integers.
+// builds, Linux and Windows, where the CPU has it and the operating system
+// saves its registers). Every build gives the same integers.
 enum RowKernelBuild { kPlainKernels, kSse2Kernels, kAvx2Kernels, kRowKernelBuilds };
 
 // Whether this module and this CPU can run a build's loops.

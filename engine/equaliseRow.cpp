@@ -1,6 +1,31 @@
 // equaliseRow.cpp -- the row step's entries and the RGB collapse, each run by the build picked
 #include "engine/rowCounts.h"
 
+#if defined(BRISEL_AVX2_KERNELS)
+#include <cpuid.h>
+
+namespace {
+
+// The AVX2 loops need the instructions and an operating system that keeps the
+// 256-bit registers across thread switches: OSXSAVE set, and XCR0 holding both
+// the SSE and the AVX state. A CPU with AVX2 under a system that saves only
+// the SSE state would lose the upper halves at every switch.
+bool cpuRunsAvx2() {
+  unsigned a, b, c, d;
+  if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
+  if (!(c & bit_OSXSAVE) || !(c & bit_AVX)) return false;
+  unsigned low, high;
+  __asm__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+  (void)high;
+  constexpr unsigned kSseAndAvxState = 0x6;
+  if ((low & kSseAndAvxState) != kSseAndAvxState) return false;
+  if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return false;
+  return (b & bit_AVX2) != 0;
+}
+
+}  // namespace
+#endif
+
 bool hasRowKernels(int32_t build) {
   switch (build) {
     case kPlainKernels:
@@ -13,8 +38,7 @@ bool hasRowKernels(int32_t build) {
 #endif
     case kAvx2Kernels:
 #if defined(BRISEL_AVX2_KERNELS)
-      __builtin_cpu_init();
-      return __builtin_cpu_supports("avx2");
+      return cpuRunsAvx2();
 #else
       return false;
 #endif

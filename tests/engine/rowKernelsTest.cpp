@@ -2,6 +2,7 @@
 // reference
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -121,6 +122,34 @@ TYPED_TEST(RowKernelsTest, EveryBuildMatchesTheReferenceOnRandomImages) {
   EXPECT_GE(builds, 1);
 }
 
+// The same with the stack moved down by `shift` bytes before the kernels are
+// called, so that their frames start in the other half of a 32-byte line.
+template <class D>
+__attribute__((noinline)) void expectBuildMatchesWithStackShifted(int32_t build,
+                                                                  std::mt19937* random,
+                                                                  size_t shift) {
+  char* pad = static_cast<char*>(__builtin_alloca(shift));
+  std::memset(pad, 0, shift);
+  __asm__ volatile("" : : "r"(pad) : "memory");
+  expectBuildMatches<D>(build, random);
+}
+
+// Windows keeps the stack aligned to 16 bytes only: a 32-byte register
+// spilled with an aligned move faults in one of the two halves. Each build
+// runs from both.
+TYPED_TEST(RowKernelsTest, EveryBuildRunsFromEitherHalfOfA32ByteStackLine) {
+  for (int32_t build = 0; build < kRowKernelBuilds; ++build) {
+    if (!hasRowKernels(build)) continue;
+    std::mt19937 random(uint32_t(2000 + build));
+    for (size_t shift : {16, 32, 48, 64}) {
+      for (int image = 0; image < 10; ++image) {
+        expectBuildMatchesWithStackShifted<TypeParam>(build, &random, shift);
+        if (::testing::Test::HasFatalFailure()) return;
+      }
+    }
+  }
+}
+
 TYPED_TEST(RowKernelsTest, EveryBuildCollapsesRgbRowsAsTheReference) {
   typedef typename TypeParam::Sample Sample;
   for (int32_t build = 0; build < kRowKernelBuilds; ++build) {
@@ -142,6 +171,23 @@ TEST(RowKernels, TheFastestBuildIsOneThisMachineRuns) {
   EXPECT_TRUE(hasRowKernels(kPlainKernels));
   EXPECT_TRUE(hasRowKernels(fastestRowKernels()));
   EXPECT_FALSE(hasRowKernels(kRowKernelBuilds));
+}
+
+// Every x86-64 build, Linux and Windows alike, carries the AVX2 loops: they
+// run (and so are compared above) exactly where the compiler's own probe of
+// the CPU and the operating system finds AVX2 usable.
+TEST(RowKernels, X86_64BuildsRunAvx2WhereverTheMachineCan) {
+#if defined(__x86_64__)
+  __builtin_cpu_init();
+  const bool usable = __builtin_cpu_supports("avx2");
+  EXPECT_EQ(hasRowKernels(kAvx2Kernels), usable);
+  if (usable) {
+    EXPECT_EQ(fastestRowKernels(), int32_t(kAvx2Kernels));
+  }
+  EXPECT_TRUE(hasRowKernels(kSse2Kernels));
+#else
+  GTEST_SKIP() << "AVX2 loops are built for x86-64 only";
+#endif
 }
 
 }  // namespace
