@@ -30,9 +30,11 @@ namespace {
 // few MiB a thread may take.
 constexpr int64_t kBandBytes = int64_t(4) << 20;
 constexpr int32_t kMinBandRows = 64;
-// The calling thread keeps a band buffer up to this size for its next call:
-// a series of small images (the tiles of a chunked array) then reuses memory
-// already mapped instead of faulting fresh pages in every call.
+// An image of one band leaves its buffer (up to this size) with the thread
+// for its next call: a series of small images (the tiles of a chunked array)
+// then reuses memory already mapped instead of faulting fresh pages in every
+// call. A larger image's buffers go when it is done, as its run is long
+// beside their mapping and the memory is better given back.
 constexpr size_t kKeptBufferBytes = size_t(2) * kBandBytes;
 
 template <class D>
@@ -117,14 +119,14 @@ void scatterRow(const ImageJob<D>& job, int32_t y, const typename D::Sample* run
   }
 }
 
-// This thread's band buffer of at least `samples` samples, or null. Kept in
-// the thread between calls while small; a helper thread's goes when it ends.
+// This thread's band buffer of at least `samples` samples, or null; with 0,
+// the call is over and the buffer goes unless `keep` and it is small.
 template <class Sample>
-Sample* threadBuffer(size_t samples) {
+Sample* threadBuffer(size_t samples, bool keep) {
   thread_local std::unique_ptr<Sample[]> buffer;
   thread_local size_t held = 0;
-  if (samples == 0) {  // the call is over: give back a large buffer
-    if (held * sizeof(Sample) > kKeptBufferBytes) {
+  if (samples == 0) {
+    if (!keep || held * sizeof(Sample) > kKeptBufferBytes) {
       buffer.reset();
       held = 0;
     }
@@ -146,7 +148,8 @@ void equaliseBands(ImageJob<D>* job) {
   const ImageFrame& f = *job->frame;
   const ImageArea& a = job->area;
   const size_t rowSamples = size_t(job->runWidth) * size_t(f.colourChannels);
-  Sample* buffer = threadBuffer<Sample>(rowSamples * size_t(job->bandRows + 2 * job->radius));
+  Sample* buffer =
+      threadBuffer<Sample>(rowSamples * size_t(job->bandRows + 2 * job->radius), false);
   if (buffer == nullptr) {
     recordError(&job->error, memFullErr);
     return;
@@ -172,7 +175,7 @@ void equaliseBands(ImageJob<D>* job) {
       scatterRow(*job, y, buffer + size_t(y - top) * rowSamples);
     }
   }
-  threadBuffer<Sample>(0);
+  threadBuffer<Sample>(0, job->bandCount == 1);
 }
 
 }  // namespace

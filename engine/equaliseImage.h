@@ -61,8 +61,9 @@ constexpr OSErr badImageFrameErr = -50;
 // out must not overlap. Re-entrant; allocates its own working memory (a few
 // MiB a thread) and never throws. 0 (also for an empty image), -50 (a frame
 // it cannot describe: colourChannels not 1 or 3, fewer channels than colour
-// channels, a null buffer), -108 (no working memory or no thread). The calling
-// thread keeps its working rows (at most 8 MiB) for its next call.
+// channels, a null buffer), -108 (no working memory or no thread). After an
+// image small enough for one band, the calling thread keeps its working rows
+// (at most 8 MiB) for its next call.
 template <class D>
 OSErr equaliseImage(const ImageFrame* frame, const typename D::Sample* in, SampleSteps inSteps,
                     typename D::Sample* out, SampleSteps outSteps,
