@@ -103,15 +103,17 @@ def _equalize_tile(block: np.ndarray, strips: Tuple[Optional[Tuple[np.ndarray, .
 
 
 def _tile_graph(array, parameters: Tuple[float, float, float, float], threads: int,
-                full_range: bool):
+                full_range: bool, tile_task=None):
     """Two tasks a chunk: one cuts its halo strips, one equalises it framed
-    by its neighbours' strips. Every chunk is at least DEPTH long along an
-    axis cut into several chunks, so the neighbours' strips make the halo."""
+    by its neighbours' strips (``tile_task``, ``_equalize_tile`` unless the
+    bench puts another in its place). Every chunk is at least DEPTH long along
+    an axis cut into several chunks, so the neighbours' strips make the halo."""
+    tile_task = _equalize_tile if tile_task is None else tile_task
     import dask.array as da
     from dask.base import tokenize
     from dask.highlevelgraph import HighLevelGraph, MaterializedLayer
 
-    token = tokenize(array, parameters, threads, full_range)
+    token = tokenize(array, parameters, threads, full_range, tile_task)
     name = "brisel-equalize-" + token
     halo_name = "brisel-halo-" + token
     counts = (len(array.chunks[0]), len(array.chunks[1]))
@@ -125,7 +127,7 @@ def _tile_graph(array, parameters: Tuple[float, float, float, float], threads: i
             strips = tuple((halo_name, i + di, j + dj)
                            if 0 <= i + di < counts[0] and 0 <= j + dj < counts[1] else None
                            for di, dj in _NEIGHBOURS)
-            tiles[(name, i, j) + tail] = (_equalize_tile, (array.name, i, j) + tail,
+            tiles[(name, i, j) + tail] = (tile_task, (array.name, i, j) + tail,
                                           (tuple, list(strips)), parameters, threads, full_range)
     layers = dict(array.dask.layers)
     dependencies = dict(array.dask.dependencies)
