@@ -188,6 +188,10 @@ def equalize(array, alpha: float = 0.0, beta: float = 0.0, gamma: float = 0.0,
     least as long as it; chunks smaller than ``DEPTH`` (7) pixels are
     therefore merged with the next one (the last with the one before) rather
     than refused, which changes only the chunking, never the result.
+
+    Each worker thread keeps the buffer it frames chunks in (up to 16 MiB)
+    and the filter's working rows from one chunk to the next, so a worker
+    does not map fresh memory for them in every task.
     """
     import dask.array as da
 
