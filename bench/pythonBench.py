@@ -10,8 +10,9 @@ Prints, for 4096x4096 8-bit grey (alpha 0, beta 0.5, gamma 0.7, delta 0.5):
 the C++ in-memory run and whole-image entry (build/native/imageBench),
 brisel.equalize with 1 and 2 threads (wall and CPU seconds, best of 5), the
 peak memory of one call beyond its input; then brisel.dask.equalize of
-8192x8192 in 1024-pixel chunks on a local cluster of 2 worker processes
-against brisel.equalize(threads=2) of the same image. Figures from a machine
+8192x8192 in 1024-pixel chunks on Dask's threaded scheduler and on a local
+cluster of 2 worker processes against brisel.equalize(threads=2) of the
+same image. Figures from a machine
 shared with other work are noisy: the CPU times show the work done.
 """
 
@@ -31,8 +32,20 @@ PARAMS = (0.0, 0.5, 0.7, 0.5)
 REPETITIONS = 5
 
 
+def engine_photo(side):
+    """build/native/imageBench's picture itself: its ramp and edge, and its
+    noise from the same Mersenne Twister stream (std::mt19937 seeded with 1)."""
+    state = np.random.RandomState(1).get_state()  # the same seeding as std::mt19937(1)
+    twister = np.random.MT19937()
+    twister.state = {"bit_generator": "MT19937", "state": {"key": state[1], "pos": state[2]}}
+    noise = (twister.random_raw(side * side) % 26).reshape(side, side)
+    y, x = np.mgrid[0:side, 0:side]
+    value = (x * 7 + y * 3) % 8192 // 64 + np.where(x > side // 2, 80, 0) + noise
+    return np.minimum(value, 255).astype(np.uint8)
+
+
 def photo(height, width, top=0, left=0, seed=1):
-    """The imageBench picture: a ramp, an edge at the middle column, noise."""
+    """A picture like imageBench's: a ramp, an edge at column 2048, noise."""
     rng = np.random.default_rng(seed + top * 7 + left)
     y, x = np.mgrid[top:top + height, left:left + width]
     value = (x * 7 + y * 3) % 8192 // 64 + np.where(x > 2048, 80, 0) + rng.integers(0, 26, x.shape)
@@ -69,12 +82,17 @@ def peak_memory_mib():
 
 
 def dask_figures():
+    import dask
     import dask.array as da
     import distributed
 
     side, chunk = 8192, 1024
     image = np.concatenate([photo(chunk, side, top=t) for t in range(0, side, chunk)])
     local_wall, _ = best(lambda: brisel.equalize(image, *PARAMS, threads=2))
+    # The same chunks on Dask's threaded scheduler: one process, two threads.
+    lazy = brisel.dask.equalize(da.from_array(image, chunks=chunk), *PARAMS)
+    with dask.config.set(scheduler="threads", num_workers=2):
+        threaded, _ = best(lazy.compute)
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
                                   host="127.0.0.1", dashboard_address=None,
                                   silence_logs=40) as cluster, distributed.Client(cluster) as client:
@@ -86,16 +104,59 @@ def dask_figures():
         distributed.wait(source)
         assert np.array_equal(source.compute(), image), "workers made another picture"
         result = brisel.dask.equalize(source, *PARAMS)
-        kept, gathered = [], []
-        for _ in range(3):
+        keys = {str(key) for key in dask.core.flatten(result.__dask_keys__())}
+
+        def forget():
+            # The next run must compute afresh, not find the last one's chunks
+            # still held: wait until the scheduler has let go of them.
+            def held(dask_scheduler):
+                return any(str(key) in keys for key in dask_scheduler.tasks)
+            while client.run_on_scheduler(held):
+                time.sleep(0.01)
+
+        def persist_seconds(lazy):
             start = time.perf_counter()
-            distributed.wait(client.persist(result))  # the result stays on the workers
-            kept.append(time.perf_counter() - start)
+            held = client.persist(lazy)  # the result stays on the workers
+            distributed.wait(held)
+            took = time.perf_counter() - start
+            del held
+            forget()
+            return took
+
+        kept, gathered, copied = [], [], []
+        # The same graph with a copy of each chunk in place of the filter: what
+        # Dask and the chunks' memory cost without it.
+        copies = brisel.dask._tile_graph(source, brisel._check_parameters(*PARAMS), 1, True,
+                                         tile_task=copy_tile)
+        keys |= {str(key) for key in dask.core.flatten(copies.__dask_keys__())}
+        for run in range(REPETITIONS + 1):  # the first run loads the package on the workers
+            kept.append(persist_seconds(result))
             start = time.perf_counter()
             out = client.compute(result).result()  # the result sent back to this process
             gathered.append(time.perf_counter() - start)
+            forget()
+            copied.append(persist_seconds(copies))
         assert np.array_equal(out, brisel.equalize(image, *PARAMS))
-    return local_wall, min(kept), min(gathered)
+        # What the chunks' fresh memory costs a worker before any filtering:
+        # its results, 1 MiB each, come from pages never touched before.
+        faults = min(sum(client.run(fresh_pages_seconds).values()) for _ in range(3))
+    return local_wall, threaded, min(kept[1:]), min(gathered[1:]), min(copied[1:]), faults
+
+
+def copy_tile(block, strips, parameters, threads, full_range):
+    """A stand-in for the filter's task: the chunk copied into a new array."""
+    out = np.empty(block.shape, dtype=block.dtype)
+    out[...] = block
+    return out
+
+
+def fresh_pages_seconds(count=32, size=1 << 20):
+    """CPU seconds to fill `count` new arrays of `size` bytes, all kept."""
+    start = time.process_time()
+    kept = [np.ones(size, dtype=np.uint8) for _ in range(count)]
+    took = time.process_time() - start
+    del kept
+    return took
 
 
 def main():
@@ -110,7 +171,7 @@ def main():
         name, wall_ms, cpu_ms = line.split()
         engine[name] = (float(wall_ms) / 1000, float(cpu_ms) / 1000)
 
-    image = photo(4096, 4096)
+    image = engine_photo(4096)
     one_wall, one_cpu = best(lambda: brisel.equalize(image, *PARAMS, threads=1))
     two_wall, two_cpu = best(lambda: brisel.equalize(image, *PARAMS, threads=2))
     print(f"brisel {brisel.__version__}, 4096x4096 uint8 grey, alpha/beta/gamma/delta {PARAMS}")
@@ -128,12 +189,18 @@ def main():
     print(f"  peak memory of one call beyond its input: {peak_memory_mib():.1f} MiB "
           f"(output 16.0 MiB)")
     if not args.skip_dask:
-        local_wall, kept, gathered = dask_figures()
+        local_wall, threaded, kept, gathered, copied, faults = dask_figures()
         print("8192x8192 uint8 grey, 1024-pixel chunks, LocalCluster of 2 worker processes")
         print(f"  brisel.equalize threads=2      {local_wall:.3f} s")
+        print(f"  brisel.dask.equalize, threaded scheduler, 2 threads {threaded:.3f} s: "
+              f"{threaded / local_wall:.2f}x")
         print(f"  brisel.dask.equalize, kept     {kept:.3f} s: {kept / local_wall:.2f}x "
               "(target <= 1.5)")
         print(f"  brisel.dask.equalize, gathered {gathered:.3f} s: {gathered / local_wall:.2f}x")
+        print(f"  the same graph, a copy in place of the filter {copied:.3f} s: "
+              f"{copied / local_wall:.2f}x")
+        print(f"  filling 32 fresh 1 MiB arrays on each worker: {faults:.3f} s CPU in all "
+              "(the first touch of the results' memory)")
 
 
 if __name__ == "__main__":

@@ -41,6 +41,15 @@ inline uint16_t fullSampleFromEngine(uint32_t value) {
   return uint16_t((uint64_t(value) * 65535 + 32768 / 2) / 32768);
 }
 
+// The part of a frame to write: rows top .. top + height - 1, columns left ..
+// left + width - 1.
+struct ImageArea {
+  int32_t top;
+  int32_t left;
+  int32_t height;
+  int32_t width;
+};
+
 // A frame equaliseImage cannot describe (the host's parameter error).
 constexpr OSErr badImageFrameErr = -50;
 
@@ -52,8 +61,21 @@ constexpr OSErr badImageFrameErr = -50;
 // out must not overlap. Re-entrant; allocates its own working memory (a few
 // MiB a thread) and never throws. 0 (also for an empty image), -50 (a frame
 // it cannot describe: colourChannels not 1 or 3, fewer channels than colour
-// channels, a null buffer), -108 (no working memory or no thread).
+// channels, a null buffer), -108 (no working memory or no thread). After an
+// image small enough for one band, the calling thread keeps its working rows
+// (at most 8 MiB) for its next call.
 template <class D>
 OSErr equaliseImage(const ImageFrame* frame, const typename D::Sample* in, SampleSteps inSteps,
                     typename D::Sample* out, SampleSteps outSteps,
                     const EqualiseParameters* parameters, int32_t threads);
+
+// As equaliseImage, but writes only the area, each pixel as the whole image's
+// run gives it: out is the area's first pixel (out row 0 is image row
+// area->top). Only the area and the window's radius around it are read, so a
+// tile of a larger image, given with a halo of 7 pixels on each side where the
+// image goes on, comes out as its part of the whole result. An empty area
+// writes nothing; one that leaves the frame gives -50.
+template <class D>
+OSErr equaliseImageArea(const ImageFrame* frame, const typename D::Sample* in, SampleSteps inSteps,
+                        const ImageArea* area, typename D::Sample* out, SampleSteps outSteps,
+                        const EqualiseParameters* parameters, int32_t threads);

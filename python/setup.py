@@ -35,6 +35,16 @@ def engine_sources() -> list:
     return sources
 
 
+def build_inputs() -> list:
+    # build_ext rebuilds the extension only when one of its sources or of
+    # these is newer than it: the headers, and this file for the flags below.
+    # Without them an in-place build kept an extension built with older flags.
+    headers = []
+    for folder in ("core", "store", "engine"):
+        headers.extend(str(path) for path in sorted((ROOT / folder).glob("*.h")))
+    return headers + [str(HERE / "setup.py"), str(ROOT / "CMakeLists.txt")]
+
+
 VERSION = project_version()
 
 # The row step's AVX2 build beside the SSE2 one, picked at run time, as in the
@@ -47,6 +57,7 @@ extension = Pybind11Extension(
     "brisel._core",
     [str(HERE / "brisel" / "_core.cpp")] + engine_sources(),
     include_dirs=[str(ROOT)],
+    depends=build_inputs(),
     define_macros=MACROS,
     cxx_std=17,
     # The same bits as the C++ build: exact double arithmetic, no fused multiply-add.

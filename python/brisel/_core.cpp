@@ -28,19 +28,21 @@ bool sampleSteps(const py::array& array, SampleSteps* steps) {
 }
 
 template <class D>
-OSErr runImage(const ImageFrame& frame, const py::array& image, SampleSteps inSteps, py::array& out,
-               SampleSteps outSteps, const EqualiseParameters& parameters, int32_t threads) {
+OSErr runImage(const ImageFrame& frame, const py::array& image, SampleSteps inSteps,
+               const ImageArea& area, py::array& out, SampleSteps outSteps,
+               const EqualiseParameters& parameters, int32_t threads) {
   typedef typename D::Sample Sample;
   const Sample* in = static_cast<const Sample*>(image.data());
   Sample* target = static_cast<Sample*>(out.mutable_data());
   py::gil_scoped_release released;
-  return equaliseImage<D>(&frame, in, inSteps, target, outSteps, &parameters, threads);
+  return equaliseImageArea<D>(&frame, in, inSteps, &area, target, outSteps, &parameters, threads);
 }
 
 // The Python layer has checked dtypes, shapes, writability and overlap; this
-// checks again what would make the C++ side read or write out of bounds.
+// checks again what would make the C++ side read or write out of bounds. out
+// takes the area of its own size whose first pixel is the image's (top, left).
 void equalizeInto(const py::array& image, py::array& out, float alpha, float beta, float gamma,
-                  float delta, int32_t threads, bool fullRange) {
+                  float delta, int32_t threads, bool fullRange, int64_t top, int64_t left) {
   const bool wide = image.dtype().is(py::dtype::of<uint16_t>());
   if (!wide && !image.dtype().is(py::dtype::of<uint8_t>())) {
     throw py::type_error("image must be uint8 or uint16");
@@ -49,9 +51,12 @@ void equalizeInto(const py::array& image, py::array& out, float alpha, float bet
   if (image.ndim() < 2 || image.ndim() > 3 || out.ndim() != image.ndim()) {
     throw py::value_error("image and out must both be 2-d or 3-d");
   }
-  for (py::ssize_t axis = 0; axis < image.ndim(); ++axis) {
-    if (image.shape(axis) != out.shape(axis))
-      throw py::value_error("out must have the image's shape");
+  if (image.ndim() == 3 && image.shape(2) != out.shape(2)) {
+    throw py::value_error("out must have the image's channels");
+  }
+  if (top < 0 || left < 0 || top + out.shape(0) > image.shape(0) ||
+      left + out.shape(1) > image.shape(1)) {
+    throw py::value_error("out must lie within the image");
   }
   if (image.shape(0) > INT32_MAX || image.shape(1) > INT32_MAX) {
     throw py::value_error("image sides must be below 2**31");
@@ -65,9 +70,11 @@ void equalizeInto(const py::array& image, py::array& out, float alpha, float bet
   }
   if (!out.writeable()) throw py::value_error("out is read-only");
   const EqualiseParameters parameters = {alpha, beta, gamma, delta};
+  const ImageArea area = {int32_t(top), int32_t(left), int32_t(out.shape(0)),
+                          int32_t(out.shape(1))};
   const OSErr err =
-      wide ? runImage<Depth16>(frame, image, inSteps, out, outSteps, parameters, threads)
-           : runImage<Depth8>(frame, image, inSteps, out, outSteps, parameters, threads);
+      wide ? runImage<Depth16>(frame, image, inSteps, area, out, outSteps, parameters, threads)
+           : runImage<Depth8>(frame, image, inSteps, area, out, outSteps, parameters, threads);
   if (err == memFullErr) throw std::bad_alloc();  // MemoryError
   if (err != noErr)
     throw py::value_error("the engine refused the image (error " + std::to_string(err) + ")");
@@ -80,6 +87,7 @@ PYBIND11_MODULE(_core, module) {
   module.attr("__version__") = BRISEL_VERSION;
   module.def("equalize_into", &equalizeInto, py::arg("image"), py::arg("out"), py::arg("alpha"),
              py::arg("beta"), py::arg("gamma"), py::arg("delta"), py::arg("threads"),
-             py::arg("full_range"),
-             "Equalises image into out (unchecked beyond memory safety; see brisel.equalize).");
+             py::arg("full_range"), py::arg("top") = 0, py::arg("left") = 0,
+             "Equalises image, or the area of out's size at (top, left), into out (unchecked "
+             "beyond memory safety; see brisel.equalize).");
 }

@@ -2,12 +2,13 @@
 
 from __future__ import annotations
 
-from typing import Tuple
+import threading
+from typing import Optional, Tuple
 
 import numpy as np
 
 from . import (_check_dtype, _check_parameters, _check_shape, _check_threads,
-               _check_value_range, _equalize_checked)
+               _check_value_range, _core)
 
 __all__ = ["equalize", "DEPTH"]
 
@@ -34,13 +35,114 @@ def _merge_small_chunks(chunks: Tuple[int, ...], least: int) -> Tuple[int, ...]:
     return tuple(merged)
 
 
-def _equalize_block(block: np.ndarray, parameters: Tuple[float, float, float, float],
-                    threads: int, full_range: bool) -> np.ndarray:
-    # A block with its overlap may be narrower than the filter's minimum at the
-    # array's edges; the whole image was checked, and the engine takes any width.
-    if block.size == 0:
-        return block.copy()
-    return _equalize_checked(block, parameters, threads, None, full_range)
+# A worker thread frames chunk after chunk in one buffer of its own, up to
+# this size: memory it has already mapped, not fresh pages for every chunk.
+_KEPT_TILE_BYTES = 16 << 20
+_scratch = threading.local()
+
+
+def _tile_buffer(shape: Tuple[int, ...], dtype: np.dtype) -> np.ndarray:
+    size = int(np.prod(shape)) * dtype.itemsize
+    if size > _KEPT_TILE_BYTES:
+        return np.empty(shape, dtype=dtype)
+    buffer = getattr(_scratch, "tile", None)
+    if buffer is None or buffer.size < size:
+        buffer = _scratch.tile = np.empty(size, dtype=np.uint8)
+    return buffer[:size].view(dtype).reshape(shape)
+
+
+# The eight neighbours of a chunk, in the order the tile task takes their strips.
+_NEIGHBOURS = ((-1, -1), (-1, 0), (-1, 1), (0, -1), (0, 1), (1, -1), (1, 0), (1, 1))
+
+
+def _halo_strips(block: np.ndarray) -> Tuple[np.ndarray, ...]:
+    """The DEPTH rows and columns along each side of a chunk that its
+    neighbours need: top, bottom, left, right (corners are in the row strips).
+    Copies, so that a neighbour holds a few KiB and not the whole chunk."""
+    return (block[:DEPTH].copy(), block[-DEPTH:].copy(), block[:, :DEPTH].copy(),
+            block[:, -DEPTH:].copy())
+
+
+def _equalize_tile(block: np.ndarray, strips: Tuple[Optional[Tuple[np.ndarray, ...]], ...],
+                   parameters: Tuple[float, float, float, float], threads: int,
+                   full_range: bool) -> np.ndarray:
+    """A chunk equalised as its part of the whole array: the chunk framed by
+    its neighbours' strips (none past the array's edges, which the engine
+    repeats as it does for the whole image), only the chunk written out."""
+    ul, up, ur, left, right, dl, down, dr = strips
+    rows, columns = block.shape[:2]
+    top = DEPTH if up is not None else 0
+    bottom = DEPTH if down is not None else 0
+    before = DEPTH if left is not None else 0
+    after = DEPTH if right is not None else 0
+    tile = _tile_buffer((top + rows + bottom, before + columns + after) + block.shape[2:],
+                        block.dtype)
+    middle = slice(before, before + columns)
+    tile[top:top + rows, middle] = block
+    if top:
+        tile[:top, middle] = up[1]
+        if before:
+            tile[:top, :before] = ul[1][:, -DEPTH:]
+        if after:
+            tile[:top, before + columns:] = ur[1][:, :DEPTH]
+    if bottom:
+        tile[top + rows:, middle] = down[0]
+        if before:
+            tile[top + rows:, :before] = dl[0][:, -DEPTH:]
+        if after:
+            tile[top + rows:, before + columns:] = dr[0][:, :DEPTH]
+    if before:
+        tile[top:top + rows, :before] = left[3]
+    if after:
+        tile[top:top + rows, before + columns:] = right[2]
+    out = np.empty(block.shape, dtype=block.dtype)
+    # The tile may be narrower than the filter's minimum at the array's edges;
+    # the whole array was checked, and the engine takes any width.
+    _core.equalize_into(tile, out, *parameters, threads, full_range, top, before)
+    return out
+
+
+def _tile_graph(array, parameters: Tuple[float, float, float, float], threads: int,
+                full_range: bool, tile_task=None):
+    """Two tasks a chunk: one cuts its halo strips, one equalises it framed
+    by its neighbours' strips (``tile_task``, ``_equalize_tile`` unless the
+    bench puts another in its place). Every chunk is at least DEPTH long along
+    an axis cut into several chunks, so the neighbours' strips make the halo."""
+    tile_task = _equalize_tile if tile_task is None else tile_task
+    import dask.array as da
+    from dask.base import tokenize
+    from dask.highlevelgraph import HighLevelGraph, MaterializedLayer
+
+    token = tokenize(array, parameters, threads, full_range, tile_task)
+    name = "brisel-equalize-" + token
+    halo_name = "brisel-halo-" + token
+    counts = (len(array.chunks[0]), len(array.chunks[1]))
+    tail = (0,) if array.ndim == 3 else ()
+    several = counts[0] > 1 or counts[1] > 1
+    halos, tiles = {}, {}
+    for i in range(counts[0]):
+        for j in range(counts[1]):
+            if several:
+                halos[(halo_name, i, j)] = (_halo_strips, (array.name, i, j) + tail)
+            strips = tuple((halo_name, i + di, j + dj)
+                           if 0 <= i + di < counts[0] and 0 <= j + dj < counts[1] else None
+                           for di, dj in _NEIGHBOURS)
+            tiles[(name, i, j) + tail] = (tile_task, (array.name, i, j) + tail,
+                                          (tuple, list(strips)), parameters, threads, full_range)
+    layers = dict(array.dask.layers)
+    dependencies = dict(array.dask.dependencies)
+    below = set(array.__dask_layers__())
+    if several:
+        # Strips first: they take microseconds, and a worker waiting for a
+        # neighbour's strips can then get them while it equalises other chunks.
+        layers[halo_name] = MaterializedLayer(halos, annotations={"priority": 1})
+        dependencies[halo_name] = below
+        below = below | {halo_name}
+    layers[name] = MaterializedLayer(tiles)
+    dependencies[name] = below
+    graph = HighLevelGraph(layers, dependencies)
+    return da.Array(graph, name, array.chunks, dtype=array.dtype,
+                    meta=np.empty((0,) * array.ndim, dtype=array.dtype))
 
 
 def equalize(array, alpha: float = 0.0, beta: float = 0.0, gamma: float = 0.0,
@@ -48,9 +150,13 @@ def equalize(array, alpha: float = 0.0, beta: float = 0.0, gamma: float = 0.0,
     """Equalise a Dask array lazily, chunk by chunk, exactly as ``brisel.equalize``.
 
     Each chunk is equalised with ``DEPTH`` (7) rows and columns of overlap
-    from its neighbours (``map_overlap``, no padding at the array's own
-    edges), so the result equals ``brisel.equalize`` on the whole image,
-    bit for bit, for any chunking.
+    from its neighbours and no padding at the array's own edges, so the
+    result equals ``brisel.equalize`` on the whole image, bit for bit, for
+    any chunking. The overlap of ``map_overlap(depth=7, boundary="none")``,
+    in a graph of two tasks a chunk: one cuts the chunk's edge strips (a few
+    KiB), one frames the chunk with its neighbours' strips, runs the filter
+    and keeps the chunk's own pixels. No chunk is copied whole between
+    workers, and no halo is concatenated or trimmed in tasks of its own.
 
     Parameters
     ----------
@@ -78,10 +184,14 @@ def equalize(array, alpha: float = 0.0, beta: float = 0.0, gamma: float = 0.0,
 
     Notes
     -----
-    ``map_overlap`` needs every chunk at least as long as the overlap; chunks
-    smaller than ``DEPTH`` (7) pixels are therefore merged with the next one
-    (the last with the one before) rather than refused, which changes only
-    the chunking, never the result.
+    The overlap comes from the next chunk only, so every chunk must be at
+    least as long as it; chunks smaller than ``DEPTH`` (7) pixels are
+    therefore merged with the next one (the last with the one before) rather
+    than refused, which changes only the chunking, never the result.
+
+    Each worker thread keeps the buffer it frames chunks in (up to 16 MiB)
+    and the filter's working rows from one chunk to the next, so a worker
+    does not map fresh memory for them in every task.
     """
     import dask.array as da
 
@@ -97,15 +207,10 @@ def equalize(array, alpha: float = 0.0, beta: float = 0.0, gamma: float = 0.0,
     full_range = _check_value_range(value_range)
 
     chunks = list(array.chunks)
-    depth = {axis: 0 for axis in range(array.ndim)}
     for axis in (0, 1):
         chunks[axis] = _merge_small_chunks(chunks[axis], DEPTH)
-        if len(chunks[axis]) > 1:
-            depth[axis] = DEPTH
     if array.ndim == 3:
         chunks[2] = (array.shape[2],)
     if tuple(chunks) != array.chunks:
         array = array.rechunk(tuple(chunks))
-    return array.map_overlap(_equalize_block, depth=depth, boundary="none", trim=True,
-                             dtype=dtype, meta=np.empty((0,) * array.ndim, dtype=dtype),
-                             parameters=parameters, threads=threads, full_range=full_range)
+    return _tile_graph(array, parameters, threads, full_range)

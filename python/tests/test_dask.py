@@ -29,6 +29,24 @@ def test_any_chunking_equals_in_memory(shape, dtype, chunks):
         np.testing.assert_array_equal(lazy.compute(), expected)
 
 
+def test_two_tasks_a_chunk_and_only_strips_between_chunks():
+    # A chunk's task reads its own chunk and its neighbours' strips: the graph
+    # grows with the chunks, not with the overlaps, and no task takes a whole
+    # neighbouring chunk (which a cluster would copy between workers).
+    image = make_image((300, 280), np.uint8, seed=5)
+    source = da.from_array(image, chunks=(60, 70))
+    lazy = brisel.dask.equalize(source, 0.1, 0.2, 0.3, 0.4)
+    graph = dict(lazy.__dask_graph__())
+    ours = [key for key in graph if key[0].startswith("brisel-")]
+    assert len(ours) == 2 * 5 * 4
+    for key in ours:
+        inputs = [dep for dep in dask.core.get_dependencies(graph, key)
+                  if dep[0] == source.name]
+        assert len(inputs) == 1 and inputs[0][1:] == key[1:]
+    with dask.config.set(scheduler="sync"):
+        np.testing.assert_array_equal(lazy.compute(), brisel.equalize(image, 0.1, 0.2, 0.3, 0.4))
+
+
 def test_bad_arrays_refused_when_called():
     with pytest.raises(ValueError, match="at least 15"):
         brisel.dask.equalize(da.zeros((40, 10), dtype=np.uint8, chunks=5))

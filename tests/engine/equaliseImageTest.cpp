@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -93,6 +94,87 @@ TYPED_TEST(ImageTest, StridedViewsAndExtraChannels) {
     }
     ASSERT_EQ(out[size_t(y) * stride + width * 4], Sample(1)) << "padding written";
   }
+}
+
+// Tiles cut from an image with up to 7 pixels of halo where the image goes on,
+// each written through its area alone, give the whole image's result: every
+// radius, tiles narrower than the window, grey and RGB with a fourth channel,
+// full-range 16-bit samples. Calls of growing and shrinking sizes in turn also
+// reuse the thread's working rows.
+TYPED_TEST(ImageTest, AreasOfTilesEqualTheWholeImage) {
+  typedef typename TypeParam::Sample Sample;
+  const int width = 47, height = 38;
+  uint32_t seed = 21;
+  for (int colour : {1, 3}) {
+    const int channels = colour == 3 ? 4 : 1;
+    const bool fullRange = sizeof(Sample) == 2 && colour == 3;
+    const ImageFrame frame = {width, height, channels, colour, fullRange};
+    const SampleSteps steps = {ptrdiff_t(width) * channels, channels, 1};
+    const auto image =
+        makeImage<Sample>(kPatterns[seed % 6], width, height, channels, TypeParam::kMax, seed);
+    for (float alpha : {0.0f, 0.5f, 1.0f}) {
+      const EqualiseParameters p = {alpha, 0.2f, 0.5f, 0.4f};
+      std::vector<Sample> whole(image.size());
+      ASSERT_EQ(equaliseImage<TypeParam>(&frame, image.data(), steps, whole.data(), steps, &p, 1),
+                0);
+      for (int tileRows : {5, 16, 38}) {
+        for (int tileColumns : {3, 20, 47}) {
+          for (int top = 0; top < height; top += tileRows) {
+            for (int left = 0; left < width; left += tileColumns) {
+              // The tile with its halo, copied out of the image as a chunked array holds it.
+              const int rows = std::min(tileRows, height - top);
+              const int columns = std::min(tileColumns, width - left);
+              const int haloTop = std::min(7, top), haloLeft = std::min(7, left);
+              const int tileHeight = haloTop + rows + std::min(7, height - top - rows);
+              const int tileWidth = haloLeft + columns + std::min(7, width - left - columns);
+              std::vector<Sample> tile(size_t(tileWidth) * tileHeight * channels);
+              for (int y = 0; y < tileHeight; ++y) {
+                const Sample* from =
+                    &image[(size_t(top - haloTop + y) * width + (left - haloLeft)) * channels];
+                std::copy(from, from + tileWidth * channels,
+                          &tile[size_t(y) * tileWidth * channels]);
+              }
+              const ImageFrame tileFrame = {tileWidth, tileHeight, channels, colour, fullRange};
+              const SampleSteps tileSteps = {ptrdiff_t(tileWidth) * channels, channels, 1};
+              const ImageArea area = {haloTop, haloLeft, rows, columns};
+              std::vector<Sample> out(size_t(rows) * columns * channels);
+              const SampleSteps outSteps = {ptrdiff_t(columns) * channels, channels, 1};
+              ASSERT_EQ(equaliseImageArea<TypeParam>(&tileFrame, tile.data(), tileSteps, &area,
+                                                     out.data(), outSteps, &p, 2),
+                        0);
+              for (int y = 0; y < rows; ++y) {
+                for (int x = 0; x < columns * channels; ++x) {
+                  ASSERT_EQ(out[size_t(y) * columns * channels + x],
+                            whole[(size_t(top + y) * width + left) * channels + x])
+                      << "tile at " << left << "," << top << " of " << tileColumns << "x"
+                      << tileRows << ", alpha " << alpha << ", colour " << colour << ", pixel "
+                      << x / channels << "," << y;
+                }
+              }
+            }
+          }
+        }
+      }
+    }
+    ++seed;
+  }
+}
+
+// Areas that leave the frame are refused; empty ones write nothing.
+TEST(ImageAreas, OutsideTheFrameRefused) {
+  uint8_t pixels[64] = {};
+  uint8_t out[64] = {};
+  const EqualiseParameters p = {0.0f, 0.0f, 0.0f, 0.0f};
+  const SampleSteps steps = {8, 1, 1};
+  const ImageFrame grey = {8, 8, 1, 1, false};
+  for (ImageArea area : {ImageArea{-1, 0, 2, 2}, ImageArea{0, 7, 2, 2}, ImageArea{7, 0, 2, 1},
+                         ImageArea{0, 0, -1, 3}}) {
+    EXPECT_EQ(equaliseImageArea<Depth8>(&grey, pixels, steps, &area, out, steps, &p, 1), -50)
+        << area.top << "," << area.left << " " << area.width << "x" << area.height;
+  }
+  const ImageArea empty = {20, 20, 0, 5};
+  EXPECT_EQ(equaliseImageArea<Depth8>(&grey, nullptr, steps, &empty, nullptr, steps, &p, 1), 0);
+  EXPECT_EQ(equaliseImageArea<Depth8>(&grey, pixels, steps, nullptr, out, steps, &p, 1), -50);
 }
 
 // 0..65535 samples: mapped in and out as the command-line host maps 16-bit
