@@ -13,8 +13,8 @@ namespace {
 // Store rows move in batches of consecutive rows: one file operation for
 // several rows costs far less than one for each. A batch holds at most this
 // many bytes, and at least one row.
-constexpr int64_t kBatchBytes = 128 * 1024;
-constexpr int32_t kBatchRows = 32;
+constexpr int64_t kBatchBytes = 1024 * 1024;
+constexpr int32_t kBatchRows = 256;
 
 // The rows of a run, read ahead and written behind in batches when they live
 // in a store, copied one at a time when they live in memory.

@@ -137,10 +137,10 @@ TEST_F(EntryTest, RgbSixteenBitMatchesTheReferenceRun) {
 // an abort between batches, which still writes every row finished before it.
 TEST_F(EntryTest, TallAreasCrossTheStoreBatches) {
   const float p[] = {0.0f, 0.4f, 0.7f, 0.5f};
-  expectEntryMatches<Depth8>(20, 75, 1, p, 6);
+  expectEntryMatches<Depth8>(20, 600, 1, p, 6);
   disposeColourStore(store_);
   store_ = nullptr;
-  expectEntryMatches<Depth16>(33, 70, 3, p, 7);
+  expectEntryMatches<Depth16>(33, 280, 3, p, 7);
 }
 
 int32_t abortQueries = 0;
@@ -151,8 +151,8 @@ Boolean BRISEL_CDECL answerAbort() { return abortQueries++ == abortAtQuery ? 1 :
 TEST_F(EntryTest, AbortBetweenBatchesKeepsTheFinishedRows) {
   const float p[] = {0.5f, 0.2f, 0.7f, 0.5f};
   const int width = 21;
-  const int height = 80;
-  for (int abortRow : {1, 32, 45, height - 1}) {
+  const int height = 300;
+  for (int abortRow : {1, 256, 270, height - 1}) {
     std::vector<uint8_t> image = makeImage<uint8_t>(Pattern::Photo, width, height, 1, 255, 8);
     makeStore(image, width, height, 1);
     setParameters(p);
