@@ -6,7 +6,7 @@
 #include "core/hostErrors.h"
 #include "core/memory.h"
 #include "core/runContext.h"
-#include "store/rowStore.h"
+#include "store/rowBatch.h"
 
 namespace {
 
@@ -20,81 +20,45 @@ constexpr int32_t kBatchRows = 256;
 // in a store, copied one at a time when they live in memory.
 struct RowTraffic {
   RunRows rows;
-  int32_t height;
   int32_t rowBytes;
-  int32_t batchRows;  // rows a batch holds
-  uint8_t* reads;     // rows readFirst .. readFirst + readCount - 1; the batches' one block
-  int32_t readFirst;
-  int32_t readCount;
-  uint8_t* writes;  // finished rows writeFirst .. writeFirst + writeCount - 1
-  int32_t writeFirst;
-  int32_t writeCount;
+  RowBatch reads;
+  RowBatch writes;  // finished rows, written in ascending order, each once
 };
 
 OSErr openTraffic(RunRows rows, int32_t height, int32_t rowBytes, RowTraffic* traffic) {
   std::memset(traffic, 0, sizeof *traffic);
   traffic->rows = rows;
-  traffic->height = height;
   traffic->rowBytes = rowBytes;
   if (rows.store == nullptr) return noErr;
   const int64_t fit = kBatchBytes / (rowBytes > 0 ? rowBytes : 1);
-  traffic->batchRows = int32_t(fit < 1 ? 1 : fit > kBatchRows ? kBatchRows : fit);
-  const int64_t bytes = int64_t(traffic->batchRows) * rowBytes;
-  if (2 * bytes > INT32_MAX) return memFullErr;
-  traffic->reads = static_cast<uint8_t*>(allocBlock(int32_t(2 * bytes)));  // reads, then writes
-  if (traffic->reads == nullptr) return memFullErr;
-  traffic->writes = traffic->reads + bytes;
-  return noErr;
+  const int32_t batchRows = int32_t(fit < 1 ? 1 : fit > kBatchRows ? kBatchRows : fit);
+  const OSErr err = openRowBatch(rows.store, height, rowBytes, batchRows, &traffic->reads);
+  if (err != noErr) return err;
+  return openRowBatch(rows.store, height, rowBytes, batchRows, &traffic->writes);
 }
 
 OSErr readRunRow(RowTraffic* traffic, int32_t row, void* buffer) {
-  const int32_t rowBytes = traffic->rowBytes;
-  if (traffic->rows.store == nullptr) {
-    std::memcpy(buffer, static_cast<const uint8_t*>(traffic->rows.memory) + int64_t(row) * rowBytes,
-                size_t(rowBytes));
-    return noErr;
-  }
-  if (row < traffic->readFirst || row >= traffic->readFirst + traffic->readCount) {
-    const int32_t left = traffic->height - row;
-    traffic->readFirst = row;
-    traffic->readCount = left < traffic->batchRows ? left : traffic->batchRows;
-    const OSErr err = readStoreRows(traffic->rows.store, row, traffic->readCount, traffic->reads);
-    if (err != noErr) {
-      traffic->readCount = 0;
-      return err;
-    }
-  }
-  std::memcpy(buffer, traffic->reads + int64_t(row - traffic->readFirst) * rowBytes,
-              size_t(rowBytes));
+  if (traffic->rows.store != nullptr) return readBatchedRow(&traffic->reads, row, buffer);
+  std::memcpy(buffer,
+              static_cast<const uint8_t*>(traffic->rows.memory) + int64_t(row) * traffic->rowBytes,
+              size_t(traffic->rowBytes));
+  return noErr;
+}
+
+OSErr writeRunRow(RowTraffic* traffic, int32_t row, const void* buffer) {
+  if (traffic->rows.store != nullptr) return writeBatchedRow(&traffic->writes, row, buffer);
+  std::memcpy(static_cast<uint8_t*>(traffic->rows.memory) + int64_t(row) * traffic->rowBytes,
+              buffer, size_t(traffic->rowBytes));
   return noErr;
 }
 
 OSErr flushRunRows(RowTraffic* traffic) {
-  if (traffic->writeCount == 0) return noErr;
-  const OSErr err = writeStoreRows(traffic->rows.store, traffic->writeFirst, traffic->writeCount,
-                                   traffic->writes);
-  traffic->writeFirst += traffic->writeCount;
-  traffic->writeCount = 0;
-  return err;
-}
-
-// Rows are written in ascending order, each once.
-OSErr writeRunRow(RowTraffic* traffic, int32_t row, const void* buffer) {
-  const int32_t rowBytes = traffic->rowBytes;
-  if (traffic->rows.store == nullptr) {
-    std::memcpy(static_cast<uint8_t*>(traffic->rows.memory) + int64_t(row) * rowBytes, buffer,
-                size_t(rowBytes));
-    return noErr;
-  }
-  if (traffic->writeCount == 0) traffic->writeFirst = row;
-  std::memcpy(traffic->writes + int64_t(traffic->writeCount) * rowBytes, buffer, size_t(rowBytes));
-  ++traffic->writeCount;
-  return traffic->writeCount == traffic->batchRows ? flushRunRows(traffic) : noErr;
+  return traffic->rows.store != nullptr ? flushRowBatch(&traffic->writes) : noErr;
 }
 
 void closeTraffic(RowTraffic* traffic) {
-  freeBlock(traffic->reads);
-  std::memset(traffic, 0, sizeof *traffic);
+  closeRowBatch(&traffic->reads);
+  closeRowBatch(&traffic->writes);
 }
 
 }  // namespace

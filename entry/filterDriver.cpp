@@ -2,9 +2,9 @@
 #include <cstring>
 
 #include "core/hostErrors.h"
-#include "core/memory.h"
 #include "core/runContext.h"
 #include "entry/filterGlobals.h"
+#include "store/rowBatch.h"
 #include "store/rowStore.h"
 
 namespace {
@@ -74,67 +74,13 @@ void failRun(FilterGlobals* globals, OSErr err) {
 // file call per block instead of one per row.
 constexpr int32_t kBatchBytes = 256 * 1024;
 
-void allocateBatch(FilterGlobals* globals, const RowGeometry& g) {
+void openColourBatch(FilterGlobals* globals, const RowGeometry& g) {
   const int32_t rows = g.packedRowBytes > 0 ? kBatchBytes / g.packedRowBytes : 0;
   const int32_t capacity = rows < g.height ? rows : g.height;
-  if (capacity < 2) return;  // rows that large gain nothing from a block
-  // Without the memory the rows simply go one at a time.
-  globals->batchRows = static_cast<uint8_t*>(allocBlock(capacity * g.packedRowBytes));
-  globals->batchCapacity = globals->batchRows != nullptr ? capacity : 0;
-  globals->batchFirst = 0;
-  globals->batchCount = 0;
-}
-
-// Writes the rows waiting in the block to the colour store.
-OSErr flushBatch(FilterGlobals* globals) {
-  if (globals->batchCount == 0) return noErr;
-  const OSErr err = writeStoreRows(globals->colourStore, globals->batchFirst, globals->batchCount,
-                                   globals->batchRows);
-  globals->batchFirst += globals->batchCount;
-  globals->batchCount = 0;
-  return err;
-}
-
-// Puts the packed colour row into the store, through the block when there is
-// one. The block goes out when it is full and with the last row, so every row
-// is in the store before the run starts.
-OSErr storeColourRow(FilterGlobals* globals, const RowGeometry& g, const uint8_t* row) {
-  if (globals->batchRows == nullptr) {
-    return writeStoreRow(globals->colourStore, 0, g.row, g.packedRowBytes, row);
-  }
-  OSErr err = noErr;
-  if (globals->batchCount > 0 && g.row != globals->batchFirst + globals->batchCount) {
-    err = flushBatch(globals);  // rows out of order: what waits goes first
-  }
-  if (globals->batchCount == 0) globals->batchFirst = g.row;
-  std::memcpy(globals->batchRows + size_t(globals->batchCount) * size_t(g.packedRowBytes), row,
-              size_t(g.packedRowBytes));
-  ++globals->batchCount;
-  if (err == noErr && (globals->batchCount == globals->batchCapacity || g.row + 1 == g.height)) {
-    err = flushBatch(globals);
-  }
-  return err;
-}
-
-// Takes the packed colour row out of the store, reading a block ahead when
-// there is one.
-OSErr fetchColourRow(FilterGlobals* globals, const RowGeometry& g, uint8_t* row) {
-  if (globals->batchRows == nullptr) {
-    return readStoreRow(globals->colourStore, 0, g.row, g.packedRowBytes, row);
-  }
-  if (g.row < globals->batchFirst || g.row >= globals->batchFirst + globals->batchCount) {
-    const int32_t left = g.height - g.row;
-    const int32_t rows = left < globals->batchCapacity ? left : globals->batchCapacity;
-    globals->batchCount = 0;
-    const OSErr err = readStoreRows(globals->colourStore, g.row, rows, globals->batchRows);
-    if (err != noErr) return err;
-    globals->batchFirst = g.row;
-    globals->batchCount = rows;
-  }
-  std::memcpy(row,
-              globals->batchRows + size_t(g.row - globals->batchFirst) * size_t(g.packedRowBytes),
-              size_t(g.packedRowBytes));
-  return noErr;
+  // Rows that large gain nothing from a block; and without the memory for one
+  // the rows simply go one at a time.
+  (void)openRowBatch(globals->colourStore, g.height, g.packedRowBytes, capacity < 2 ? 0 : capacity,
+                     &globals->colourBatch);
 }
 
 OSErr createStores(FilterGlobals* globals, const RowGeometry& g) {
@@ -154,7 +100,7 @@ OSErr createStores(FilterGlobals* globals, const RowGeometry& g) {
       globals->useMask = 0;
     }
   }
-  allocateBatch(globals, g);
+  openColourBatch(globals, g);
   return noErr;
 }
 
@@ -218,7 +164,9 @@ void continueRead(FilterGlobals* globals, const RowGeometry& g) {
     splitRow(row, globals->rowBuffer, g);
     err = writeStoreRow(globals->extraStore, 0, g.row, g.extraRowBytes, globals->rowBuffer);
   }
-  if (err == noErr) err = storeColourRow(globals, g, row);
+  if (err == noErr) err = writeBatchedRow(&globals->colourBatch, g.row, row);
+  // Every row is in the store before the run starts.
+  if (err == noErr && g.row + 1 == g.height) err = flushRowBatch(&globals->colourBatch);
   if (err == noErr && globals->useMask) {
     err = writeStoreRow(globals->maskStore, 0, g.row, g.width, record->maskData);
   }
@@ -258,7 +206,7 @@ void continueWrite(FilterGlobals* globals, const RowGeometry& g) {
     return;
   }
   uint8_t* row = static_cast<uint8_t*>(record->outData);
-  OSErr err = fetchColourRow(globals, g, row);
+  OSErr err = readBatchedRow(&globals->colourBatch, g.row, row);
   if (err == noErr && g.extraPlanes > 0) {
     err = readStoreRow(globals->extraStore, 0, g.row, g.extraRowBytes, globals->rowBuffer);
     if (err == noErr) joinRow(row, globals->rowBuffer, g);

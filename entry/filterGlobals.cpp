@@ -106,11 +106,7 @@ void disposeStores(FilterGlobals* globals) {
   globals->colourStore = nullptr;
   disposeMaskStore(globals->maskStore);
   globals->maskStore = nullptr;
-  freeBlock(globals->batchRows);
-  globals->batchRows = nullptr;
-  globals->batchCapacity = 0;
-  globals->batchFirst = 0;
-  globals->batchCount = 0;
+  closeRowBatch(&globals->colourBatch);
 }
 
 void doFinish(FilterGlobals* globals) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "core/hostInterface.h"
+#include "store/rowBatch.h"
 
 struct RowStore;
 
@@ -27,13 +28,9 @@ struct FilterGlobals {
   int16_t bitsPerChannel;  // 8 or 16
   int32_t rowBufferBytes;  // size of rowBuffer, fixed at start
   // Whole packed colour rows between the host's row-at-a-time calls and the
-  // colour store, so that the store is written and read in blocks of rows.
-  // Reading in, the rows not yet written (batchCount from batchFirst); writing
-  // out, the rows read ahead. Null when it could not be had: row by row then.
-  uint8_t* batchRows;
-  int32_t batchCapacity;
-  int32_t batchFirst;
-  int32_t batchCount;
+  // colour store, so that the store is written and read in blocks of rows:
+  // written behind while reading in, read ahead while writing out.
+  RowBatch colourBatch;
 };
 
 void initGlobals(FilterGlobals* globals);

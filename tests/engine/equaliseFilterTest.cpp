@@ -243,15 +243,16 @@ TEST_F(EntryTest, OutOfMemoryLeavesTheStoreAsItWas) {
   std::vector<uint16_t> image = makeImage<uint16_t>(Pattern::Photo, 21, 5, 3, 32768, 11);
   makeStore(image, 21, 5, 3);
   setParameters(p);
-  // 15 window rows, the result and spare rows, the workspace, the store's batches
-  for (int32_t budget = 0; budget < 19; ++budget) {
+  // 15 window rows, the result and spare rows, the workspace, the store's read
+  // and write batches
+  for (int32_t budget = 0; budget < 20; ++budget) {
     setAllocationBudget(budget);
     const OSErr err = adaptiveEqualize16(store_, context_, block_, true);
     setAllocationBudget(-1);
     ASSERT_EQ(err, -108) << "budget " << budget;
     ASSERT_EQ(readStore<uint16_t>(21, 5, 3), image);
   }
-  setAllocationBudget(19);
+  setAllocationBudget(20);
   EXPECT_EQ(adaptiveEqualize16(store_, context_, block_, true), 0);
   setAllocationBudget(-1);
 }

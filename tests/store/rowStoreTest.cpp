@@ -7,6 +7,7 @@
 
 #include "core/hostErrors.h"
 #include "core/memory.h"
+#include "store/rowBatch.h"
 #include "store/rowStore.h"
 #include "storeTestSupport.h"
 
@@ -94,6 +95,38 @@ TEST_F(RowStoreTest, SpansRoundTripAndClipAtTheRowEnd) {
   EXPECT_EQ(readStoreRow(colour_, 200, 4, 300, clipped.data()), noErr);
   EXPECT_TRUE(std::equal(span.begin(), span.begin() + 100, clipped.begin()));
   EXPECT_EQ(clipped[100], 0xEE);
+}
+
+// Rows written behind go out in order of arrival, a row out of sequence
+// sending the waiting ones first; rows read ahead stop at the store's end.
+TEST_F(RowStoreTest, BatchesWriteRowsOutOfSequenceAndReadAheadToTheEnd) {
+  ASSERT_EQ(createColourStore(100, 10, 3, &colour_), noErr);
+  RowBatch batch;
+  ASSERT_EQ(openRowBatch(colour_, 10, 300, 4, &batch), noErr);
+  for (int32_t row : {2, 3, 7, 0, 1, 4, 5, 6, 8, 9}) {
+    EXPECT_EQ(writeBatchedRow(&batch, row, patternOf(300, row + 1).data()), noErr);
+  }
+  EXPECT_EQ(flushRowBatch(&batch), noErr);
+  std::vector<uint8_t> file = storeFile(colour_);
+  for (int32_t row = 0; row < 10; ++row) {
+    EXPECT_TRUE(std::equal(file.begin() + 6 + row * 300, file.begin() + 6 + (row + 1) * 300,
+                           patternOf(300, row + 1).begin()))
+        << row;
+  }
+  std::vector<uint8_t> back(300);
+  for (int32_t row : {8, 9, 0, 5}) {
+    EXPECT_EQ(readBatchedRow(&batch, row, back.data()), noErr);
+    EXPECT_EQ(back, patternOf(300, row + 1)) << row;
+  }
+  closeRowBatch(&batch);
+  // Without its block a batch moves rows one at a time.
+  setAllocationBudget(0);
+  EXPECT_EQ(openRowBatch(colour_, 10, 300, 4, &batch), memFullErr);
+  setAllocationBudget(-1);
+  EXPECT_EQ(writeBatchedRow(&batch, 3, patternOf(300, 9).data()), noErr);
+  EXPECT_EQ(readBatchedRow(&batch, 3, back.data()), noErr);
+  EXPECT_EQ(back, patternOf(300, 9));
+  closeRowBatch(&batch);
 }
 
 TEST_F(RowStoreTest, SpansOutsideTheStoreMoveNothing) {
