@@ -76,12 +76,8 @@ void mapFromHost(const uint8_t* from, uint8_t* to, size_t count, uint32_t maxval
   for (size_t i = 0; i < count; ++i) {
     uint16_t v;
     std::memcpy(&v, from + 2 * i, 2);
-    if (kFullRange) {
-      const uint32_t host = v > 32768 ? 32768u : v;
-      v = uint16_t(((host << 16) - host + 16384u) >> 15);  // host x 65535, rounded
-    } else {
-      v = fileFromHostSample(v, maxval);
-    }
+    // (A constant full range lets the compiler multiply by shifting.)
+    v = fileFromHostSample(v, kFullRange ? 65535u : maxval);
     if (kBigEndian == kLittleEndianMachine) v = swapBytes(v);
     std::memcpy(to + 2 * i, &v, 2);
   }
