@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/imageFiles.h"
 #include "engine/equaliseRun.h"
 #include "hostSim/descriptorText.h"
 #include "hostSim/testHost.h"
@@ -83,7 +84,7 @@ bool loadImage(const char* path, HostImage* image) {
     uint8_t* at = image->data.data();
     for (size_t i = 0; i < image->data.size() / 2; ++i, at += 2) {
       const uint32_t v = uint32_t(at[0]) << 8 | at[1];
-      const uint16_t s = uint16_t((uint64_t(v) * 32768 + uint32_t(maxval) / 2) / uint32_t(maxval));
+      const uint16_t s = hostFromFileSample(v, uint32_t(maxval));
       std::memcpy(at, &s, 2);
     }
   }
