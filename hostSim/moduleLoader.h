@@ -18,5 +18,12 @@ struct LoadedModule {
 bool loadModule(const std::string& path, LoadedModule* module, std::string* error);
 void unloadModule(LoadedModule* module);
 
+// Calls entry with the stack 8 bytes off the 16-byte boundary, as a 32-bit host built
+// for 4-byte alignment may. Only 32-bit x86 builds can (canCallMisaligned); elsewhere
+// the call is an ordinary one.
+bool canCallMisaligned();
+void callEntryMisaligned(EntryPointProc entry, int16_t selector, FilterRecord* record, intptr* data,
+                         int16_t* result);
+
 // The module built beside the running executable: libbrisel.so or brisel.8bf.
 std::string defaultModulePath();

@@ -435,7 +435,11 @@ void closeHostSession(HostSession* session) {
 
 int16_t callSelector(HostSession* session, int16_t selector, FilterRecord* record) {
   int16_t result = 0;
-  session->module.entry(selector, record, &session->data, &result);
+  if (session->misalignedStack) {
+    callEntryMisaligned(session->module.entry, selector, record, &session->data, &result);
+  } else {
+    session->module.entry(selector, record, &session->data, &result);
+  }
   return result;
 }
 

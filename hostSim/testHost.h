@@ -131,6 +131,8 @@ struct HostSession {
   LoadedModule module;
   intptr data = 0;
   Handle parameters = nullptr;
+  // Every call made with the stack off the 16-byte boundary (32-bit x86 only).
+  bool misalignedStack = false;
 };
 
 bool openHostSession(const std::string& modulePath, HostSession* session, std::string* error);

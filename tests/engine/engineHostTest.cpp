@@ -106,6 +106,21 @@ TEST_F(EngineHostTest, AllFourKindsOfImageMatchTheReferenceRun) {
   expectRunMatchesReference<uint16_t>(Pattern::Photo, 2000, 50, 3, grid[0], seed++);
 }
 
+// 32-bit hosts call with the stack only 4-byte aligned; the module's SSE code must
+// realign before it keeps vectors in stack slots, or it faults here.
+TEST_F(EngineHostTest, AHostCallingOnAMisalignedStackGetsTheReferenceImage) {
+  if (!canCallMisaligned()) GTEST_SKIP() << "only 32-bit x86 calls may leave the stack misaligned";
+  session_.misalignedStack = true;
+  const Parameters grid[] = {{0.0f, 0.3f, 0.7f, 0.5f}, {1.0f, 0.0f, 0.2f, 0.0f}};
+  uint32_t seed = 90;
+  for (const Parameters& p : grid) {
+    expectRunMatchesReference<uint8_t>(Pattern::Photo, 41, 19, 1, p, seed++);
+    expectRunMatchesReference<uint8_t>(Pattern::Noise, 41, 19, 3, p, seed++);
+    expectRunMatchesReference<uint16_t>(Pattern::Photo, 41, 19, 1, p, seed++);
+    expectRunMatchesReference<uint16_t>(Pattern::Edges, 41, 19, 3, p, seed++);
+  }
+}
+
 TEST_F(EngineHostTest, AbortAtTheFirstOrLastEngineRowCancelsTheRun) {
   const int height = 9;
   const Parameters p = {0.5f, 0.0f, 0.7f, 0.5f};
