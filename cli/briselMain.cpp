@@ -237,6 +237,8 @@ const char* fileErrorMeaning(int16_t code) {
       return "input/output error";
     case -37:
       return "bad file name";
+    case -39:  // a store read short of the rows it was made with
+      return "a temporary file ended early (cut short or lost data while the filter ran)";
     case -40:
       return "bad position";
     case -42:

@@ -19,7 +19,9 @@ bool resolveFilePath(const char* name, char* path, size_t size);
 // resolveFilePath points: on Windows NAME in the per-user folder
 // %LOCALAPPDATA%\brisel\, taken from the shell and made when makeFolder is
 // set. -43 no profile or no folder (and makeFolder not set), -37 a path over
-// MAX_PATH or size, a bad name, or a folder that is a link, junction or file,
-// -49 the folder may not be made, -36 otherwise; the path is empty then.
+// MAX_PATH or size, a bad name, a folder that is a link, junction or file, or
+// a link above it in a folder others may write (the user's own redirection is
+// followed), -49 the folder may not be made, -36 otherwise; the path is empty
+// then.
 // Elsewhere the fixed names already live in a per-user directory: always -43.
 OSErr resolveUserFilePath(const char* name, bool makeFolder, char* path, size_t size);

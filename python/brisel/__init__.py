@@ -7,7 +7,6 @@ Dask array, on one machine or a ``distributed`` cluster.
 
 from __future__ import annotations
 
-import math
 import numbers
 import os
 from typing import Optional, Tuple
@@ -61,9 +60,11 @@ def _check_parameter(name: str, value: float) -> float:
     if isinstance(value, bool) or not isinstance(value, numbers.Real):
         raise TypeError(f"{name} must be a real number, not {type(value).__name__}")
     value = float(value)
-    if math.isnan(value):
-        return 0.0
-    return min(max(value, 0.0), 1.0)
+    # Refused rather than clamped, as the command line refuses them: a value
+    # out of range is a caller's mistake, not a request for the nearest end.
+    if not 0.0 <= value <= 1.0:
+        raise ValueError(f"{name} must be a number from 0 to 1, not {value!r}")
+    return value
 
 
 def _check_threads(threads: Optional[int]) -> int:
@@ -143,16 +144,16 @@ def equalize(image: np.ndarray, alpha: float = 0.0, beta: float = 0.0, gamma: fl
     ValueError
         The image is not 2-d or 3-d with 3 or 4 channels, has no rows or no
         columns, is narrower than 15 pixels (``MIN_WIDTH``: the plug-in
-        refuses such areas, and so does this function); ``out`` has another
-        shape or is read-only; ``threads`` is below 1; ``value_range`` is
-        unknown.
+        refuses such areas, and so does this function); a parameter is NaN
+        or outside 0..1; ``out`` has another shape or is read-only;
+        ``threads`` is below 1; ``value_range`` is unknown.
     MemoryError
         The working memory (a few MiB a thread) or a thread could not be had.
 
     Notes
     -----
-    Parameters outside 0..1 are clamped to it and NaN is taken as 0, the
-    rule the plug-in applies. The GIL is released while the engine runs.
+    Parameters outside 0..1, and NaN, are refused, as the command-line host
+    refuses them. The GIL is released while the engine runs.
     Memory beyond the output: a few MiB a thread.
 
     Examples
@@ -174,9 +175,11 @@ def equalize(image: np.ndarray, alpha: float = 0.0, beta: float = 0.0, gamma: fl
 
 def _equalize_checked(image: np.ndarray, parameters: Tuple[float, float, float, float],
                       threads: int, out: Optional[np.ndarray], full_range: bool) -> np.ndarray:
-    # Arrays whose strides are not whole samples (views into records) are copied.
+    # Arrays whose strides are not whole samples (views into records) or whose
+    # data is misaligned are copied; ascontiguousarray alone would hand back a
+    # misaligned array that is already C-contiguous unchanged.
     if image.strides and any(s % image.itemsize for s in image.strides) or not image.flags.aligned:
-        image = np.ascontiguousarray(image)
+        image = np.require(image, requirements=["A", "C"])
     if out is None:
         out = np.empty(image.shape, dtype=image.dtype)
         _core.equalize_into(image, out, *parameters, threads, full_range)

@@ -55,6 +55,18 @@ def _tile_buffer(shape: Tuple[int, ...], dtype: np.dtype) -> np.ndarray:
 _NEIGHBOURS = ((-1, -1), (-1, 0), (-1, 1), (0, -1), (0, 1), (1, -1), (1, 0), (1, 1))
 
 
+def _checked_chunk(block, index: Tuple[int, int], shape: Tuple[int, ...],
+                   dtype: np.dtype) -> np.ndarray:
+    """The chunk at ``index`` as the array declared it; a chunk of another
+    dtype or shape would otherwise wrap into the tile or shift its neighbours."""
+    block = np.asarray(block)
+    if block.dtype != dtype:
+        raise TypeError(f"chunk {index} has dtype {block.dtype}, the array declares {dtype}")
+    if block.shape != shape:
+        raise ValueError(f"chunk {index} has shape {block.shape}, the array declares {shape}")
+    return block
+
+
 def _halo_strips(block: np.ndarray) -> Tuple[np.ndarray, ...]:
     """The DEPTH rows and columns along each side of a chunk that its
     neighbours need: top, bottom, left, right (corners are in the row strips).
@@ -119,16 +131,19 @@ def _tile_graph(array, parameters: Tuple[float, float, float, float], threads: i
     counts = (len(array.chunks[0]), len(array.chunks[1]))
     tail = (0,) if array.ndim == 3 else ()
     several = counts[0] > 1 or counts[1] > 1
+    dtype = np.dtype(array.dtype)
     halos, tiles = {}, {}
     for i in range(counts[0]):
         for j in range(counts[1]):
+            # Checked inside both tasks that read the chunk (no task of its own).
+            shape = (array.chunks[0][i], array.chunks[1][j]) + tuple(array.shape[2:])
+            block = (_checked_chunk, (array.name, i, j) + tail, (i, j), shape, dtype)
             if several:
-                halos[(halo_name, i, j)] = (_halo_strips, (array.name, i, j) + tail)
+                halos[(halo_name, i, j)] = (_halo_strips, block)
             strips = tuple((halo_name, i + di, j + dj)
                            if 0 <= i + di < counts[0] and 0 <= j + dj < counts[1] else None
                            for di, dj in _NEIGHBOURS)
-            tiles[(name, i, j) + tail] = (tile_task, (array.name, i, j) + tail,
-                                          (tuple, list(strips)), parameters, threads, full_range)
+            tiles[(name, i, j) + tail] = (tile_task, block, (tuple, list(strips)), parameters, threads, full_range)
     layers = dict(array.dask.layers)
     dependencies = dict(array.dask.dependencies)
     below = set(array.__dask_layers__())
@@ -164,7 +179,7 @@ def equalize(array, alpha: float = 0.0, beta: float = 0.0, gamma: float = 0.0,
         ``uint8`` or ``uint16``, shape (H, W), (H, W, 3) or (H, W, 4), as for
         ``brisel.equalize``.
     alpha, beta, gamma, delta : float, optional
-        The filter's parameters, 0..1; clamped, NaN taken as 0.
+        The filter's parameters, 0..1 (others, and NaN, are refused).
     threads : int, optional
         Threads for each chunk (default 1: Dask runs chunks in parallel).
     value_range : {"full", "host"}, optional
@@ -180,7 +195,9 @@ def equalize(array, alpha: float = 0.0, beta: float = 0.0, gamma: float = 0.0,
     Raises
     ------
     TypeError, ValueError
-        As ``brisel.equalize``, checked when called, not when computed.
+        As ``brisel.equalize``, checked when called, not when computed; when
+        computed, a chunk whose dtype or shape is not the one the array
+        declares (from ``map_blocks`` with a wrong ``dtype`` or ``chunks``).
 
     Notes
     -----

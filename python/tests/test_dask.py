@@ -56,6 +56,24 @@ def test_bad_arrays_refused_when_called():
         brisel.dask.equalize(da.zeros((4, 40, 40), dtype=np.uint8, chunks=5)[..., None])
 
 
+@pytest.mark.parametrize("chunks", [(20, 30), (60, 52)])
+def test_chunks_unlike_the_declared_array_raise_when_computed(chunks):
+    image = make_image((60, 52), np.uint8, seed=2)
+    source = da.from_array(image, chunks=chunks)
+    wider = source.map_blocks(lambda block: block.astype(np.uint16), dtype=np.uint8)
+    narrower = source.map_blocks(lambda block: block[:, 1:], dtype=np.uint8)
+    with dask.config.set(scheduler="sync"):
+        with pytest.raises(TypeError, match=r"chunk \(\d+, \d+\) has dtype uint16.*declares uint8"):
+            brisel.dask.equalize(wider).compute()
+        with pytest.raises(ValueError, match=r"chunk \(\d+, \d+\) has shape \(\d+, \d+\)"):
+            brisel.dask.equalize(narrower).compute()
+
+
+def test_parameters_refused_when_called():
+    with pytest.raises(ValueError, match="gamma must be a number from 0 to 1"):
+        brisel.dask.equalize(da.zeros((40, 40), dtype=np.uint8, chunks=20), gamma=float("nan"))
+
+
 def test_on_a_local_cluster_with_two_worker_processes():
     import distributed
     image = make_image((300, 260, 3), np.uint16, seed=11)

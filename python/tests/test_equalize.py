@@ -57,11 +57,57 @@ def test_sixteen_bit_ranges():
                                                   value_range="host"))
 
 
-def test_parameters_clamped_nan_as_zero():
+def test_parameters_outside_zero_to_one_are_refused_by_name():
+    # As the command line refuses them; the ends themselves are taken.
     image = make_image((30, 30), np.uint8, seed=1)
-    np.testing.assert_array_equal(brisel.equalize(image, math.nan, 2.0, -1.0, np.float32(0.5)),
-                                  brisel.equalize(image, 0.0, 1.0, 0.0, 0.5))
+    for name, value in [("alpha", 5.0), ("beta", 1.0000001), ("gamma", -1e-9),
+                        ("delta", math.nan), ("alpha", math.inf), ("beta", np.float32(-0.5))]:
+        with pytest.raises(ValueError) as raised:
+            brisel.equalize(image, **{name: value})
+        assert f"{name} must be a number from 0 to 1" in str(raised.value)
+    assert brisel.equalize(image, 0.0, 0.0, 1.0, np.float32(0.5)).shape == image.shape
     np.testing.assert_array_equal(brisel.equalize(image, beta=1.0), image)
+
+
+def test_views_with_unpacked_channels_equal_a_packed_copy():
+    # Reversed channels, a channel picked out of a wider pixel, planes moved
+    # to the last axis, and a misaligned but C-contiguous 16-bit buffer.
+    params = (0.3, 0.2, 0.5, 0.4)
+    for dtype in (np.uint8, np.uint16):
+        rgba = make_image((37, 29, 4), dtype, seed=12)
+        planar = np.ascontiguousarray(np.moveaxis(rgba, 2, 0))
+        views = [rgba[..., ::-1], rgba[..., 2::-1], rgba[..., :3], rgba[..., 1:],
+                 np.moveaxis(planar, 0, -1), np.moveaxis(planar[:3], 0, -1)[:, ::-1],
+                 rgba[..., 0], rgba[:, ::2, 1]]
+        for view in views:
+            packed = np.ascontiguousarray(view)
+            np.testing.assert_array_equal(brisel.equalize(view, *params),
+                                          brisel.equalize(packed, *params))
+    image = make_image((23, 31, 3), np.uint16, seed=4)
+    raw = np.zeros(image.nbytes + 1, np.uint8)
+    misaligned = raw[1:].view(np.uint16).reshape(image.shape)
+    misaligned[...] = image
+    assert misaligned.flags.c_contiguous and not misaligned.flags.aligned
+    expected = brisel.equalize(image, *params)
+    np.testing.assert_array_equal(brisel.equalize(misaligned, *params), expected)
+    out_raw = np.zeros(image.nbytes + 1, np.uint8)
+    out = out_raw[1:].view(np.uint16).reshape(image.shape)
+    assert brisel.equalize(misaligned, *params, out=out) is out
+    np.testing.assert_array_equal(out, expected)
+
+
+def test_every_sixteen_bit_value_at_beta_one_is_the_documented_round_trip():
+    # At beta 1 the result is the original, as the filter's range holds it:
+    # host = (v * 32768 + 32767) // 65535, back = (host * 65535 + 16384) // 32768.
+    values = np.arange(65536, dtype=np.uint16).reshape(256, 256)
+    v = values.astype(np.int64)
+    host = (v * 32768 + 32767) // 65535
+    np.testing.assert_array_equal(brisel.equalize(values, 0.4, 1.0, 0.6, 0.3),
+                                  (host * 65535 + 16384) // 32768)
+    np.testing.assert_array_equal(
+        brisel.equalize(host.astype(np.uint16), 0.4, 1.0, 0.6, 0.3, value_range="host"), host)
+    np.testing.assert_array_equal(brisel.equalize(values, beta=1.0, value_range="host"),
+                                  np.minimum(v, 32768))
 
 
 def test_version_is_the_projects():

@@ -10,10 +10,20 @@
 #include <utility>
 #include <vector>
 
+#include "core/hostErrors.h"
 #include "core/memory.h"
 #include "core/runContext.h"
+#include "store/rowStore.h"
 #include "tests/engine/engineTestImages.h"
 #include "tests/reference/referenceEqualise.h"
+#include "tests/support/storeDirectory.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <string>
+#endif
 
 namespace {
 
@@ -248,5 +258,32 @@ TEST(RunMemory, EmptyAreasDoNothing) {
   EXPECT_EQ(runInMemory<Depth8>(image, 0, 4, 1, {0, 0, 0, 0}), 0);
   EXPECT_EQ(image, std::vector<uint8_t>(64, 9));
 }
+
+#ifndef _WIN32
+// A small image's rows all wait in the write-behind batch until the run's
+// last write: when that write fails, so does the run.
+TEST(RunStore, AFailedFinalWriteFailsTheRun) {
+  StoreDirectory directory;
+  directory.enter("briselRun");
+  RowStore* store = nullptr;
+  ASSERT_EQ(createColourStore(20, 6, 1, &store), noErr);
+  auto image = makeImage<uint8_t>(Pattern::Photo, 20, 6, 1, 255, 3);
+  for (int32_t y = 0; y < 6; ++y) {
+    ASSERT_EQ(writeStoreRow(store, 0, y, 20, image.data() + y * 20), noErr);
+  }
+  const EqualiseParameters p = {0.5f, 0.0f, 0.5f, 0.5f};
+  // The same file, read-only, behind the store's descriptor: reads go on,
+  // writes fail.
+  const int data = int(store->fileHandle);
+  const int readOnly = open(("/proc/self/fd/" + std::to_string(data)).c_str(), O_RDONLY);
+  ASSERT_GE(readOnly, 0);
+  ASSERT_EQ(dup2(readOnly, data), data);
+  close(readOnly);
+  store->position = -1;
+  EXPECT_EQ(equaliseRows<Depth8>(RunRows{store, nullptr}, 20, 6, 1, &p, nullptr), ioErr);
+  disposeColourStore(store);
+  directory.leave();
+}
+#endif
 
 }  // namespace

@@ -1,4 +1,5 @@
 // driverTest.cpp -- whole runs through the real export: rows in, extra planes, mask, rows out
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -194,6 +195,44 @@ TEST_F(DriverTest, MaskCompositesTheResultOverTheImage) {
           }
         }
         ASSERT_EQ(masked.sample(x, y, 3), original.sample(x, y, 3));
+      }
+    }
+  }
+}
+
+// The host's blend through the mask at every weight, against the plain
+// formula from + round((over - from) * weight / 255), for both signs of the
+// difference, the extremes of the range and noise between.
+TEST(MaskBlendTest, EveryWeightRoundsToTheNearestValue) {
+  for (int32_t depth : {8, 16}) {
+    SCOPED_TRACE(depth);
+    const int16_t mode = depth == 16 ? plugInModeRGB48 : plugInModeRGBColor;
+    const uint32_t top = depth == 16 ? 32768 : 255;
+    HostImage under = makeNoiseImage(256, 6, depth, mode, 3, 21);
+    const HostImage noise = makeNoiseImage(256, 6, depth, mode, 3, 22);
+    HostImage over = noise;
+    for (int32_t x = 0; x < 256; ++x) {
+      for (int32_t p = 0; p < 3; ++p) {
+        under.setSample(x, 0, p, 0);
+        over.setSample(x, 0, p, top);
+        under.setSample(x, 1, p, top);
+        over.setSample(x, 1, p, 0);
+        over.setSample(x, 2, p, under.sample(x, 2, p) + (p == 0 ? 1 : 0));
+        under.setSample(x, 3, p, top - 1 + (p == 2));
+        over.setSample(x, 3, p, p);
+      }
+    }
+    std::vector<uint8_t> mask(256 * 6);
+    for (size_t i = 0; i < mask.size(); ++i) mask[i] = uint8_t(i % 256);
+    HostImage blended = under;
+    blendThroughMask(over, mask, Rect{0, 0, 6, 256}, &blended);
+    for (int32_t y = 0; y < 6; ++y) {
+      for (int32_t x = 0; x < 256; ++x) {
+        for (int32_t p = 0; p < 3; ++p) {
+          const double from = under.sample(x, y, p), to = over.sample(x, y, p);
+          const long expected = std::lround(from + (to - from) * x / 255.0);
+          ASSERT_EQ(long(blended.sample(x, y, p)), expected) << x << "," << y << "," << p;
+        }
       }
     }
   }

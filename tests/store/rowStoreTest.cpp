@@ -287,6 +287,55 @@ TEST_F(RowStoreTest, RowsCutShortAreErrorsNotStaleBuffers) {
   EXPECT_EQ(readStoreRow(colour_, 0, 2, 10, back.data()), noErr);  // spans are not checked
 }
 
+// Every byte of a row counts: one changed in any word of any 32-byte block,
+// or in the bytes after the last whole block, fails the read, alone or batched.
+TEST_F(RowStoreTest, AChangedByteAnywhereInARowIsAnError) {
+  ASSERT_EQ(createColourStore(100, 4, 3, &colour_), noErr);  // 300 bytes: 9 blocks and 12
+  const std::vector<uint8_t> row = patternOf(300, 5);
+  for (int32_t r = 0; r < 4; ++r) ASSERT_EQ(writeStoreRow(colour_, 0, r, 300, row.data()), noErr);
+  std::vector<uint8_t> back(4 * 300);
+  for (int32_t at = 0; at < 300; ++at) {
+    for (uint8_t changed : {uint8_t(row[size_t(at)] ^ 0x01), uint8_t(row[size_t(at)] ^ 0x80)}) {
+      ASSERT_EQ(fileSetPosition(colour_->fileHandle, kPositionFromStart, 6 + 2 * 300 + at), noErr);
+      int32_t one = 1;
+      ASSERT_EQ(fileWrite(colour_->fileHandle, &one, &changed), noErr);
+      colour_->position = -1;  // moved behind the store's back
+      ASSERT_EQ(readStoreRow(colour_, 0, 2, 300, back.data()), ioErr) << "byte " << at;
+      ASSERT_EQ(readStoreRows(colour_, 1, 3, back.data()), ioErr) << "byte " << at;
+    }
+    ASSERT_EQ(writeStoreRow(colour_, 0, 2, 300, row.data()), noErr);
+  }
+  EXPECT_EQ(readStoreRows(colour_, 0, 4, back.data()), noErr);
+}
+
+// A batch that reaches into a row the file no longer holds in full is short
+// of data (-39), whether the cut row is its first or a later one; the rows
+// before the cut still read.
+TEST_F(RowStoreTest, BatchedReadsOfAStoreCutShortInsideARowAreEndOfFile) {
+  ASSERT_EQ(createColourStore(100, 10, 3, &colour_), noErr);
+  for (int32_t r = 0; r < 10; ++r) {
+    ASSERT_EQ(writeStoreRow(colour_, 0, r, 300, patternOf(300, r).data()), noErr);
+  }
+#ifdef _WIN32
+  ASSERT_EQ(fileSetPosition(colour_->fileHandle, kPositionFromStart, 6 + 5 * 300 + 299), noErr);
+  ASSERT_TRUE(SetEndOfFile(reinterpret_cast<HANDLE>(colour_->fileHandle)));
+#else
+  ASSERT_EQ(ftruncate(int(colour_->fileHandle), 6 + 5 * 300 + 299), 0);
+#endif
+  colour_->position = -1;
+  std::vector<uint8_t> back(10 * 300);
+  EXPECT_EQ(readStoreRows(colour_, 0, 5, back.data()), noErr);
+  EXPECT_EQ(readStoreRows(colour_, 3, 4, back.data()), eofErr);
+  EXPECT_EQ(readStoreRows(colour_, 5, 5, back.data()), eofErr);
+  RowBatch batch;
+  ASSERT_EQ(openRowBatch(colour_, 10, 300, 4, &batch), noErr);
+  EXPECT_EQ(readBatchedRow(&batch, 0, back.data()), noErr);
+  EXPECT_EQ(back[0], patternOf(300, 0)[0]);
+  EXPECT_EQ(readBatchedRow(&batch, 4, back.data()), eofErr);
+  EXPECT_EQ(readBatchedRow(&batch, 5, back.data()), eofErr);
+  closeRowBatch(&batch);
+}
+
 TEST_F(RowStoreTest, NoOneElseReachesTheRowsByName) {
   ASSERT_EQ(createColourStore(100, 10, 3, &colour_), noErr);
   const std::vector<uint8_t> row = patternOf(300, 8);
