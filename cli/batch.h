@@ -18,8 +18,8 @@ using BatchRunHere = std::function<int(const BatchFile& file)>;
 // The most runs at once this platform allows (the module's fixed file names
 // on Windows allow one).
 int maxBatchJobs(int requested);
-// Runs every file: "brisel apply IN OUT" followed by arguments, up to jobs at
-// once. Stops starting files once an interrupt arrives. Returns false when a
+// Runs every file: "brisel apply", the arguments, then "-- IN OUT", up to
+// jobs at once. Stops starting files once an interrupt arrives. Returns false when a
 // child could not be started at all (the reason in error).
 bool runBatch(const std::vector<BatchFile>& files, const std::vector<std::string>& arguments,
               int jobs, const BatchRunHere& runHere, const BatchDone& done, std::string* error);

@@ -35,8 +35,10 @@ void removeSlot(const Slot& slot) {
 
 pid_t startChild(const Slot& slot, const BatchFile& file, const std::vector<std::string>& arguments,
                  std::string* error) {
-  std::vector<std::string> words = {"brisel", "apply", file.input, file.output};
+  // The files after "--": a name that begins with - is never read as an option.
+  std::vector<std::string> words = {"brisel", "apply"};
   words.insert(words.end(), arguments.begin(), arguments.end());
+  words.insert(words.end(), {"--", file.input, file.output});
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(&word[0]);
   argv.push_back(nullptr);

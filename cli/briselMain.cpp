@@ -1,11 +1,13 @@
 // briselMain.cpp -- the command-line host: runs the filter module on image files, one or a batch
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <new>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -29,7 +31,8 @@ const char kUsage[] =
     "       brisel apply --help | brisel --help | brisel --version\n"
     "options: [--alpha A] [--beta B] [--gamma G] [--delta D] [--plugin PATH] [--dialog]\n"
     "         [--record FILE] [--replay FILE] [--select TOP,LEFT,BOTTOM,RIGHT] [--mask MASK.pgm]\n"
-    "         [--suffix TEXT] [--jobs N]\n"
+    "         [--suffix TEXT] [--jobs N] [--format png|tif|pgm|ppm] [--] [IN...]\n"
+    "  IN or OUT '-' is standard input or output.\n"
     "  Files: binary PGM/PPM (P5, P6)"
 #if BRISEL_HAVE_CODECS
     ", TIFF and PNG"
@@ -37,7 +40,8 @@ const char kUsage[] =
     " (this build has no TIFF or PNG)"
 #endif
     ", 8 or 16 bits, told apart by their content.\n"
-    "  OUT's kind follows its extension (.tif .tiff .png .pgm .ppm .pnm), else IN's.\n"
+    "  OUT's kind follows --format, else its extension (.tif .tiff .png .pgm .ppm .pnm), else\n"
+    "  IN's; a stream OUT (-, /dev/stdout, /dev/fd/N) follows --format, else IN's.\n"
     "  A parameter given neither here nor in the --replay file is read from the filter's\n"
     "  settings file (OMKApref.xxx, shared with sibling filters), which the filter reads but\n"
     "  never changes. Every successful run prints the four values it used.\n"
@@ -58,6 +62,9 @@ const char kApplyHelp[] =
     "  --select T,L,B,R      filter only this rectangle, in pixels\n"
     "  --mask MASK.pgm       an 8-bit PGM selection mask the image's size\n"
     "  --plugin PATH         the filter module to load (default: the one beside brisel)\n"
+    "  --format KIND         OUT's kind: png, tif, pgm or ppm (else OUT's extension; for a\n"
+    "                        stream OUT such as -, /dev/stdout or /dev/fd/N, IN's kind)\n"
+    "  --                    what follows is files, even when a name begins with -\n"
     "  -o, --output-dir DIR  a batch: OUT is DIR/NAME with IN's name and kind\n"
     "  --suffix TEXT         a batch: put TEXT before the extension (photo.tif -> photoTEXT.tif)\n"
     "  -j, --jobs N          a batch: files filtered at once (default: the number of cores;\n"
@@ -82,6 +89,11 @@ const char kApplyHelp[] =
     "A batch resolves the parameters once, prints them once, goes on past a file that fails\n"
     "(one line naming it), writes no partial output, and ends with a summary.\n"
     "\n"
+    "IN '-' is read from standard input; OUT '-', /dev/stdout or /dev/fd/N is written into\n"
+    "that open stream as it is (appended to, when it was opened so). Any other OUT is written\n"
+    "beside itself and renamed over it when complete. An option's value may follow it or be\n"
+    "joined to it with '=' (--alpha=0.3).\n"
+    "\n"
     "Exit codes: 0 every file written, 1 a file failed, 2 a usage error, 130 or 143 interrupted.\n"
     "\n"
     "Examples:\n"
@@ -92,7 +104,8 @@ struct Arguments {
   std::vector<std::string> inputs;
   std::string output, plugin, recordPath, replayPath, maskPath;
   std::string outputFolder, suffix;
-  int jobs = 0;  // 0: as many as there are cores
+  std::string format;  // OUT's kind as an extension ("png"), when given
+  int jobs = 0;        // 0: as many as there are cores
   bool dialog = false;
   bool hasSelect = false;
   Rect select{0, 0, 0, 0};
@@ -151,9 +164,26 @@ int parseArguments(int argc, char** argv, Arguments* args) {
     return usageError(argc < 2 ? "no command given" : std::string("unknown command ") + argv[1]);
   }
   std::vector<std::string> positional;
+  bool optionsEnded = false;
   for (int i = 2; i < argc; ++i) {
-    const std::string arg = argv[i];
+    if (optionsEnded) {
+      positional.push_back(argv[i]);
+      continue;
+    }
+    // "--name=value" is "--name value".
+    std::string arg = argv[i];
+    const char* joined = nullptr;
+    const size_t equals = arg.find('=');
+    if (arg.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+      joined = argv[i] + equals + 1;
+      arg.resize(equals);
+    }
     auto value = [&](const char** out) {
+      if (joined != nullptr) {
+        *out = joined;
+        joined = nullptr;
+        return true;
+      }
       if (i + 1 >= argc) return false;
       *out = argv[++i];
       return true;
@@ -171,7 +201,12 @@ int parseArguments(int argc, char** argv, Arguments* args) {
       }
     }
     if (matched) continue;
-    if (arg == "--help" || arg == "-h") {
+    if (joined != nullptr && (arg == "--help" || arg == "--dialog" || arg == "--")) {
+      return usageError(arg + " takes no value");
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+    } else if (arg == "--help" || arg == "-h") {
       std::fputs(kApplyHelp, stdout);
       std::exit(0);
     } else if (arg == "-o" || arg == "--output-dir") {
@@ -188,6 +223,15 @@ int parseArguments(int argc, char** argv, Arguments* args) {
         return usageError(arg + " needs a number from 1 to 256, not '" + v + "'");
       }
       args->jobs = int(n);
+    } else if (arg == "--format") {
+      if (!value(&v)) return usageError("--format needs png, tif, pgm or ppm");
+      std::string format = v;
+      for (char& c : format) c = char(std::tolower(static_cast<unsigned char>(c)));
+      if (format != "png" && format != "tif" && format != "tiff" && format != "pgm" &&
+          format != "ppm" && format != "pnm") {
+        return usageError(std::string("--format needs png, tif, pgm or ppm, not '") + v + "'");
+      }
+      args->format = format;
     } else if (arg == "--plugin") {
       if (!value(&v)) return usageError("--plugin needs a path");
       args->plugin = v;
@@ -208,7 +252,9 @@ int parseArguments(int argc, char** argv, Arguments* args) {
       }
       args->hasSelect = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
-      return usageError("unknown option " + arg);
+      return usageError(
+          "unknown option " + arg +
+          (arg[1] != '-' ? " (for a file whose name begins with -, put -- first)" : ""));
     } else {
       positional.push_back(arg);
     }
@@ -498,10 +544,85 @@ void stopInterrupted(const std::string& output) {
   exitInterrupted();
 }
 
+// How the input is named in messages: "-" is standard input.
+std::string inputName(const std::string& input) { return input == "-" ? "standard input" : input; }
+
+// A reader's reason begins with the name it was given.
+std::string nameReason(const std::string& input, const std::string& reason) {
+  if (input == "-" && reason.compare(0, 3, "-: ") == 0) return "standard input" + reason.substr(1);
+  return reason;
+}
+
+// The kind OUT is written as: --format when given; else OUT's extension, but
+// a stream's name (/dev/fd/3) says nothing of it, so IN's kind then.
+bool chooseKind(const Arguments& args, const std::string& output, const OutputTarget& target,
+                const ImageSource& source, ImageKind* kind, std::string* error) {
+  std::string format = args.format;
+  if (format.empty() && !target.stream) return chooseOutputKind(output, source, kind, error);
+  if (format.empty()) {
+    format = source.kind == ImageKind::tiff ? "tif" : source.kind == ImageKind::png ? "png" : "pnm";
+  }
+  // Judged as a file of that kind would be, and the reason given with OUT's own name.
+  const std::string named = output + "." + format;
+  if (chooseOutputKind(named, source, kind, error)) return true;
+  for (size_t at; (at = error->find(named)) != std::string::npos;) {
+    error->replace(at, named.size(), output);
+  }
+  return false;
+}
+
+// Copies a finished file from its start into a stream; false with a reason
+// naming the stream.
+bool copyWhole(FILE* from, FILE* to, const std::string& toName, std::string* error) {
+  if (std::fseek(from, 0, SEEK_SET) != 0) {
+    *error = "cannot write " + toName + ": " + std::strerror(errno);
+    return false;
+  }
+  char piece[65536];
+  for (size_t n; (n = std::fread(piece, 1, sizeof piece, from)) > 0;) {
+    if (std::fwrite(piece, 1, n, to) != n) {
+      *error = "cannot write " + toName + ": " + std::strerror(errno);
+      return false;
+    }
+  }
+  if (std::ferror(from) || std::fflush(to) != 0) {
+    *error = "cannot write " + toName + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+// Writes the image into a stream OUT where it stands. TIFF needs to seek,
+// which a pipe cannot: it is made whole in an unnamed file first.
+bool writeIntoStream(const OutputTarget& target, const std::string& output, const HostImage& image,
+                     const ImageSource& source, ImageKind kind, std::string* error) {
+  FILE* f = openStreamTarget(target, error);
+  if (f == nullptr) return false;
+  bool written = false;
+  if (kind == ImageKind::tiff) {
+    FILE* whole = createUnnamedFile(error);
+    written = whole != nullptr && writeImage(whole, true, output, image, source, kind, error) &&
+              copyWhole(whole, f, output, error);
+    if (whole != nullptr) std::fclose(whole);
+  } else {
+    written = writeImage(f, false, output, image, source, kind, error);
+  }
+  if (std::fclose(f) != 0 && written) {
+    *error = "cannot write " + output + ": " + std::strerror(errno);
+    written = false;
+  }
+  return written;
+}
+
+// The files a run has open for writing, removed when it fails.
+struct RunFiles {
+  TemporaryFile image, record;
+};
+
 // One file through the filter: read, filter in place, write beside OUT and
 // rename. Returns the exit code; errors are printed here.
-int applyFile(const Arguments& args, const std::string& input, const std::string& output,
-              bool batch) {
+int runOneFile(const Arguments& args, const std::string& input, const std::string& output,
+               bool batch, RunFiles* files) {
   std::string error;
   // Where the image and the record go, checked before the file is read.
   OutputTarget target, recordTarget;
@@ -509,11 +630,14 @@ int applyFile(const Arguments& args, const std::string& input, const std::string
   if (!batch && !args.recordPath.empty() && !planOutput(args.recordPath, &recordTarget, &error)) {
     return fail(error);
   }
+  if (input == "-" && !args.maskPath.empty() && args.maskPath == "-") {
+    return usageError("standard input cannot be both the image and the mask");
+  }
   HostImage image;
   ImageSource source;
-  if (!readImage(input, &image, &source, &error)) return fail(error);
+  if (!readImage(input, &image, &source, &error)) return fail(nameReason(input, error));
   ImageKind outputKind;
-  if (!chooseOutputKind(output, source, &outputKind, &error)) return fail(error);
+  if (!chooseKind(args, output, target, source, &outputKind, &error)) return fail(error);
 
   HostRunOptions options;
   // The image read is the only copy: the filter works in it, and a failed
@@ -526,14 +650,26 @@ int applyFile(const Arguments& args, const std::string& input, const std::string
       return fail("--select " + std::to_string(r.top) + "," + std::to_string(r.left) + "," +
                   std::to_string(r.bottom) + "," + std::to_string(r.right) +
                   " is empty or reaches outside the " + std::to_string(image.width) + "x" +
-                  std::to_string(image.height) + " image " + input);
+                  std::to_string(image.height) + " image " + inputName(input));
     }
     options.hasFilterRect = true;
     options.filterRect = r;
   }
-  if (!args.maskPath.empty() &&
-      !readPgmMask(args.maskPath, image.width, image.height, &options.mask, &error)) {
-    return fail(input + ": " + error);
+  if (!args.maskPath.empty()) {
+    // A masked run blends the module's result into the image at the end, so
+    // the module works in a copy: the image, its copy and the mask (a byte a
+    // pixel) are held at once, three images' worth for 8-bit grey.
+    const uint64_t extra = uint64_t(image.data.size()) + uint64_t(image.width) * image.height;
+    if (extra > memoryForImage()) {
+      return fail(inputName(input) + ": the " + std::to_string(image.width) + "x" +
+                  std::to_string(image.height) + " image with a mask needs " +
+                  std::to_string(extra >> 20) +
+                  " MiB more for the mask and the filter's copy, more memory than this machine " +
+                  "has free");
+    }
+    if (!readPgmMask(args.maskPath, image.width, image.height, &options.mask, &error)) {
+      return fail(inputName(input) + ": " + error);
+    }
   }
   bool given[4];
   if (const int code = buildParameters(args, &options, given)) return code;
@@ -553,59 +689,44 @@ int applyFile(const Arguments& args, const std::string& input, const std::string
 
   if (interrupted()) stopInterrupted(output);
   if (!result.hostError.empty()) {
-    return fail(input + ": plug-in broke the host protocol: " + result.hostError);
+    return fail(inputName(input) + ": plug-in broke the host protocol: " + result.hostError);
   }
   if (result.result != 0) {
-    return fail(input + ": " + describeResult(result.result, image, options, result));
+    return fail(inputName(input) + ": " + describeResult(result.result, image, options, result));
   }
   float used[4];
   if (!findUsedValues(result, used)) return fail("the filter did not report the values it used");
 
   // Both files are written beside their destinations first and renamed over
   // them only when complete: a failure never leaves either one truncated.
-  TemporaryFile imageFile, record;
   if (!batch && !args.recordPath.empty() && !recordTarget.stream) {
-    if (!createTemporaryBeside(recordTarget, &record, &error) ||
-        !writeDescriptorStream(record.stream, record.path, result.recordedDescriptor, &error)) {
-      discardTemporary(&record);
+    if (!createTemporaryBeside(recordTarget, &files->record, &error) ||
+        !writeDescriptorStream(files->record.stream, files->record.path, result.recordedDescriptor,
+                               &error)) {
       return fail(error);
     }
-  } else if (!batch && !args.recordPath.empty() &&
-             !writeDescriptorText(args.recordPath, result.recordedDescriptor, &error)) {
-    return fail(error);
+  } else if (!batch && !args.recordPath.empty()) {
+    FILE* f = openStreamTarget(recordTarget, &error);
+    const bool written = f != nullptr && writeDescriptorStream(f, args.recordPath,
+                                                               result.recordedDescriptor, &error);
+    if (f != nullptr) std::fclose(f);
+    if (!written) return fail(error);
   }
   if (target.stream) {
-    // A pipe or a device takes the image as it comes; renaming over it would
-    // put a plain file in its place.
-    FILE* f = std::fopen(output.c_str(), "wb");
-    const bool written =
-        f != nullptr && writeImage(f, false, output, image, source, outputKind, &error);
-    if (f == nullptr) error = "cannot write " + output + ": " + std::strerror(errno);
-    if (f != nullptr && std::fclose(f) != 0 && written) {
-      error = "cannot write " + output + ": " + std::strerror(errno);
-      discardTemporary(&record);
-      return fail(error);
-    }
-    if (!written) {
-      discardTemporary(&record);
-      return fail(error);
-    }
-  } else if (!createTemporaryBeside(target, &imageFile, &error) ||
-             !writeImage(imageFile.stream, true, output, image, source, outputKind, &error)) {
-    discardTemporary(&imageFile);
-    discardTemporary(&record);
+    // A pipe, a device or an open descriptor takes the image as it comes;
+    // renaming over it would put a plain file in place of what it leads to.
+    if (!writeIntoStream(target, output, image, source, outputKind, &error)) return fail(error);
+  } else if (!createTemporaryBeside(target, &files->image, &error) ||
+             !writeImage(files->image.stream, true, output, image, source, outputKind, &error)) {
     return fail(error);
   }
   if (interrupted()) {
-    discardTemporary(&imageFile);
-    discardTemporary(&record);
+    discardTemporary(&files->image);
+    discardTemporary(&files->record);
     stopInterrupted(output);
   }
-  if (!target.stream && !commitTemporary(target, &imageFile, &error)) {
-    discardTemporary(&record);
-    return fail(error);
-  }
-  if (record.stream != nullptr && !commitTemporary(recordTarget, &record, &error)) {
+  if (!target.stream && !commitTemporary(target, &files->image, &error)) return fail(error);
+  if (files->record.stream != nullptr && !commitTemporary(recordTarget, &files->record, &error)) {
     return fail(error);
   }
 
@@ -616,6 +737,22 @@ int applyFile(const Arguments& args, const std::string& input, const std::string
   // reported as a stop.
   if (interrupted()) exitInterrupted();
   return 0;
+}
+
+// One file, its unfinished files removed whatever stops it: a failure, an
+// interrupt, or memory running out anywhere on the way.
+int applyFile(const Arguments& args, const std::string& input, const std::string& output,
+              bool batch) {
+  RunFiles files;
+  int code;
+  try {
+    code = runOneFile(args, input, output, batch, &files);
+  } catch (const std::bad_alloc&) {
+    code = fail(inputName(input) + ": not enough memory to filter it");
+  }
+  discardTemporary(&files.image);
+  discardTemporary(&files.record);
+  return code;
 }
 
 // The four values every file of a batch gets, learnt by running the filter
@@ -674,6 +811,40 @@ std::string batchOutputName(const Arguments& args, const std::string& input) {
   return separated ? folder + name : folder + "/" + name;
 }
 
+// True when the line names path as a whole word: after a space, before a
+// colon, space or the end.
+bool mentions(const std::string& line, const std::string& path) {
+  for (size_t at = line.find(path); at != std::string::npos; at = line.find(path, at + 1)) {
+    const size_t end = at + path.size();
+    if (at > 0 && line[at - 1] == ' ' &&
+        (end == line.size() || line[end] == ':' || line[end] == ' ' || line[end] == ';')) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// A run's error and warning lines, each naming the file it belongs to (the
+// libraries' warnings name the file they read or wrote, the module's errors
+// none).
+std::string nameEachLine(const BatchFile& file, const std::string& lines) {
+  std::string named;
+  std::istringstream in(lines);
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty()) continue;
+    if (!mentions(line, file.input) && !mentions(line, file.output)) {
+      for (const std::string prefix : {"brisel: error: ", "brisel: warning: "}) {
+        if (line.compare(0, prefix.size(), prefix) == 0) {
+          line = prefix + file.input + ": " + line.substr(prefix.size());
+          break;
+        }
+      }
+    }
+    named += line + "\n";
+  }
+  return named;
+}
+
 class BatchProgress {
  public:
   BatchProgress(size_t total, bool bar) : total_(total), bar_(bar) {}
@@ -694,6 +865,9 @@ class BatchProgress {
   void fileDone(const BatchFile& file, bool ok, const std::string& lines) {
     ++done_;
     clear();
+    // The run's warnings, as a single run shows them, and its failure.
+    std::fputs(nameEachLine(file, lines).c_str(), stderr);
+    std::fflush(stderr);
     if (ok) {
       ++written_;
       // Plain lines for a log; on a terminal the bar says it.
@@ -701,22 +875,7 @@ class BatchProgress {
       std::fflush(stdout);
     } else {
       ++failed_;
-      // Every failure names its file.
-      const std::string prefix = "brisel: error: ";
-      if (lines.find(file.input) == std::string::npos &&
-          lines.compare(0, prefix.size(), prefix) == 0) {
-        std::fputs((prefix + file.input + ": " + lines.substr(prefix.size())).c_str(), stderr);
-      } else {
-        std::fputs(lines.c_str(), stderr);
-      }
     }
-    draw();
-  }
-  void fail(const std::string& message) {
-    ++done_;
-    ++failed_;
-    clear();
-    std::fprintf(stderr, "brisel: error: %s\n", message.c_str());
     draw();
   }
   size_t written() const { return written_; }
@@ -729,7 +888,49 @@ class BatchProgress {
   size_t done_ = 0, written_ = 0, failed_ = 0;
 };
 
+// Refuses a batch that would write over one of its own inputs (by name,
+// through a link, or by file identity) or write two files to one name. The
+// outputs share one folder, so their names alone tell a collision of files
+// not made yet. Returns false with one line naming both files.
+bool checkBatchOutputs(const std::vector<BatchFile>& files, std::string* error) {
+  std::vector<FileIdentity> inputs(files.size()), outputs(files.size());
+  std::vector<bool> inputKnown(files.size()), outputKnown(files.size());
+  for (size_t i = 0; i < files.size(); ++i) {
+    inputKnown[i] = identifyFile(files[i].input, &inputs[i]);
+    outputKnown[i] = identifyFile(files[i].output, &outputs[i]);
+  }
+  auto same = [](const FileIdentity& a, const FileIdentity& b) {
+    return a.volume == b.volume && a.index == b.index;
+  };
+  for (size_t i = 0; i < files.size(); ++i) {
+    for (size_t j = 0; j < files.size(); ++j) {
+      if (!outputKnown[i] || !inputKnown[j] || !same(outputs[i], inputs[j])) continue;
+      *error = i == j ? files[i].input + ": its output " + files[i].output +
+                            " would replace it; nothing written (use --suffix or another folder)"
+                      : files[i].input + ": its output " + files[i].output +
+                            " would replace the input " + files[j].input +
+                            "; nothing written (use --suffix or another folder)";
+      return false;
+    }
+    for (size_t j = 0; j < i; ++j) {
+      if (isSameEntryName(files[i].output, files[j].output) ||
+          (outputKnown[i] && outputKnown[j] && same(outputs[i], outputs[j]))) {
+        *error = files[j].input + " and " + files[i].input + " would both be written to " +
+                 files[i].output + "; nothing written";
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
 int applyBatch(Arguments& args) {
+  for (const std::string& input : args.inputs) {
+    if (input == "-") {
+      return usageError(
+          "standard input (-) cannot be one of a batch's files; a file named - is ./-");
+    }
+  }
   {
     std::string error;
     OutputTarget probe;
@@ -737,6 +938,12 @@ int applyBatch(Arguments& args) {
       return fail(error);
     }
   }
+  std::vector<BatchFile> files;
+  for (const std::string& input : args.inputs) {
+    files.push_back(BatchFile{input, batchOutputName(args, input)});
+  }
+  std::string error;
+  if (!checkBatchOutputs(files, &error)) return fail(error);
   float used[4];
   if (const int code = resolveBatchValues(args, used)) return code;
   printValues(stdout, "", used);
@@ -769,26 +976,10 @@ int applyBatch(Arguments& args) {
   }
 
   BatchProgress progress(args.inputs.size(), isTerminal(2));
-  std::vector<BatchFile> files;
-  std::vector<std::string> taken;
-  for (const std::string& input : args.inputs) {
-    const std::string output = batchOutputName(args, input);
-    if (std::find(taken.begin(), taken.end(), output) != taken.end()) {
-      progress.fail(input + ": its output " + output + " is an earlier file's output");
-      continue;
-    }
-    if (isSameFile(input, output)) {
-      progress.fail(input + ": its output " + output + " would replace it (use --suffix)");
-      continue;
-    }
-    taken.push_back(output);
-    files.push_back(BatchFile{input, output});
-  }
   const unsigned cores = std::thread::hardware_concurrency();
   int jobs = args.jobs > 0 ? args.jobs : int(cores > 0 ? cores : 1);
   jobs = maxBatchJobs(std::min<int>(jobs, int(std::max<size_t>(files.size(), 1))));
   progress.draw();
-  std::string error;
   const bool started = runBatch(
       files, arguments, jobs,
       [&each](const BatchFile& file) { return applyFile(each, file.input, file.output, true); },
@@ -814,8 +1005,14 @@ int applyBatch(Arguments& args) {
 
 int main(int argc, char** argv) {
   catchInterrupts();
-  Arguments args;
-  if (const int code = parseArguments(argc, argv, &args)) return code;
-  if (!args.outputFolder.empty()) return applyBatch(args);
-  return applyFile(args, args.inputs[0], args.output, false);
+  // Memory running out anywhere is one line and a failure, never an abort;
+  // a file's run has already removed its unfinished files.
+  try {
+    Arguments args;
+    if (const int code = parseArguments(argc, argv, &args)) return code;
+    if (!args.outputFolder.empty()) return applyBatch(args);
+    return applyFile(args, args.inputs[0], args.output, false);
+  } catch (const std::bad_alloc&) {
+    return fail("not enough memory");
+  }
 }

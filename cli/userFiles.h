@@ -8,14 +8,23 @@
 
 // Opens an existing plain file for reading. A directory, pipe or device is
 // refused without blocking on it; on failure returns null with a one-line
-// reason naming the file.
+// reason naming the file. "-" is standard input, read whatever it is (copied
+// into an unnamed temporary file first when it cannot seek).
 FILE* openPlainFile(const std::string& path, std::string* error);
+// True for the names that stand for an open stream rather than a file: "-"
+// (standard input or output), and on POSIX /dev/stdin, /dev/stdout,
+// /dev/stderr, /dev/fd/N and /proc/self/fd/N.
+bool isStreamName(const std::string& path);
+// A read-write file with no name, gone when closed (null, with a reason,
+// when none can be made).
+FILE* createUnnamedFile(std::string* error);
 
 // What replacing OUT takes, learnt before the filter runs so that a bad OUT
 // fails at once.
 struct OutputTarget {
   std::string path;     // the file that receives the image: OUT, or the file its link names
-  bool stream = false;  // a pipe or device: written into, never renamed over
+  bool stream = false;  // a pipe, device or open descriptor: written into, never renamed over
+  int descriptor = -1;  // the open descriptor a stream name stands for ("-", /dev/fd/N)
   bool exists = false;
   uint32_t mode = 0;   // the existing file's permission bits (POSIX)
   int64_t owner = -1;  // and its owner and group (POSIX)
@@ -27,6 +36,11 @@ struct OutputTarget {
 // an existing file is one the user may write (a read-only file is refused, as
 // cp refuses it).
 bool planOutput(const std::string& path, OutputTarget* target, std::string* error);
+
+// Opens a stream target for writing where it stands: into its open
+// descriptor (appending, when it was opened so), never truncating or
+// replacing what lies behind it.
+FILE* openStreamTarget(const OutputTarget& target, std::string* error);
 
 // A new file made beside the target under a name no one else holds: created
 // exclusively, never through a link planted at that name.
@@ -57,5 +71,12 @@ int64_t bytesLeftInFile(FILE* f);
 // Where the system offers large pages the room is asked for in them: a
 // decoded image touched page by page in small pages costs a fault a page.
 void reserveImageBytes(std::vector<uint8_t>* data, size_t bytes);
-// True when both names lead to one existing file.
-bool isSameFile(const std::string& a, const std::string& b);
+// Which file a name leads to (links followed): device and file number on
+// POSIX, volume and file index on Windows. False when it does not exist.
+struct FileIdentity {
+  uint64_t volume = 0, index = 0;
+};
+bool identifyFile(const std::string& path, FileIdentity* identity);
+// True when two names in one folder name the same entry: exactly on POSIX,
+// regardless of letter case on Windows.
+bool isSameEntryName(const std::string& a, const std::string& b);

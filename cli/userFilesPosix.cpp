@@ -48,6 +48,77 @@ bool checkFolder(const std::string& path, std::string* error) {
   return true;
 }
 
+// The descriptor a stream name stands for, or -1; "-" is standard output
+// here (standard input is read in openPlainFile).
+int streamDescriptor(const std::string& path) {
+  if (path == "-" || path == "/dev/stdout") return 1;
+  if (path == "/dev/stderr") return 2;
+  if (path == "/dev/stdin") return 0;
+  for (const char* stem : {"/dev/fd/", "/proc/self/fd/"}) {
+    const size_t length = std::strlen(stem);
+    if (path.compare(0, length, stem) != 0 || path.size() == length || path.size() > length + 9) {
+      continue;
+    }
+    if (path.find_first_not_of("0123456789", length) != std::string::npos) continue;
+    return std::atoi(path.c_str() + length);
+  }
+  return -1;
+}
+
+// Standard input as a file that can seek: itself when it is a plain file
+// read from its start, else its bytes copied into an unnamed file.
+FILE* openStandardInput(std::string* error) {
+  const int input = fcntl(0, F_DUPFD_CLOEXEC, 3);
+  struct stat info;
+  if (input < 0 || fstat(input, &info) != 0) {
+    *error = std::string("cannot read standard input: ") + std::strerror(errno);
+    if (input >= 0) close(input);
+    return nullptr;
+  }
+  if (S_ISDIR(info.st_mode) || isatty(input)) {
+    *error = std::string("standard input ") + (S_ISDIR(info.st_mode)
+                                                   ? "is a directory"
+                                                   : "is a terminal; give the image through "
+                                                     "a pipe or a file");
+    close(input);
+    return nullptr;
+  }
+  if (S_ISREG(info.st_mode) && lseek(input, 0, SEEK_CUR) == 0) {
+    FILE* stream = fdopen(input, "rb");
+    if (stream == nullptr) {
+      *error = std::string("cannot read standard input: ") + std::strerror(errno);
+      close(input);
+    }
+    return stream;
+  }
+  FILE* copy = createUnnamedFile(error);
+  if (copy == nullptr) {
+    close(input);
+    return nullptr;
+  }
+  char piece[65536];
+  for (;;) {
+    const ssize_t got = read(input, piece, sizeof piece);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 || (got > 0 && std::fwrite(piece, 1, size_t(got), copy) != size_t(got))) {
+      *error = std::string(got < 0 ? "cannot read standard input: "
+                                   : "cannot keep standard input in a temporary file: ") +
+               std::strerror(errno);
+      close(input);
+      std::fclose(copy);
+      return nullptr;
+    }
+    if (got == 0) break;
+  }
+  close(input);
+  if (std::fflush(copy) != 0 || std::fseek(copy, 0, SEEK_SET) != 0) {
+    *error = std::string("cannot keep standard input in a temporary file: ") + std::strerror(errno);
+    std::fclose(copy);
+    return nullptr;
+  }
+  return copy;
+}
+
 char randomLetter() {
   static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
   static std::mt19937 generator(std::random_device{}() ^ uint32_t(getpid()));
@@ -57,6 +128,7 @@ char randomLetter() {
 }  // namespace
 
 FILE* openPlainFile(const std::string& path, std::string* error) {
+  if (path == "-") return openStandardInput(error);
   // Non-blocking, so that a pipe without a writer cannot hold the open.
   const int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (descriptor < 0) {
@@ -84,9 +156,44 @@ FILE* openPlainFile(const std::string& path, std::string* error) {
   return stream;
 }
 
+bool isStreamName(const std::string& path) { return streamDescriptor(path) >= 0; }
+
+FILE* createUnnamedFile(std::string* error) {
+  const char* tmp = std::getenv("TMPDIR");
+  const std::string folder = tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp";
+  // A file without a name from its start where the system offers it; else a
+  // private name, removed at once.
+  int descriptor = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (descriptor < 0) {
+    std::string name = folder + "/brisel-XXXXXX";
+    descriptor = mkostemp(&name[0], O_CLOEXEC);
+    if (descriptor >= 0) unlink(name.c_str());
+  }
+  FILE* stream = descriptor >= 0 ? fdopen(descriptor, "w+b") : nullptr;
+  if (stream == nullptr) {
+    *error = "cannot make a temporary file in " + folder + ": " + std::strerror(errno);
+    if (descriptor >= 0) close(descriptor);
+  }
+  return stream;
+}
+
 bool planOutput(const std::string& path, OutputTarget* target, std::string* error) {
   *target = OutputTarget();
   target->path = path;
+  const int descriptor = streamDescriptor(path);
+  if (descriptor >= 0) {
+    // Written where it stands: a rename would put a new file in place of
+    // whatever the descriptor leads to, and a reopen would truncate it.
+    const int flags = fcntl(descriptor, F_GETFL);
+    if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY) {
+      *error = "cannot write " + path + ": " +
+               (flags < 0 ? std::string(std::strerror(errno)) : "it is open for reading only");
+      return false;
+    }
+    target->stream = true;
+    target->descriptor = descriptor;
+    return true;
+  }
   struct stat info;
   if (lstat(path.c_str(), &info) != 0) {
     if (errno != ENOENT) {
@@ -134,6 +241,18 @@ bool planOutput(const std::string& path, OutputTarget* target, std::string* erro
     return false;
   }
   return checkFolder(target->path, error);
+}
+
+FILE* openStreamTarget(const OutputTarget& target, std::string* error) {
+  const int descriptor = target.descriptor >= 0
+                             ? fcntl(target.descriptor, F_DUPFD_CLOEXEC, 3)
+                             : open(target.path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+  FILE* stream = descriptor >= 0 ? fdopen(descriptor, "wb") : nullptr;
+  if (stream == nullptr) {
+    *error = "cannot write " + target.path + ": " + std::strerror(errno);
+    if (descriptor >= 0) close(descriptor);
+  }
+  return stream;
 }
 
 bool createTemporaryBeside(const OutputTarget& target, TemporaryFile* temporary,
@@ -225,10 +344,18 @@ uint64_t memoryForImage() {
   } else if (pages > 0 && pageSize > 0) {
     limit = uint64_t(pages) * uint64_t(pageSize);
   }
+  // The address space limit counts what the process already holds (its
+  // code, its stacks, an image read earlier).
   struct rlimit space;
-  if (getrlimit(RLIMIT_AS, &space) == 0 && space.rlim_cur != RLIM_INFINITY &&
-      uint64_t(space.rlim_cur) < limit) {
-    limit = uint64_t(space.rlim_cur);
+  if (getrlimit(RLIMIT_AS, &space) == 0 && space.rlim_cur != RLIM_INFINITY) {
+    unsigned long long heldPages = 0;
+    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+      if (std::fscanf(statm, "%llu", &heldPages) != 1) heldPages = 0;
+      std::fclose(statm);
+    }
+    const uint64_t held = pageSize > 0 ? uint64_t(heldPages) * uint64_t(pageSize) : 0;
+    const uint64_t left = uint64_t(space.rlim_cur) > held ? uint64_t(space.rlim_cur) - held : 0;
+    if (left < limit) limit = left;
   }
   return limit;
 }
@@ -252,8 +379,12 @@ void reserveImageBytes(std::vector<uint8_t>* data, size_t bytes) {
 #endif
 }
 
-bool isSameFile(const std::string& a, const std::string& b) {
-  struct stat first, second;
-  return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
-         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+bool identifyFile(const std::string& path, FileIdentity* identity) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return false;
+  identity->volume = uint64_t(info.st_dev);
+  identity->index = uint64_t(info.st_ino);
+  return true;
 }
+
+bool isSameEntryName(const std::string& a, const std::string& b) { return a == b; }

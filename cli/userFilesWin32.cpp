@@ -6,6 +6,8 @@
 #include <sys/types.h>
 #include <windows.h>
 
+#include <cerrno>
+#include <cstring>
 #include <random>
 
 #include "cli/userFiles.h"
@@ -68,9 +70,50 @@ char randomLetter() {
 // Kind of an open handle that is no directory: false for a pipe or a device.
 bool isDiskFile(HANDLE file) { return GetFileType(file) == FILE_TYPE_DISK; }
 
+// Standard input as a file that can seek: its bytes copied into an unnamed
+// file (a console or pipe cannot seek, and a file handed over may not be at
+// its start).
+FILE* openStandardInput(std::string* error) {
+  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  if (input == nullptr || input == INVALID_HANDLE_VALUE) {
+    *error = "cannot read standard input: it is closed";
+    return nullptr;
+  }
+  if (GetFileType(input) == FILE_TYPE_CHAR) {
+    *error = "standard input is a console; give the image through a pipe or a file";
+    return nullptr;
+  }
+  FILE* copy = createUnnamedFile(error);
+  if (copy == nullptr) return nullptr;
+  char piece[65536];
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(input, piece, sizeof piece, &got, nullptr)) {
+      const DWORD cause = GetLastError();
+      if (cause == ERROR_BROKEN_PIPE) break;  // the writer is done
+      *error = "cannot read standard input: " + describeError(cause);
+      std::fclose(copy);
+      return nullptr;
+    }
+    if (got == 0) break;
+    if (std::fwrite(piece, 1, got, copy) != got) {
+      *error = "cannot keep standard input in a temporary file: " + describeError(GetLastError());
+      std::fclose(copy);
+      return nullptr;
+    }
+  }
+  if (std::fflush(copy) != 0 || std::fseek(copy, 0, SEEK_SET) != 0) {
+    *error = "cannot keep standard input in a temporary file";
+    std::fclose(copy);
+    return nullptr;
+  }
+  return copy;
+}
+
 }  // namespace
 
 FILE* openPlainFile(const std::string& path, std::string* error) {
+  if (path == "-") return openStandardInput(error);
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -104,9 +147,53 @@ FILE* openPlainFile(const std::string& path, std::string* error) {
   return stream;
 }
 
+bool isStreamName(const std::string& path) { return path == "-"; }
+
+FILE* createUnnamedFile(std::string* error) {
+  char folder[MAX_PATH + 1];
+  const DWORD length = GetTempPathA(sizeof folder, folder);
+  if (length == 0 || length > MAX_PATH) {
+    *error = "cannot make a temporary file: no temporary folder";
+    return nullptr;
+  }
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = std::string(folder) + "brisel-";
+    for (int i = 0; i < 6; ++i) name += randomLetter();
+    // Deleted by the system when closed, however the program ends.
+    HANDLE file =
+        CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                    CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      const DWORD cause = GetLastError();
+      if (cause == ERROR_FILE_EXISTS || cause == ERROR_ALREADY_EXISTS) continue;
+      *error =
+          "cannot make a temporary file in " + std::string(folder) + ": " + describeError(cause);
+      return nullptr;
+    }
+    const int descriptor = _open_osfhandle(intptr_t(file), _O_RDWR | _O_BINARY);
+    FILE* stream = descriptor >= 0 ? _fdopen(descriptor, "w+b") : nullptr;
+    if (stream == nullptr) {
+      if (descriptor >= 0) {
+        _close(descriptor);
+      } else {
+        CloseHandle(file);
+      }
+      *error = "cannot make a temporary file in " + std::string(folder);
+    }
+    return stream;
+  }
+  *error = "cannot make a temporary file in " + std::string(folder) + ": every name was taken";
+  return nullptr;
+}
+
 bool planOutput(const std::string& path, OutputTarget* target, std::string* error) {
   *target = OutputTarget();
   target->path = path;
+  if (path == "-") {
+    target->stream = true;
+    target->descriptor = 1;
+    return true;
+  }
   HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
@@ -136,6 +223,20 @@ bool planOutput(const std::string& path, OutputTarget* target, std::string* erro
   target->exists = true;
   target->attributes = info.dwFileAttributes;
   return checkFolder(path, error);
+}
+
+FILE* openStreamTarget(const OutputTarget& target, std::string* error) {
+  FILE* stream = nullptr;
+  if (target.descriptor >= 0) {
+    const int descriptor = _dup(target.descriptor);
+    if (descriptor >= 0) _setmode(descriptor, _O_BINARY);
+    stream = descriptor >= 0 ? _fdopen(descriptor, "wb") : nullptr;
+    if (stream == nullptr && descriptor >= 0) _close(descriptor);
+  } else {
+    stream = std::fopen(target.path.c_str(), "wb");  // a device or pipe: nothing to truncate
+  }
+  if (stream == nullptr) *error = "cannot write " + target.path + ": " + std::strerror(errno);
+  return stream;
 }
 
 bool createTemporaryBeside(const OutputTarget& target, TemporaryFile* temporary,
@@ -238,19 +339,30 @@ uint64_t memoryForImage() {
                                                       : status.ullAvailVirtual;
 }
 
-bool isSameFile(const std::string& a, const std::string& b) {
-  auto identify = [](const std::string& path, BY_HANDLE_FILE_INFORMATION* info) {
-    HANDLE file =
-        CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    const bool ok = GetFileInformationByHandle(file, info) != 0;
-    CloseHandle(file);
-    return ok;
+bool identifyFile(const std::string& path, FileIdentity* identity) {
+  HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool ok = GetFileInformationByHandle(file, &info) != 0;
+  CloseHandle(file);
+  if (!ok) return false;
+  identity->volume = info.dwVolumeSerialNumber;
+  identity->index = uint64_t(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+  return true;
+}
+
+// File names on Windows ignore letter case, as the file system compares them
+// (ordinal, not by language).
+bool isSameEntryName(const std::string& a, const std::string& b) {
+  auto wide = [](const std::string& text) {
+    std::wstring result(text.size() + 1, L'\0');
+    const int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), int(text.size()), &result[0],
+                                      int(result.size()));
+    result.resize(size_t(n > 0 ? n : 0));
+    return result;
   };
-  BY_HANDLE_FILE_INFORMATION first, second;
-  return identify(a, &first) && identify(b, &second) &&
-         first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
-         first.nFileIndexHigh == second.nFileIndexHigh &&
-         first.nFileIndexLow == second.nFileIndexLow;
+  const std::wstring first = wide(a), second = wide(b);
+  return CompareStringOrdinal(first.c_str(), int(first.size()), second.c_str(), int(second.size()),
+                              TRUE) == CSTR_EQUAL;
 }

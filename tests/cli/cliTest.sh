@@ -152,11 +152,32 @@ if [ -z "$runner" ]; then
   cp ref.ppm private.ppm; chmod 600 private.ppm
   run apply sample.ppm private.ppm --alpha 0.1 --beta 0 --gamma 0 --delta 0 > /dev/null
   check "replaced OUT keeps its mode" bash -c '[ "$(stat -c %a private.ppm)" = 600 ] && cmp -s private.ppm other.ppm'
+  # Modes the temporary file is not made with, under a umask that would change them.
+  for mode in 644 664; do
+    cp ref.ppm shared$mode.ppm; chmod $mode shared$mode.ppm
+    check "replaced OUT keeps mode $mode" bash -c "umask 077; '$brisel' apply sample.ppm shared$mode.ppm --alpha 0.1 --beta 0 --gamma 0 --delta 0 > /dev/null && [ \"\$(stat -c %a shared$mode.ppm)\" = $mode ] && cmp -s shared$mode.ppm other.ppm"
+  done
   check "new OUT gets the umask's mode" bash -c "umask 027; '$brisel' apply sample.ppm fresh.ppm > /dev/null && [ \"\$(stat -c %a fresh.ppm)\" = 640 ]"
   cp ref.ppm target.ppm; ln -s target.ppm linked.ppm
   run apply sample.ppm linked.ppm --alpha 0.1 --beta 0 --gamma 0 --delta 0 > /dev/null
   check "OUT a link: the file it names gets the image" bash -c 'test -L linked.ppm && cmp -s target.ppm other.ppm'
   check "OUT /dev/stdout into a pipe, the values on stderr" bash -c "'$brisel' apply sample.ppm /dev/stdout --alpha 0.6 --beta 0.3 --gamma 0.8 --delta 0.1 2> err.txt | cmp -s - ref.ppm && grep -q 'alpha 0.6' err.txt"
+  # Streams are written where they stand: appended to a file opened so, never
+  # a new file renamed over what they lead to.
+  echo archive > archive.pnm
+  check "OUT /dev/stdout appended to a file keeps what it held" bash -c "'$brisel' apply sample.ppm /dev/stdout --alpha 0.6 --beta 0.3 --gamma 0.8 --delta 0.1 >> archive.pnm 2> /dev/null && cmp -s archive.pnm <(echo archive; cat ref.ppm)"
+  check "OUT /dev/fd/3 and - are the open streams" bash -c "'$brisel' apply sample.ppm /dev/fd/3 --alpha 0.6 --beta 0.3 --gamma 0.8 --delta 0.1 3> fd3.ppm 2> /dev/null && cmp -s fd3.ppm ref.ppm && '$brisel' apply sample.ppm - --alpha 0.6 --beta 0.3 --gamma 0.8 --delta 0.1 2> /dev/null | cmp -s - ref.ppm"
+  check "OUT a descriptor not open refused" bash -c "! '$brisel' apply sample.ppm /dev/fd/7 --alpha 0.6 2> err.txt && [ \"\$(wc -l < err.txt)\" = 1 ] && grep -q '/dev/fd/7' err.txt"
+  check "IN - read from a pipe and from a file" bash -c "cat sample.ppm | '$brisel' apply - in-piped.ppm --alpha 0.6 --beta 0.3 --gamma 0.8 --delta 0.1 > /dev/null && cmp -s in-piped.ppm ref.ppm && '$brisel' apply - - --alpha 0.6 --beta 0.3 --gamma 0.8 --delta 0.1 < sample.ppm 2> /dev/null | cmp -s - ref.ppm"
+  check "IN - that is no image: one line naming it, no output" bash -c "! echo nonsense | '$brisel' apply - none.ppm 2> err.txt && [ \"\$(wc -l < err.txt)\" = 1 ] && grep -q '^brisel: error: standard input: ' err.txt && [ ! -e none.ppm ]"
+  # A full disk while the image is written: OUT kept, no temporary file left.
+  mkdir small
+  if [ "$(id -u)" = 0 ] && mount -t tmpfs -o size=64k tmpfs small 2> /dev/null; then
+    echo keep > small/kept.ppm
+    "$brisel" apply sample.ppm small/kept.ppm --alpha 0.6 > /dev/null 2> err.txt; rc=$?
+    check "full disk: one line, OUT kept, no temporary file" bash -c "[ $rc = 1 ] && [ \"\$(wc -l < err.txt)\" = 1 ] && grep -q 'kept.ppm' err.txt && [ \"\$(cat small/kept.ppm)\" = keep ] && [ \"\$(ls small)\" = kept.ppm ]"
+    umount small
+  fi
   mkfifo in.fifo
   check "IN a pipe refused without waiting" bash -c "! timeout 10 '$brisel' apply in.fifo x.ppm 2> err.txt && grep -q 'in.fifo is a pipe' err.txt"
   if [ "$(id -u)" = 0 ]; then
@@ -220,6 +241,65 @@ check "batch: exit 1, the good files written as single runs write them" bash -c 
 check "batch: the failures named, one line each, and a summary" bash -c "[ \"\$(wc -l < err.txt)\" = 2 ] && grep -q 'narrow.pgm' err.txt && grep -q 'short.pgm' err.txt && tr -d '\r' < said.txt | tail -1 | grep -qx 'brisel: 2 of 4 files written, 2 failed'"
 check "batch: --jobs without -o is a usage error" bash -c "$runner '$brisel' apply sample.ppm x.ppm --jobs 2 2> /dev/null; [ \$? = 2 ] && [ ! -e x.ppm ]"
 check "help and version" bash -c "$runner '$brisel' apply --help | grep -q 'Exit codes' && $runner '$brisel' --version | grep -q '^brisel [0-9]'"
+
+# The replay file's values replace the settings file's: no warning that it went unread.
+run apply sample.ppm replayed.ppm --replay steps.txt > said.txt 2> err.txt
+check "replay: its values said, no warning" bash -c "[ \"\$(grep -c '^brisel: ' err.txt)\" = 0 ] && tr -d '\r' < said.txt | grep -qx 'brisel: replayed.ppm: alpha 0.6 beta 0.3 gamma 0.8 delta 0.1' && cmp -s replayed.ppm first.ppm"
+
+# ---- batches that would write over their own files -----------------------------------
+# refusedBatch NAME WORDS ARGS...: exit 1, one line naming WORDS, nothing written.
+refusedBatch() {
+  local name=$1 words=$2; shift 2
+  local before after rc
+  before=$(ls -lR --time-style=+%s.%N col)
+  run "$@" > said.txt 2> err.txt; rc=$?
+  after=$(ls -lR --time-style=+%s.%N col)
+  check "batch refused: $name" test $rc = 1 -a "$(grep -c '^brisel: ' err.txt)" = 1 -a \
+    "$(grep -cF "$words" err.txt)" = 1 -a "$before" = "$after" -a ! -s said.txt ||
+    { echo "  exit $rc"; sed 's/^/  | /' err.txt; }
+}
+mkdir -p col/in col/x col/y col/out
+cp grey16.pgm col/in/a.pgm; cp sample.ppm col/in/a-eq.pgm
+# The second run of "apply dir/* -o dir --suffix -eq" meets its own outputs.
+refusedBatch "an output is another input" "col/in/a.pgm: its output col/in/a-eq.pgm would replace the input col/in/a-eq.pgm" \
+  apply col/in/a.pgm col/in/a-eq.pgm -o col/in --suffix -eq --alpha 0.6
+cp grey16.pgm col/x/p.pgm; cp sample.ppm col/y/p.pgm
+refusedBatch "two outputs of one name" "col/x/p.pgm and col/y/p.pgm would both be written to col/out/p.pgm" \
+  apply col/x/p.pgm col/y/p.pgm -o col/out --alpha 0.6
+refusedBatch "one input twice" "would both be written" apply col/x/p.pgm col/x/p.pgm -o col/out --alpha 0.6
+if [ -z "$runner" ]; then
+  ln -s ../x/p.pgm col/out/q.pgm  # a link planted where an output goes, to another input
+  cp sample.ppm col/y/q.pgm
+  refusedBatch "an output a link to another input" "col/y/q.pgm: its output col/out/q.pgm would replace the input col/x/p.pgm" \
+    apply col/x/p.pgm col/y/q.pgm -o col/out --alpha 0.6
+  rm col/out/q.pgm
+  ln col/in/a.pgm col/out/a.pgm  # the same file under another folder
+  refusedBatch "an output the same file as its input" "col/in/a.pgm: its output col/out/a.pgm would replace it" \
+    apply col/in/a.pgm -o col/out --alpha 0.6
+  rm col/out/a.pgm
+else
+  # Windows names ignore case: Photo.pgm and photo.pgm are one file there.
+  cp grey16.pgm col/x/Photo.pgm; cp sample.ppm col/y/photo.pgm
+  refusedBatch "two outputs differing in case only" "col/x/Photo.pgm and col/y/photo.pgm would both be written to col/out/photo.pgm" \
+    apply col/x/Photo.pgm col/y/photo.pgm -o col/out --alpha 0.6
+fi
+# Names that begin with - are files to the batch's runs too, and only the last dot
+# starts the extension.
+mkdir -- -eq; cp sample.ppm ./-lead.ppm; cp sample.ppm two.dots.ppm
+run apply -o -eq --suffix=-eq --alpha 0.6 --beta 0.3 --gamma 0.8 --delta 0.1 -- -lead.ppm two.dots.ppm > said.txt 2> err.txt; rc=$?
+check "batch: names beginning with -, two dots" bash -c "[ $rc = 0 ] && [ ! -s err.txt ] && [ \"\$(ls -- -eq | tr '\n' ' ')\" = '-lead-eq.ppm two.dots-eq.ppm ' ] && cmp -s ./-eq/-lead-eq.ppm ref.ppm && cmp -s ./-eq/two.dots-eq.ppm ref.ppm" ||
+  sed 's/^/  | /' err.txt
+
+# ---- memory --------------------------------------------------------------------------
+# A masked run holds the mask and the module's copy beside the image: under a limit
+# the image alone fits, it is refused in one line, never aborted.
+if [ -z "$runner" ] && [ -z "${BRISEL_SANITIZED:-}" ]; then
+  { printf 'P5\n4000 4000\n255\n'; head -c 16000000 /dev/zero; } > mask4000.pgm
+  bash -c "ulimit -v 50000; '$brisel' apply big.pgm unmasked.pgm --alpha 0.6" > /dev/null 2>&1; unmaskedRc=$?
+  bash -c "ulimit -v 50000; '$brisel' apply big.pgm masked.pgm --mask mask4000.pgm --alpha 0.6" > /dev/null 2> err.txt; rc=$?
+  check "masked run under a memory limit: one line, exit 1, no output" bash -c "[ $unmaskedRc = 0 ] && [ $rc = 1 ] && [ \"\$(wc -l < err.txt)\" = 1 ] && grep -q '^brisel: error: big.pgm: .*with a mask needs' err.txt && [ ! -e masked.pgm ] && [ -z \"\$(ls | grep brisel-)\" ]" ||
+    { echo "  exit $rc (unmasked $unmaskedRc)"; sed 's/^/  | /' err.txt; }
+fi
 
 check "broken replay file refused" bash -c "echo 'AEqa doub nope' > bad.txt; ! $runner '$brisel' apply sample.ppm x.ppm --replay bad.txt 2>/dev/null"
 check "no store files left" bash -c '[ -z "$(ls "$BRISEL_DIR" | grep -v OMKApref)" ]'

@@ -144,6 +144,23 @@ perl -e 'print "\0" x 484, pack("f<4", 0.5, 0.25, 0.7, 0), "\0" x (17408 - 500)'
 "$brisel" apply sample.ppm from-settings.ppm > /dev/null
 check "batch: values from the settings file" bash -c "'$brisel' apply in1/sample.ppm -o out2 --suffix -set --jobs 2 | grep -qx 'brisel: alpha 0.5 beta 0.25 gamma 0.7 delta 0' && cmp -s out2/sample-set.ppm from-settings.ppm"
 check "batch: the runs' private folders removed, even when the reader leaves early" bash -c "[ -z \"\$(ls '$TMPDIR')\" ]"
+# A libpng warning (an ancillary chunk whose CRC is wrong is left out) reaches the
+# user from a batch as from a single run, naming its file.
+python3 -c "
+d = open('p-8-plain-sample.png', 'rb').read()
+open('in2/warn.png', 'wb').write(d[:33] + b'\0\0\0\x05tEXtab\0cd\0\0\0\0' + d[33:])"
+"$brisel" apply in2/warn.png single-warn.png $values > /dev/null 2> single.txt
+"$brisel" apply in2/warn.png in1/sample.ppm -o out2 --suffix -w --jobs 2 $values > /dev/null 2> err.txt; rc=$?
+check "batch: a library's warning shown, naming its file" bash -c "[ $rc = 0 ] && grep -q '^brisel: warning: in2/warn.png: tEXt: CRC error' single.txt && cmp -s single.txt err.txt && cmp -s out2/warn-w.png single-warn.png"
+
+# A stream OUT takes the kind --format names, TIFF included, though a pipe cannot seek.
+for format in tif png; do
+  "$brisel" apply sample.ppm twin.$format $values > /dev/null
+  check "--format $format into a pipe" bash -c "'$brisel' apply - - --format=$format $values < sample.ppm 2> /dev/null | cat > piped.$format && cmp -s piped.$format twin.$format"
+done
+check "a stream OUT without --format is IN's kind" bash -c "'$brisel' apply p-8-plain-sample.png /dev/stdout $values 2> /dev/null | cat > piped-kind && '$brisel' apply p-8-plain-sample.png twin-kind.png $values > /dev/null && cmp -s piped-kind twin-kind.png"
+check "--format that a file cannot hold refused in one line" bash -c "! '$brisel' apply t2-16-none-strips-b-2.tif - --format png $values 2> err.txt > /dev/null && [ \"\$(wc -l < err.txt)\" = 1 ] && grep -q '^brisel: error: -: PNG holds one extra' err.txt"
+
 check "help: exit codes and an example" bash -c "'$brisel' apply --help | grep -q 'Exit codes: 0' && '$brisel' apply --help | grep -q 'brisel apply .*-o '"
 check "version" bash -c "'$brisel' --version | grep -qE '^brisel [0-9]+\.[0-9]+\.[0-9]+$'"
 
