@@ -256,8 +256,9 @@ bool chooseOutputKind(const std::string& path, const ImageSource& source, ImageK
 
 namespace {
 
-std::string planesText(int32_t count) {
-  return count == 1 ? "1 extra plane" : std::to_string(count) + " extra planes";
+std::string planesText(int32_t count, const char* what) {
+  return count == 1 ? std::string("an extra plane") + (*what ? " that is " : "") + what
+                    : std::to_string(count) + " extra planes" + (*what ? " that are " : "") + what;
 }
 
 // What of the source the output kind cannot hold, in words; empty when nothing.
@@ -266,9 +267,9 @@ std::vector<std::string> leftOut(const ImageSource& s, ImageKind out) {
   const int32_t alpha = alphaPlaneFor(s);
   if (out == ImageKind::pnm && s.extraPlanes > 0) {
     items.push_back(s.extraPlanes == 1 && alpha == 0 ? "the alpha plane"
-                                                     : planesText(s.extraPlanes));
+                                                     : planesText(s.extraPlanes, ""));
   } else if (out == ImageKind::png && s.extraPlanes - (alpha >= 0 ? 1 : 0) > 0) {
-    items.push_back(planesText(s.extraPlanes - (alpha >= 0 ? 1 : 0)) + " that are not alpha");
+    items.push_back(planesText(s.extraPlanes - (alpha >= 0 ? 1 : 0), "not alpha"));
   }
   if (s.kind == ImageKind::tiff && out != ImageKind::tiff && s.orientation != 1) {
     items.push_back("the orientation (TIFF Orientation " + std::to_string(s.orientation) + ")");
@@ -301,10 +302,11 @@ std::vector<std::string> leftOut(const ImageSource& s, ImageKind out) {
   if (out == ImageKind::pnm && (s.hasWhitePoint || s.hasPrimaries)) {
     items.push_back("the chromaticities");
   } else if (out == ImageKind::png && s.kind == ImageKind::tiff &&
-             s.hasWhitePoint != s.hasPrimaries) {
-    items.push_back(s.hasWhitePoint ? "the white point (PNG keeps it only with the primaries)"
-                                    : "the primary chromaticities (PNG keeps them only with "
-                                      "the white point)");
+             (s.hasWhitePoint || s.hasPrimaries)) {
+    uint8_t chunk[32];
+    if (!pngChromaticities(s, chunk)) {
+      items.push_back("the chromaticities (PNG needs both white point and primaries in range)");
+    }
   }
   return items;
 }
@@ -324,6 +326,21 @@ bool pngResolutionFromTiff(const ImageSource& s, uint32_t* x, uint32_t* y, int32
   if (x != nullptr) *x = uint32_t(xm);
   if (y != nullptr) *y = uint32_t(ym);
   if (unit != nullptr) *unit = s.resolutionUnit == 1 ? 0 : 1;
+  return true;
+}
+
+bool pngChromaticities(const ImageSource& s, uint8_t chunk[32]) {
+  if (!s.hasWhitePoint || !s.hasPrimaries) return false;
+  const float values[8] = {s.whitePoint[0], s.whitePoint[1], s.primaries[0], s.primaries[1],
+                           s.primaries[2],  s.primaries[3],  s.primaries[4], s.primaries[5]};
+  for (int i = 0; i < 8; ++i) {
+    // Stored times 100000 in 31 bits.
+    const double v = std::floor(double(values[i]) * 100000.0 + 0.5);
+    if (!(v >= 0 && v <= 2147483647.0)) return false;
+    const uint32_t n = uint32_t(v);
+    const uint8_t bytes[4] = {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)};
+    std::memcpy(chunk + 4 * i, bytes, 4);
+  }
   return true;
 }
 

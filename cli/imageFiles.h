@@ -97,6 +97,10 @@ uint64_t mostDecodedBytes(int64_t fileBytes, uint64_t ratio);
 // ratio without a unit); false when it has none or PNG cannot hold it.
 bool pngResolutionFromTiff(const ImageSource& source, uint32_t* x, uint32_t* y, int32_t* unit);
 
+// A source's chromaticities as the 32 bytes of PNG's cHRM chunk; false when
+// it lacks the white point or the primaries, or PNG cannot hold a value.
+bool pngChromaticities(const ImageSource& source, uint8_t chunk[32]);
+
 // Reads IN by its content. On failure returns false with one line naming the
 // file and the reason (unsupported kinds included).
 bool readImage(const std::string& path, HostImage* image, ImageSource* source, std::string* error);

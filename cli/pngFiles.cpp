@@ -245,6 +245,17 @@ bool writePng(FILE* f, const std::string& path, const HostImage& image, const Im
                              ? (alphaPlane >= 0 ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB)
                              : (alphaPlane >= 0 ? PNG_COLOR_TYPE_GRAY_ALPHA : PNG_COLOR_TYPE_GRAY);
   std::vector<png_unknown_chunk> chunks;
+  // A TIFF's chromaticities as a cHRM chunk of our own making: libpng's own
+  // would be dropped with an ICC profile it finds fault with.
+  uint8_t chromaticities[32];
+  if (source.kind == ImageKind::tiff && pngChromaticities(source, chromaticities)) {
+    png_unknown_chunk u{};
+    std::memcpy(u.name, "cHRM", 5);
+    u.data = chromaticities;
+    u.size = sizeof chromaticities;
+    u.location = PNG_HAVE_IHDR;
+    chunks.push_back(u);
+  }
   if (source.kind == ImageKind::png) {
     for (const PngChunk& c : source.pngChunks) {
       png_unknown_chunk u{};
@@ -284,11 +295,6 @@ bool writePng(FILE* f, const std::string& path, const HostImage& image, const Im
       sig.alpha =
           source.significantBits[4] != 0 ? source.significantBits[4] : png_byte(image.depth);
       png_set_sBIT(png, info, &sig);
-    }
-    if (source.kind == ImageKind::tiff && source.hasWhitePoint && source.hasPrimaries) {
-      const float* w = source.whitePoint;
-      const float* p = source.primaries;
-      png_set_cHRM(png, info, w[0], w[1], p[0], p[1], p[2], p[3], p[4], p[5]);
     }
     if (!chunks.empty()) {
       png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS, kCopiedChunks, kCopiedChunkCount);
