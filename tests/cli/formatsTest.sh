@@ -182,8 +182,11 @@ for odd in void:"undefined format" jpeg:"JPEG compression" assoc:"associated (pr
   "$fixtures" odd ${odd%%:*} ${odd%%:*}.tif
   check "${odd%%:*} TIFF refused in words" refused ${odd%%:*}.tif "${odd#*:}"
 done
+# (Padded past its image's size, so that the rows are read and their lie found.)
+cp offset.tif offset-padded.tif && head -c 5000 /dev/zero >> offset-padded.tif
 check "an uncompressed TIFF's error is its own, not libtiff's first complaint" bash -c "
-  ! '$brisel' apply offset.tif offset.out 2> err.txt && ! grep -q Predictor err.txt"
+  ! '$brisel' apply offset-padded.tif offset.out 2> err.txt && grep -q 'row 0 unreadable' err.txt &&
+  ! grep -q Predictor err.txt"
 # A full disk: the system's reason, nothing left behind (needs a small tmpfs, so root).
 mkdir full
 if mount -t tmpfs -o size=64k tmpfs full 2> /dev/null; then
