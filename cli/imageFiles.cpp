@@ -3,8 +3,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "cli/pnm.h"
 #include "cli/userFiles.h"
@@ -111,10 +113,68 @@ void samplesFromHost(const uint8_t* from, uint8_t* to, size_t count, uint32_t ma
   }
 }
 
+void colourSamplesToHost(uint8_t* data, size_t pixels, int32_t planes, int32_t channels) {
+  if (planes == channels) {
+    samplesToHost(data, pixels * size_t(planes), 65535, !kLittleEndianMachine);
+    return;
+  }
+  for (size_t p = 0; p < pixels; ++p) {
+    uint8_t* pixel = data + 2 * p * size_t(planes);
+    for (int32_t c = 0; c < channels; ++c) {
+      uint16_t v;
+      std::memcpy(&v, pixel + 2 * c, 2);
+      v = hostFromFullRange(v);
+      std::memcpy(pixel + 2 * c, &v, 2);
+    }
+  }
+}
+
+void colourSamplesFromHost(const uint8_t* from, uint8_t* to, size_t pixels, int32_t planes,
+                           int32_t channels) {
+  if (planes == channels) {
+    samplesFromHost(from, to, pixels * size_t(planes), 65535, !kLittleEndianMachine);
+    return;
+  }
+  const size_t pixelBytes = 2 * size_t(planes);
+  for (size_t p = 0; p < pixels; ++p) {
+    const uint8_t* in = from + p * pixelBytes;
+    uint8_t* out = to + p * pixelBytes;
+    std::memcpy(out, in, pixelBytes);  // the extra planes as they are
+    for (int32_t c = 0; c < channels; ++c) {
+      uint16_t v;
+      std::memcpy(&v, in + 2 * c, 2);
+      v = fileFromHostSample(v, 65535);
+      std::memcpy(out + 2 * c, &v, 2);
+    }
+  }
+}
+
+uint64_t mostDecodedBytes(int64_t fileBytes, uint64_t ratio) {
+  if (fileBytes < 0) return UINT64_MAX;
+  // (A file is far below 2^40 bytes and a ratio below 2^16: no overflow.)
+  return uint64_t(fileBytes) * ratio;
+}
+
+int32_t alphaPlaneFor(const ImageSource& source) {
+  if (source.kind == ImageKind::png) return source.extraPlanes > 0 ? 0 : -1;
+  for (size_t i = 0; i < source.extraSampleKinds.size() && int32_t(i) < source.extraPlanes; ++i) {
+    if (source.extraSampleKinds[i] == 2) return int32_t(i);  // EXTRASAMPLE_UNASSALPHA
+  }
+  return -1;
+}
+
 bool allocateImage(const std::string& path, uint32_t width, uint32_t height, int32_t bits,
-                   int32_t planes, bool rgb, HostImage* image, std::string* error) {
+                   int32_t planes, bool rgb, uint64_t fileCanHold, HostImage* image,
+                   std::string* error) {
   const std::string size = std::to_string(width) + "x" + std::to_string(height);
   const uint64_t bytes = uint64_t(width) * height * uint32_t(planes) * uint32_t(bits / 8);
+  // A header alone never claims the memory: the file must be able to hold
+  // the data, before the machine is asked whether it can.
+  if (bytes > fileCanHold) {
+    *error = path + ": the file is too small for the " + size +
+             " image its header declares (damaged or cut short)";
+    return false;
+  }
   if (bytes > memoryForImage()) {
     *error = path + ": the " + size + " image needs " + std::to_string(bytes >> 20) +
              " MiB, more memory than this machine has free";
@@ -162,13 +222,20 @@ bool readImage(const std::string& path, HostImage* image, ImageSource* source, s
     *error = notBuilt(path, kind);
     return false;
   }
-  if (kind == ImageKind::pnm) return readPnm(f.get(), path, image, source, error);
+  // Every allocation failure is one line, whichever buffer it hit.
+  try {
+    if (kind == ImageKind::pnm) return readPnm(f.get(), path, image, source, error);
 #if BRISEL_HAVE_CODECS
-  if (kind == ImageKind::tiff) return readTiff(f.get(), path, image, source, error);
-  return readPng(f.get(), path, image, source, error);
+    if (kind == ImageKind::tiff) return readTiff(f.get(), path, image, source, error);
+    return readPng(f.get(), path, image, source, error);
 #else
-  return false;
+    return false;
 #endif
+  } catch (const std::bad_alloc&) {
+    image->data = std::vector<uint8_t>();
+    *error = path + ": not enough memory to read it";
+    return false;
+  }
 }
 
 bool chooseOutputKind(const std::string& path, const ImageSource& source, ImageKind* kind,
@@ -184,27 +251,132 @@ bool chooseOutputKind(const std::string& path, const ImageSource& source, ImageK
     *error = notBuilt(path, *kind);
     return false;
   }
-  if (*kind == ImageKind::png && source.extraPlanes > 1) {
-    *error = path + ": PNG holds one extra (alpha) plane; the image has " +
-             std::to_string(source.extraPlanes);
-    return false;
+  return true;
+}
+
+namespace {
+
+std::string planesText(int32_t count, const char* what) {
+  return count == 1 ? std::string("an extra plane") + (*what ? " that is " : "") + what
+                    : std::to_string(count) + " extra planes" + (*what ? " that are " : "") + what;
+}
+
+// What of the source the output kind cannot hold, in words; empty when nothing.
+std::vector<std::string> leftOut(const ImageSource& s, ImageKind out) {
+  std::vector<std::string> items;
+  const int32_t alpha = alphaPlaneFor(s);
+  if (out == ImageKind::pnm && s.extraPlanes > 0) {
+    items.push_back(s.extraPlanes == 1 && alpha == 0 ? "the alpha plane"
+                                                     : planesText(s.extraPlanes, ""));
+  } else if (out == ImageKind::png && s.extraPlanes - (alpha >= 0 ? 1 : 0) > 0) {
+    items.push_back(planesText(s.extraPlanes - (alpha >= 0 ? 1 : 0), "not alpha"));
+  }
+  if (s.kind == ImageKind::tiff && out != ImageKind::tiff && s.orientation != 1) {
+    items.push_back("the orientation (TIFF Orientation " + std::to_string(s.orientation) + ")");
+  }
+  if (s.badResolution) {
+    items.push_back("the resolution (out of range)");
+  } else if (out == ImageKind::pnm && (s.hasResolution || s.hasPhysical)) {
+    items.push_back("the resolution");
+  } else if (out == ImageKind::png && s.kind == ImageKind::tiff && s.hasResolution &&
+             !pngResolutionFromTiff(s, nullptr, nullptr, nullptr)) {
+    items.push_back("the resolution (out of PNG's range)");
+  }
+  if (out == ImageKind::pnm && !s.iccProfile.empty()) items.push_back("the ICC profile");
+  if (s.kind == ImageKind::tiff && out != ImageKind::tiff && !s.texts.empty()) {
+    items.push_back("the descriptive tags");
+  }
+  if (s.kind == ImageKind::png && out != ImageKind::png) {
+    bool text = false, gamma = false, srgb = false;
+    for (const PngChunk& c : s.pngChunks) {
+      const std::string name = c.name;
+      text = text || name == "tEXt" || name == "zTXt" || name == "iTXt";
+      gamma = gamma || name == "gAMA";
+      srgb = srgb || name == "sRGB";
+    }
+    if (text) items.push_back("the text chunks");
+    if (gamma) items.push_back("the gamma (gAMA)");
+    if (srgb) items.push_back("the sRGB intent");
+    if (s.hasSignificantBits) items.push_back("the significant bits (sBIT)");
+  }
+  if (out == ImageKind::pnm && (s.hasWhitePoint || s.hasPrimaries)) {
+    items.push_back("the chromaticities");
+  } else if (out == ImageKind::png && s.kind == ImageKind::tiff &&
+             (s.hasWhitePoint || s.hasPrimaries)) {
+    uint8_t chunk[32];
+    if (!pngChromaticities(s, chunk)) {
+      items.push_back("the chromaticities (PNG needs both white point and primaries in range)");
+    }
+  }
+  return items;
+}
+
+}  // namespace
+
+bool pngResolutionFromTiff(const ImageSource& s, uint32_t* x, uint32_t* y, int32_t* unit) {
+  if (!s.hasResolution) return false;
+  // Pixels a metre from an inch or a centimetre; without a unit, an aspect ratio.
+  const double perMetre = s.resolutionUnit == 3   ? 100.0
+                          : s.resolutionUnit == 2 ? 1.0 / 0.0254
+                                                  : 1.0;
+  const double xm = std::floor(double(s.xResolution) * perMetre + 0.5);
+  const double ym = std::floor(double(s.yResolution) * perMetre + 0.5);
+  // PNG's numbers are 1..2^31 - 1.
+  if (!(xm >= 1 && xm <= 2147483647.0 && ym >= 1 && ym <= 2147483647.0)) return false;
+  if (x != nullptr) *x = uint32_t(xm);
+  if (y != nullptr) *y = uint32_t(ym);
+  if (unit != nullptr) *unit = s.resolutionUnit == 1 ? 0 : 1;
+  return true;
+}
+
+bool pngChromaticities(const ImageSource& s, uint8_t chunk[32]) {
+  if (!s.hasWhitePoint || !s.hasPrimaries) return false;
+  const float values[8] = {s.whitePoint[0], s.whitePoint[1], s.primaries[0], s.primaries[1],
+                           s.primaries[2],  s.primaries[3],  s.primaries[4], s.primaries[5]};
+  for (int i = 0; i < 8; ++i) {
+    // Stored times 100000 in 31 bits.
+    const double v = std::floor(double(values[i]) * 100000.0 + 0.5);
+    if (!(v >= 0 && v <= 2147483647.0)) return false;
+    const uint32_t n = uint32_t(v);
+    const uint8_t bytes[4] = {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)};
+    std::memcpy(chunk + 4 * i, bytes, 4);
   }
   return true;
 }
 
 bool writeImage(FILE* f, bool seekable, const std::string& path, const HostImage& image,
                 const ImageSource& source, ImageKind kind, std::string* error) {
-  if (kind == ImageKind::pnm) return writePnm(f, path, image, source, error);
+  bool written = false;
+  try {
+    if (kind == ImageKind::pnm) {
+      written = writePnm(f, path, image, source, error);
+    } else {
 #if BRISEL_HAVE_CODECS
-  if (kind == ImageKind::png) return writePng(f, path, image, source, error);
-  if (!seekable) {
-    *error = path + ": a TIFF file cannot be written into a pipe or device";
-    return false;
-  }
-  return writeTiff(f, path, image, source, error);
+      if (kind == ImageKind::png) {
+        written = writePng(f, path, image, source, error);
+      } else if (!seekable) {
+        *error = path + ": a TIFF file cannot be written into a pipe or device";
+      } else {
+        written = writeTiff(f, path, image, source, error);
+      }
 #else
-  (void)seekable;
-  *error = notBuilt(path, kind);
-  return false;
+      (void)seekable;
+      *error = notBuilt(path, kind);
 #endif
+    }
+  } catch (const std::bad_alloc&) {
+    *error = "cannot write " + path + ": not enough memory";
+    written = false;
+  }
+  if (!written) return false;
+  const std::vector<std::string> items = leftOut(source, kind);
+  if (!items.empty()) {
+    std::string list;
+    for (size_t i = 0; i < items.size(); ++i) {
+      list += (i == 0 ? "" : i + 1 == items.size() ? " and " : ", ") + items[i];
+    }
+    std::fprintf(stderr, "brisel: warning: %s: %s files cannot hold %s; left out\n", path.c_str(),
+                 kindName(kind), list.c_str());
+  }
+  return true;
 }

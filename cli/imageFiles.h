@@ -11,6 +11,13 @@
 
 enum class ImageKind { pnm, tiff, png };
 
+// A PNG chunk copied as it was read (text still compressed), and where it stood.
+struct PngChunk {
+  char name[5] = {0};
+  std::vector<uint8_t> data;
+  uint8_t location = 0;  // libpng's: before PLTE, before IDAT or after IDAT
+};
+
 // What the input file was, so that the output can be written alike.
 struct ImageSource {
   ImageKind kind = ImageKind::pnm;
@@ -23,17 +30,29 @@ struct ImageSource {
   uint16_t predictor = 1;
   std::vector<uint16_t> extraSampleKinds;
   bool hasResolution = false;
+  bool badResolution = false;  // present but not a positive finite number: left out
   float xResolution = 0, yResolution = 0;
   uint16_t resolutionUnit = 2;
   uint16_t orientation = 1;
   std::vector<std::pair<uint32_t, std::string>> texts;  // descriptive ASCII tags
   std::vector<uint8_t> iccProfile;
-  // PNG: physical pixel size and text chunks.
+  // Chromaticities: TIFF's WhitePoint and PrimaryChromaticities, or PNG's cHRM.
+  bool hasWhitePoint = false, hasPrimaries = false;
+  float whitePoint[2] = {0, 0};
+  float primaries[6] = {0, 0, 0, 0, 0, 0};
+  // PNG: physical pixel size, significant bits, and the text, gAMA, cHRM and
+  // sRGB chunks as they were.
   bool hasPhysical = false;
   uint32_t xPixelsPerUnit = 0, yPixelsPerUnit = 0;
   int32_t physicalUnit = 0;
-  std::vector<std::pair<std::string, std::string>> pngTexts;
+  bool hasSignificantBits = false;
+  uint8_t significantBits[5] = {0, 0, 0, 0, 0};  // red, green, blue, grey, alpha
+  std::vector<PngChunk> pngChunks;
 };
+
+// The extra plane a PNG output takes as its alpha, or -1: a PNG's own, or a
+// TIFF's first unassociated alpha (an unspecified extra sample is not alpha).
+int32_t alphaPlaneFor(const ImageSource& source);
 
 // 16-bit files hold 0..maxval (65535 for TIFF and PNG); the host holds
 // 0..32768. The same rounding both ways for every kind of file, so the
@@ -54,11 +73,33 @@ void samplesToHost(uint8_t* data, size_t count, uint32_t maxval, bool bigEndianB
 void samplesFromHost(const uint8_t* from, uint8_t* to, size_t count, uint32_t maxval,
                      bool bigEndianBytes);
 
+// The same over whole 16-bit pixels of planes samples in machine order: only
+// the channels colour samples are mapped. Extra planes hold the file's own
+// samples (the module carries them through without reading them), so alpha
+// goes from file to file bit for bit.
+void colourSamplesToHost(uint8_t* data, size_t pixels, int32_t planes, int32_t channels);
+void colourSamplesFromHost(const uint8_t* from, uint8_t* to, size_t pixels, int32_t planes,
+                           int32_t channels);
+
 // Sizes image for a width x height file of planes samples of bits each (rgb:
 // the first three are colour), letting go of what it held first. False with
-// one line naming the file when the machine cannot hold the image.
+// one line naming the file when the file cannot hold that much data
+// (fileCanHold: the most its bytes can decode to) or the machine cannot.
 bool allocateImage(const std::string& path, uint32_t width, uint32_t height, int32_t bits,
-                   int32_t planes, bool rgb, HostImage* image, std::string* error);
+                   int32_t planes, bool rgb, uint64_t fileCanHold, HostImage* image,
+                   std::string* error);
+
+// The most a file of fileBytes can decode to at ratio bytes for one (a
+// codec's largest): unlimited when the size is unknown (-1).
+uint64_t mostDecodedBytes(int64_t fileBytes, uint64_t ratio);
+
+// A TIFF source's resolution as PNG's pHYs (pixels a metre, or an aspect
+// ratio without a unit); false when it has none or PNG cannot hold it.
+bool pngResolutionFromTiff(const ImageSource& source, uint32_t* x, uint32_t* y, int32_t* unit);
+
+// A source's chromaticities as the 32 bytes of PNG's cHRM chunk; false when
+// it lacks the white point or the primaries, or PNG cannot hold a value.
+bool pngChromaticities(const ImageSource& source, uint8_t chunk[32]);
 
 // Reads IN by its content. On failure returns false with one line naming the
 // file and the reason (unsupported kinds included).
@@ -68,7 +109,8 @@ bool readImage(const std::string& path, HostImage* image, ImageSource* source, s
 bool chooseOutputKind(const std::string& path, const ImageSource& source, ImageKind* kind,
                       std::string* error);
 // Writes the image into an open stream (seekable unless a pipe or device),
-// flushed but not closed; path names it in errors.
+// flushed but not closed; path names it in errors. What the output kind
+// cannot hold (extra planes, metadata) is left out with one warning line.
 bool writeImage(FILE* f, bool seekable, const std::string& path, const HostImage& image,
                 const ImageSource& source, ImageKind kind, std::string* error);
 // The libraries' parts, where the build has them.

@@ -1,11 +1,13 @@
 // tiffFiles.cpp -- TIFF files through libtiff: 8/16-bit grey or RGB, extra planes, strips or tiles
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdarg>
 #include <cstring>
 #include <memory>
 #include <new>
 
+#include <sys/stat.h>
 #include <tiffio.h>
 #include <unistd.h>
 
@@ -19,10 +21,12 @@ namespace {
 std::string* currentError = nullptr;
 const std::string* currentPath = nullptr;
 
+// The last message is kept: libtiff says what failed last, after any
+// harmless complaints on the way.
 void noteTiffError(const char* module, const char* format, va_list args) {
   char text[512];
   std::vsnprintf(text, sizeof text, format, args);
-  if (currentError != nullptr && currentError->empty()) {
+  if (currentError != nullptr) {
     *currentError = std::string(module != nullptr ? module : "") + (module ? ": " : "") + text;
   }
 }
@@ -66,6 +70,73 @@ const uint32_t kTextTags[] = {TIFFTAG_DOCUMENTNAME, TIFFTAG_IMAGEDESCRIPTION, TI
                               TIFFTAG_DATETIME,     TIFFTAG_ARTIST,           TIFFTAG_HOSTCOMPUTER,
                               TIFFTAG_COPYRIGHT};
 
+std::string sampleFormatName(uint16_t format) {
+  switch (format) {
+    case SAMPLEFORMAT_INT:
+      return "signed integer samples";
+    case SAMPLEFORMAT_IEEEFP:
+      return "floating-point samples";
+    case SAMPLEFORMAT_VOID:
+      return "samples of undefined format (SampleFormat 4, void)";
+    case SAMPLEFORMAT_COMPLEXINT:
+      return "complex integer samples";
+    case SAMPLEFORMAT_COMPLEXIEEEFP:
+      return "complex floating-point samples";
+    default:
+      return "samples of unknown format (SampleFormat " + std::to_string(format) + ")";
+  }
+}
+
+std::string compressionName(uint16_t compression) {
+  switch (compression) {
+    case COMPRESSION_CCITTRLE:
+      return "CCITT modified Huffman";
+    case COMPRESSION_CCITTFAX3:
+      return "CCITT Group 3 fax";
+    case COMPRESSION_CCITTFAX4:
+      return "CCITT Group 4 fax";
+    case COMPRESSION_OJPEG:
+      return "old-style JPEG";
+    case COMPRESSION_JPEG:
+      return "JPEG";
+    case COMPRESSION_JP2000:
+      return "JPEG 2000";
+    case COMPRESSION_LERC:
+      return "LERC";
+    case COMPRESSION_LZMA:
+      return "LZMA";
+    case COMPRESSION_ZSTD:
+      return "Zstandard";
+    case COMPRESSION_WEBP:
+      return "WebP";
+    case COMPRESSION_JXL:
+      return "JPEG XL";
+    case COMPRESSION_PIXARLOG:
+      return "PixarLog";
+    case COMPRESSION_SGILOG:
+    case COMPRESSION_SGILOG24:
+      return "SGILog";
+    default:
+      return "unknown (" + std::to_string(compression) + ")";
+  }
+}
+
+// The most one stored byte can decode to: each codec's best case (a PackBits
+// run of 128 from 2 bytes, a 12-bit LZW code for a 4096-byte string, a 2-bit
+// Deflate match of 258), so that a file's size bounds its image.
+uint64_t codecRatio(uint16_t compression) {
+  switch (compression) {
+    case COMPRESSION_NONE:
+      return 1;
+    case COMPRESSION_PACKBITS:
+      return 64;
+    case COMPRESSION_LZW:
+      return 2731;
+    default:
+      return 1032;
+  }
+}
+
 // What about this file the host cannot take, or empty.
 std::string checkLayout(TIFF* tif, uint16_t bits, uint16_t samples, uint16_t photometric,
                         uint16_t sampleFormat, uint16_t planar, uint16_t compression) {
@@ -74,8 +145,7 @@ std::string checkLayout(TIFF* tif, uint16_t bits, uint16_t samples, uint16_t pho
            " pages; only single-page files are supported";
   }
   if (sampleFormat != SAMPLEFORMAT_UINT) {
-    return sampleFormat == SAMPLEFORMAT_IEEEFP ? "floating-point samples are not supported"
-                                               : "signed samples are not supported";
+    return sampleFormatName(sampleFormat) + " are not supported (unsigned integers only)";
   }
   if (bits != 8 && bits != 16) {
     return std::to_string(bits) + "-bit samples are not supported (8 or 16 bits)";
@@ -93,17 +163,72 @@ std::string checkLayout(TIFF* tif, uint16_t bits, uint16_t samples, uint16_t pho
   if (compression != COMPRESSION_NONE && compression != COMPRESSION_LZW &&
       compression != COMPRESSION_ADOBE_DEFLATE && compression != COMPRESSION_DEFLATE &&
       compression != COMPRESSION_PACKBITS) {
-    return "compression " + std::to_string(compression) +
-           " is not supported (none, LZW, Deflate, PackBits)";
+    return compressionName(compression) +
+           " compression is not supported (none, LZW, Deflate, PackBits)";
   }
   return "";
 }
+
+bool usesPredictor(uint16_t compression) {
+  return compression == COMPRESSION_LZW || compression == COMPRESSION_ADOBE_DEFLATE ||
+         compression == COMPRESSION_DEFLATE;
+}
+
+// The output through our own calls on the descriptor, so that a failed
+// write is reported with the system's reason (libtiff says "Write Error").
+struct TiffStream {
+  int fd;
+  int writeError;
+};
+
+tmsize_t streamRead(thandle_t h, void* buffer, tmsize_t size) {
+  TiffStream* s = static_cast<TiffStream*>(h);
+  tmsize_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::read(s->fd, static_cast<char*>(buffer) + done, size_t(size - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += n;
+  }
+  return done;
+}
+
+tmsize_t streamWrite(thandle_t h, void* buffer, tmsize_t size) {
+  TiffStream* s = static_cast<TiffStream*>(h);
+  tmsize_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::write(s->fd, static_cast<const char*>(buffer) + done, size_t(size - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (s->writeError == 0) s->writeError = n < 0 ? errno : ENOSPC;
+      break;
+    }
+    done += n;
+  }
+  return done;
+}
+
+toff_t streamSeek(thandle_t h, toff_t offset, int whence) {
+  const off_t at = lseek(static_cast<TiffStream*>(h)->fd, off_t(offset), whence);
+  return at < 0 ? toff_t(-1) : toff_t(at);
+}
+
+int streamClose(thandle_t h) { return close(static_cast<TiffStream*>(h)->fd); }
+
+toff_t streamSize(thandle_t h) {
+  struct stat info;
+  return fstat(static_cast<TiffStream*>(h)->fd, &info) == 0 ? toff_t(info.st_size) : 0;
+}
+
+int streamMap(thandle_t, void**, toff_t*) { return 0; }
+void streamUnmap(thandle_t, void*, toff_t) {}
 
 }  // namespace
 
 bool readTiff(FILE* f, const std::string& path, HostImage* image, ImageSource* source,
               std::string* error) {
   TiffReport report(path);
+  const int64_t fileBytes = bytesLeftInFile(f);
   const int descriptor = dup(fileno(f));
   if (descriptor < 0) {
     *error = path + ": cannot read: out of file descriptors";
@@ -135,6 +260,20 @@ bool readTiff(FILE* f, const std::string& path, HostImage* image, ImageSource* s
     *error = path + ": " + unsupported;
     return false;
   }
+  uint16_t extraCount = 0;
+  uint16_t* extraKinds = nullptr;
+  if (TIFFGetField(tif.get(), TIFFTAG_EXTRASAMPLES, &extraCount, &extraKinds) && extraKinds) {
+    // Colour already multiplied by alpha would come out of the filter above
+    // its alpha: refused rather than guessed at.
+    for (uint16_t i = 0; i < extraCount; ++i) {
+      if (extraKinds[i] == EXTRASAMPLE_ASSOCALPHA) {
+        *error = path +
+                 ": associated (premultiplied) alpha is not supported; save the image with "
+                 "unassociated alpha";
+        return false;
+      }
+    }
+  }
   if (width < 1 || height < 1 || width > 32767 || height > 32767) {
     *error = path + ": unsupported image size " + std::to_string(width) + "x" +
              std::to_string(height) + " (1..32767 pixels a side)";
@@ -146,16 +285,30 @@ bool readTiff(FILE* f, const std::string& path, HostImage* image, ImageSource* s
   source->extraPlanes = samples - source->channels;
   source->bigEndian = TIFFIsBigEndian(tif.get()) != 0;
   source->compression = compression;
-  TIFFGetFieldDefaulted(tif.get(), TIFFTAG_PREDICTOR, &source->predictor);
-  uint16_t extraCount = 0;
-  uint16_t* extraKinds = nullptr;
-  if (TIFFGetField(tif.get(), TIFFTAG_EXTRASAMPLES, &extraCount, &extraKinds) && extraKinds) {
-    source->extraSampleKinds.assign(extraKinds, extraKinds + extraCount);
+  // (Asked only of the codecs that have one: the others answer with an error.)
+  if (usesPredictor(compression)) {
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_PREDICTOR, &source->predictor);
   }
+  if (extraKinds != nullptr) source->extraSampleKinds.assign(extraKinds, extraKinds + extraCount);
   if (TIFFGetField(tif.get(), TIFFTAG_XRESOLUTION, &source->xResolution) &&
       TIFFGetField(tif.get(), TIFFTAG_YRESOLUTION, &source->yResolution)) {
-    source->hasResolution = true;
     TIFFGetFieldDefaulted(tif.get(), TIFFTAG_RESOLUTIONUNIT, &source->resolutionUnit);
+    // A resolution no writer can take again is left out (with a warning on output).
+    source->hasResolution = std::isfinite(source->xResolution) && source->xResolution > 0 &&
+                            std::isfinite(source->yResolution) && source->yResolution > 0 &&
+                            source->resolutionUnit >= RESUNIT_NONE &&
+                            source->resolutionUnit <= RESUNIT_CENTIMETER;
+    source->badResolution = !source->hasResolution;
+  }
+  float* chromaticities = nullptr;
+  if (TIFFGetField(tif.get(), TIFFTAG_WHITEPOINT, &chromaticities) && chromaticities) {
+    source->hasWhitePoint = true;
+    std::copy(chromaticities, chromaticities + 2, source->whitePoint);
+  }
+  chromaticities = nullptr;
+  if (TIFFGetField(tif.get(), TIFFTAG_PRIMARYCHROMATICITIES, &chromaticities) && chromaticities) {
+    source->hasPrimaries = true;
+    std::copy(chromaticities, chromaticities + 6, source->primaries);
   }
   TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ORIENTATION, &source->orientation);
   for (uint32_t tag : kTextTags) {
@@ -172,7 +325,7 @@ bool readTiff(FILE* f, const std::string& path, HostImage* image, ImageSource* s
 
   const int32_t s = bits / 8;
   if (!allocateImage(path, width, height, bits, int32_t(samples), photometric == PHOTOMETRIC_RGB,
-                     image, error)) {
+                     mostDecodedBytes(fileBytes, codecRatio(compression)), image, error)) {
     return false;
   }
   const size_t rowBytes = image->rowBytes();
@@ -184,6 +337,15 @@ bool readTiff(FILE* f, const std::string& path, HostImage* image, ImageSource* s
     if (tileWidth == 0 || tileHeight == 0 || tileSize <= 0 ||
         uint64_t(tileSize) < uint64_t(tileWidth) * tileHeight * samples * uint64_t(s)) {
       *error = failure(path, "damaged TIFF file: bad tile size", report);
+      return false;
+    }
+    // One tile is held beside the image: a tile far larger than the image (a
+    // whole image in one padded tile is fine) is a lie, not a layout.
+    const uint64_t imageBytes = image->data.size();
+    if (uint64_t(tileSize) > std::max<uint64_t>(2 * imageBytes, uint64_t(16) << 20)) {
+      *error = path + ": damaged TIFF file: " + std::to_string(tileWidth) + "x" +
+               std::to_string(tileHeight) + " tiles for a " + std::to_string(width) + "x" +
+               std::to_string(height) + " image";
       return false;
     }
     std::vector<uint8_t> tile(static_cast<size_t>(tileSize));
@@ -218,7 +380,9 @@ bool readTiff(FILE* f, const std::string& path, HostImage* image, ImageSource* s
       }
     }
   }
-  if (bits == 16) samplesToHost(image->data.data(), image->data.size() / 2, 65535, false);
+  if (bits == 16) {
+    colourSamplesToHost(image->data.data(), size_t(width) * height, samples, source->channels);
+  }
   return true;
 }
 
@@ -229,20 +393,28 @@ bool writeTiff(FILE* f, const std::string& path, const HostImage& image, const I
     *error = "cannot write " + path + ": " + std::strerror(errno);
     return false;
   }
-  const int descriptor = dup(fileno(f));
-  if (descriptor < 0) {
+  TiffStream stream{dup(fileno(f)), 0};
+  if (stream.fd < 0) {
     *error = "cannot write " + path + ": " + std::strerror(errno);
     return false;
   }
   const bool sameKind = source.kind == ImageKind::tiff;
   const bool bigEndian = sameKind && source.bigEndian;
   std::unique_ptr<TIFF, TiffCloser> tif(
-      TIFFFdOpen(descriptor, path.c_str(), bigEndian ? "wb" : "wl"));
+      TIFFClientOpen(path.c_str(), bigEndian ? "wb" : "wl", &stream, streamRead, streamWrite,
+                     streamSeek, streamClose, streamSize, streamMap, streamUnmap));
   if (!tif) {
-    close(descriptor);
+    close(stream.fd);
     *error = failure("cannot write " + path, "libtiff refused the file", report);
     return false;
   }
+  // The system's reason for a failed write, else libtiff's.
+  auto failed = [&]() {
+    *error = stream.writeError != 0
+                 ? "cannot write " + path + ": " + std::strerror(stream.writeError)
+                 : failure("cannot write " + path, "libtiff failed", report);
+    return false;
+  };
   TIFF* t = tif.get();
   const int32_t channels =
       image.imageMode == plugInModeRGBColor || image.imageMode == plugInModeRGB48 ? 3 : 1;
@@ -256,8 +428,7 @@ bool writeTiff(FILE* f, const std::string& path, const HostImage& image, const I
                uint16_t(channels == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK));
   TIFFSetField(t, TIFFTAG_PLANARCONFIG, uint16_t(PLANARCONFIG_CONTIG));
   TIFFSetField(t, TIFFTAG_COMPRESSION, compression);
-  if (compression == COMPRESSION_LZW || compression == COMPRESSION_ADOBE_DEFLATE ||
-      compression == COMPRESSION_DEFLATE) {
+  if (usesPredictor(compression)) {
     TIFFSetField(t, TIFFTAG_PREDICTOR,
                  sameKind ? source.predictor : uint16_t(PREDICTOR_HORIZONTAL));
   }
@@ -284,6 +455,17 @@ bool writeTiff(FILE* f, const std::string& path, const HostImage& image, const I
     TIFFSetField(t, TIFFTAG_XRESOLUTION, float(source.xPixelsPerUnit) / 100.0f);
     TIFFSetField(t, TIFFTAG_YRESOLUTION, float(source.yPixelsPerUnit) / 100.0f);
     TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, uint16_t(RESUNIT_CENTIMETER));
+  } else if (source.hasPhysical && source.xPixelsPerUnit > 0 && source.yPixelsPerUnit > 0) {
+    // Without a unit, PNG's numbers give the pixels' aspect ratio, as TIFF's do.
+    TIFFSetField(t, TIFFTAG_XRESOLUTION, float(source.xPixelsPerUnit));
+    TIFFSetField(t, TIFFTAG_YRESOLUTION, float(source.yPixelsPerUnit));
+    TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, uint16_t(RESUNIT_NONE));
+  }
+  if (source.hasWhitePoint) {
+    TIFFSetField(t, TIFFTAG_WHITEPOINT, const_cast<float*>(source.whitePoint));
+  }
+  if (source.hasPrimaries) {
+    TIFFSetField(t, TIFFTAG_PRIMARYCHROMATICITIES, const_cast<float*>(source.primaries));
   }
   if (!source.iccProfile.empty()) {
     TIFFSetField(t, TIFFTAG_ICCPROFILE, uint32_t(source.iccProfile.size()),
@@ -296,19 +478,14 @@ bool writeTiff(FILE* f, const std::string& path, const HostImage& image, const I
   for (int32_t y = 0; y < image.height; ++y) {
     const uint8_t* from = image.data.data() + size_t(y) * image.rowBytes();
     if (image.depth == 16) {
-      samplesFromHost(from, row.data(), row.size() / 2, 65535, false);
+      colourSamplesFromHost(from, row.data(), size_t(image.width), image.planes, channels);
     } else {
       std::memcpy(row.data(), from, row.size());
     }
-    if (TIFFWriteScanline(t, row.data(), uint32_t(y), 0) < 0) {
-      *error = failure("cannot write " + path, "libtiff failed", report);
-      return false;
-    }
+    if (TIFFWriteScanline(t, row.data(), uint32_t(y), 0) < 0) return failed();
   }
-  if (!TIFFFlush(t)) {
-    *error = failure("cannot write " + path, "libtiff failed", report);
-    return false;
-  }
+  if (!TIFFFlush(t)) return failed();
   tif.reset();
+  if (stream.writeError != 0) return failed();
   return true;
 }

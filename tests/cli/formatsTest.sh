@@ -121,6 +121,108 @@ if [ -z "${BRISEL_SANITIZED:-}" ]; then
   done
 fi
 
+# ---- 16-bit samples: every value through the documented mapping; extra planes untouched --
+# At beta 1 the filter gives its input back, so each kind shows the mapping itself: v to
+# (v * 32768 + 32767) / 65535 and back (h * 65535 + 16384) / 32768. The alpha plane holds
+# every value too and must come back as it was.
+perl -e 'print "P5\n256 256\n65535\n", pack("n*", 0 .. 65535)' > ramp.pgm
+perl -e 'print "P5\n256 256\n65535\n", pack("n*", map { my $h = int(($_ * 32768 + 32767) / 65535);
+  int(($h * 65535 + 16384) / 32768) } 0 .. 65535)' > ramp.expected.pgm
+"$fixtures" tiff ramp.pgm ramp.tif 16 none strips l 1
+"$fixtures" png ramp.pgm ramp.png 16 alpha
+check "16-bit PGM: every value mapped as documented" bash -c "
+  '$brisel' apply ramp.pgm ramp.out.pgm --beta 1 > /dev/null && cmp -s ramp.out.pgm ramp.expected.pgm"
+for kind in tif png; do
+  check "16-bit ${kind^^}: every value mapped as documented, alpha bit for bit" bash -c "
+    '$brisel' apply ramp.$kind ramp.out.$kind --beta 1 > /dev/null &&
+    '$fixtures' topnm ramp.$kind ramp.in.pnm ramp.$kind.extra &&
+    '$fixtures' topnm ramp.out.$kind ramp.out.$kind.pnm ramp.out.$kind.extra &&
+    cmp -s ramp.out.$kind.pnm ramp.expected.pgm && cmp -s ramp.$kind.extra ramp.out.$kind.extra"
+done
+check "16-bit alpha from TIFF to PNG and back, bit for bit" bash -c "
+  '$brisel' apply ramp.tif ramp.tif.png --beta 1 > /dev/null &&
+  '$brisel' apply ramp.tif.png ramp.back.tif --beta 1 > /dev/null &&
+  '$fixtures' topnm ramp.back.tif ramp.back.pnm ramp.back.extra && cmp -s ramp.tif.extra ramp.back.extra"
+
+# ---- what each output kind keeps, and one warning line for what it cannot ----------------
+# (t1: 8-bit RGB with alpha at 300 x 150 dpi, chromaticities, ICC profile, descriptive tags.)
+keeps() {  # keeps FROM TO PATTERN: TO's tags show PATTERN
+  "$brisel" apply "$1" "$2" --beta 1 > /dev/null 2> /dev/null && "$fixtures" tags "$2" | grep -q "$3"
+}
+check "TIFF dpi become PNG pixels a metre" keeps t1-8-none-strips-l-1.tif res.png "^pHYs 11811 5906 1$"
+check "PNG pixels a metre become TIFF pixels a centimetre" keeps p-8-plain-sample.png res.tif "^resolution 118.11 59.06 3$"
+check "TIFF chromaticities become PNG's cHRM" keeps t1-8-none-strips-l-1.tif res.png "^cHRM 31270 32900 64000 33000 30000 60000 15000 6000$"
+check "PNG's cHRM becomes TIFF chromaticities" keeps p-8-plain-sample.png res.tif "^primaries 0.64 0.33 0.3 0.6 0.15 0.06$"
+warnsOnce() {  # warnsOnce IN OUT WORDS: exit 0, OUT written, one warning line naming OUT and WORDS
+  "$brisel" apply "$1" "$2" --beta 1 > /dev/null 2> warn.txt && [ -s "$2" ] &&
+    [ "$(wc -l < warn.txt)" = 1 ] && grep -q "^brisel: warning: $2: .*$3.*; left out$" warn.txt
+}
+check "RGBA to PPM: alpha left out with a warning" warnsOnce t1-8-none-strips-l-1.tif rgba.ppm "the alpha plane"
+check "PNG to TIFF: gamma and significant bits named" warnsOnce p-8-alpha-sample.png gamma.tif "gAMA.*sBIT"
+"$fixtures" odd orient orient.tif
+check "TIFF orientation to PNG: warned" warnsOnce orient.tif orient.png "Orientation 6"
+check "TIFF orientation to TIFF: kept, no warning" bash -c "
+  '$brisel' apply orient.tif orient.out.tif --beta 1 2>&1 > /dev/null | cmp -s - /dev/null &&
+  '$fixtures' tags orient.out.tif | grep -qx 'orientation 6'"
+"$fixtures" odd unspecified unspecified.tif
+check "an unspecified extra sample is not PNG alpha" bash -c "
+  '$brisel' apply unspecified.tif unspecified.png --beta 1 > /dev/null 2> warn.txt &&
+  grep -q 'an extra plane that is not alpha' warn.txt &&
+  '$fixtures' topnm unspecified.png unspecified.pnm unspecified.extra && [ ! -s unspecified.extra ]"
+"$fixtures" odd hugeres hugeres.tif
+check "a resolution beyond PNG's range is left out, not wrapped" bash -c "
+  '$brisel' apply hugeres.tif hugeres.png --beta 1 > /dev/null 2> warn.txt &&
+  grep -q 'resolution (out of' warn.txt && ! '$fixtures' tags hugeres.png | grep -q pHYs"
+check "same kind in and out: no warning" bash -c "
+  '$brisel' apply p-16-alpha-sample.png quiet.png --beta 1 2>&1 > /dev/null | cmp -s - /dev/null &&
+  '$brisel' apply t2-16-none-strips-b-2.tif quiet.tif --beta 1 2>&1 > /dev/null | cmp -s - /dev/null"
+
+# ---- refusals and errors that say what happened -----------------------------------------
+for odd in void:"undefined format" jpeg:"JPEG compression" assoc:"associated (premultiplied) alpha"; do
+  "$fixtures" odd ${odd%%:*} ${odd%%:*}.tif
+  check "${odd%%:*} TIFF refused in words" refused ${odd%%:*}.tif "${odd#*:}"
+done
+# (Padded past its image's size, so that the rows are read and their lie found.)
+cp offset.tif offset-padded.tif && head -c 5000 /dev/zero >> offset-padded.tif
+check "an uncompressed TIFF's error is its own, not libtiff's first complaint" bash -c "
+  ! '$brisel' apply offset-padded.tif offset.out 2> err.txt && grep -q 'row 0 unreadable' err.txt &&
+  ! grep -q Predictor err.txt"
+# A full disk: the system's reason, nothing left behind (needs a small tmpfs, so root).
+mkdir full
+if mount -t tmpfs -o size=64k tmpfs full 2> /dev/null; then
+  for big in p-16-alpha-sample.png t4-16-none-tiles-b-1.tif; do
+    kind=${big##*.}
+    check "a full disk writing ${kind^^}: the system's reason, nothing left" bash -c "
+      ! '$brisel' apply $big full/out.$kind --beta 1 > /dev/null 2> err.txt &&
+      [ \"\$(wc -l < err.txt)\" = 1 ] && grep -q '^brisel: error: cannot write full/out.$kind: No space left on device$' err.txt &&
+      [ -z \"\$(ls full)\" ]"
+  done
+  umount full
+else
+  echo "skipped: the full-disk checks (no tmpfs can be mounted here)"
+fi
+
+# ---- small files that claim much: refused within bounded memory and time ----------------
+# Each under 300 MB of address space and 20 s; the file's own size decides, not its header.
+# (Not under the sanitizers, whose shadow memory needs more address space than the limit.)
+if [ -z "${BRISEL_SANITIZED:-}" ]; then
+boundedRefusal() {  # boundedRefusal FILE WORDS
+  bash -c "ulimit -v 300000; exec timeout 20 '$brisel' apply $1 bounded.out $values" > /dev/null 2> err.txt; local rc=$?
+  [ $rc = 1 ] && [ "$(wc -l < err.txt)" = 1 ] && grep -q "^brisel: error: $1: .*$2" err.txt && [ ! -e bounded.out ]
+}
+for hostile in bigtile:"65536x65536 tiles for a 16x16" hugetile:"1048576x1048576 tiles" \
+               tiffheader:"too small for the 32767x32767 image" pngheader:"too small for the 32767x32767 image"; do
+  "$fixtures" broken ${hostile%%:*} ${hostile%%:*}.hostile
+  check "${hostile%%:*}: refused in bounded memory and time" boundedRefusal ${hostile%%:*}.hostile "${hostile#*:}"
+done
+# 600 zTXt chunks of 1 MiB each in a 640 KB file: kept compressed, never inflated.
+"$fixtures" broken ztxt ztxt.png
+check "zTXt chunks kept compressed, in bounded memory and time" bash -c "
+  bash -c \"ulimit -v 300000; exec timeout 20 '$brisel' apply ztxt.png ztxt.out.png --beta 1\" > /dev/null &&
+  [ \$(stat -c %s ztxt.out.png) -le \$((\$(stat -c %s ztxt.png) + 4096)) ] &&
+  [ \"\$(grep -a -o zTXt ztxt.out.png | wc -l)\" = 600 ]"
+fi
+
 # ---- batches ----------------------------------------------------------------------------
 mkdir in1 in2 out1 out2 adir
 cp t1-8-none-strips-l-1.tif p-16-alpha-sample.png sample.ppm in1/

@@ -6,7 +6,10 @@
 //   imageFixtures tags FILE                          the tags or chunks the output should keep
 //   imageFixtures bomb tiff|png OUT SIZE             SIZE x SIZE 16-bit RGB of zeros, compressed
 //   imageFixtures broken stripoffset|ifd|widepng OUT a TIFF that lies about where its data is
-//   imageFixtures odd float|onebit|cmyk|signed OUT   a well-formed TIFF of a kind the host refuses
+//   imageFixtures broken bigtile|hugetile|tiffheader|pngheader|ztxt OUT
+//                                                    small files that claim far more memory
+//   imageFixtures odd float|onebit|cmyk|signed|void|jpeg|assoc|unspecified|orient|hugeres OUT
+//                                                    a well-formed TIFF of an unusual kind
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +19,7 @@
 
 #include <png.h>
 #include <tiffio.h>
+#include <zlib.h>
 
 namespace {
 
@@ -51,11 +55,11 @@ Image readPnmFile(const char* path) {
   return image;
 }
 
-// Extra planes that survive the 16-bit mapping both ways: the file's value
-// for a host value.
+// Extra planes: at 16 bits values spread over the whole range, odd and even,
+// most of which the host's 0..32768 could not hold.
 uint16_t extraSample(uint32_t x, uint32_t y, int plane, int bits) {
-  const uint32_t v = (x * 7 + y * 3 + uint32_t(plane) * 50) % (bits == 16 ? 32769 : 256);
-  return uint16_t(bits == 16 ? (uint64_t(v) * 65535 + 16384) / 32768 : v);
+  if (bits == 16) return uint16_t(x * 7919u + y * 104729u + uint32_t(plane) * 50u + 1u);
+  return uint16_t((x * 7 + y * 3 + uint32_t(plane) * 50) % 256);
 }
 
 // The source at the given depth (8-bit samples widened as v * 257), with extras added.
@@ -132,6 +136,10 @@ void writeTiff(const Image& image, const char* path, const std::string& compress
   TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, uint16_t(RESUNIT_INCH));
   TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, "test frame 7");
   TIFFSetField(tif, TIFFTAG_ARTIST, "brisel tests");
+  float white[2] = {0.3127f, 0.329f};
+  float primaries[6] = {0.64f, 0.33f, 0.3f, 0.6f, 0.15f, 0.06f};
+  TIFFSetField(tif, TIFFTAG_WHITEPOINT, white);
+  TIFFSetField(tif, TIFFTAG_PRIMARYCHROMATICITIES, primaries);
   std::vector<uint8_t> icc(300);
   for (size_t i = 0; i < icc.size(); ++i) icc[i] = uint8_t(i * 13);
   TIFFSetField(tif, TIFFTAG_ICCPROFILE, uint32_t(icc.size()), icc.data());
@@ -203,12 +211,29 @@ void writePngFile(const Image& image, const char* path, bool palette) {
   text.key = const_cast<char*>("Description");
   text.text = const_cast<char*>("test frame 7");
   png_set_text(png, info, &text, 1);
+  png_set_gAMA_fixed(png, info, 45455);
+  png_set_cHRM_fixed(png, info, 31270, 32900, 64000, 33000, 30000, 60000, 15000, 6000);
+  png_color_8 sig{};
+  sig.red = sig.green = sig.blue = sig.gray = png_byte(image.bits - 1);
+  sig.alpha = png_byte(image.bits);
+  png_set_sBIT(png, info, &sig);
   png_write_info(png, info);
   std::vector<uint8_t> row;
   for (uint32_t y = 0; y < image.height; ++y) {
     packRow(image, y, &row, true);
     png_write_row(png, row.data());
   }
+  // International and compressed text after the image data.
+  png_text texts[2] = {};
+  texts[0].compression = PNG_ITXT_COMPRESSION_NONE;
+  texts[0].key = const_cast<char*>("Title");
+  texts[0].text = const_cast<char*>("Bild sieben \xc3\xa4");
+  texts[0].lang = const_cast<char*>("de");
+  texts[0].lang_key = const_cast<char*>("Titel");
+  texts[1].compression = PNG_TEXT_COMPRESSION_zTXt;
+  texts[1].key = const_cast<char*>("Comment");
+  texts[1].text = const_cast<char*>("a compressed comment, a compressed comment");
+  png_set_text(png, info, texts, 2);
   png_write_end(png, info);
   png_destroy_write_struct(&png, &info);
   std::fclose(f);
@@ -324,9 +349,27 @@ void printTags(const char* path) {
       for (png_uint_32 i = 0; i < size; ++i) sum = sum * 31 + icc[i];
       std::printf("icc %u %u\n", size, sum);
     }
+    png_read_update_info(png, info);
+    std::vector<uint8_t> row(png_get_rowbytes(png, info));
+    for (uint32_t r = 0; r < png_get_image_height(png, info); ++r) png_read_row(png, row.data(), 0);
+    png_read_end(png, info);
     png_textp texts;
     const int count = png_get_text(png, info, &texts, nullptr);
-    for (int i = 0; i < count; ++i) std::printf("text %s=%s\n", texts[i].key, texts[i].text);
+    for (int i = 0; i < count; ++i) {
+      std::printf("text %d %s=%s [%s %s]\n", texts[i].compression, texts[i].key, texts[i].text,
+                  texts[i].lang ? texts[i].lang : "", texts[i].lang_key ? texts[i].lang_key : "");
+    }
+    png_fixed_point gamma = 0, c[8] = {0};
+    if (png_get_valid(png, info, PNG_INFO_gAMA) && png_get_gAMA_fixed(png, info, &gamma)) {
+      std::printf("gAMA %d\n", gamma);
+    }
+    if (png_get_cHRM_fixed(png, info, &c[0], &c[1], &c[2], &c[3], &c[4], &c[5], &c[6], &c[7])) {
+      std::printf("cHRM %d %d %d %d %d %d %d %d\n", c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7]);
+    }
+    png_color_8p sig = nullptr;
+    if (png_get_sBIT(png, info, &sig)) {
+      std::printf("sBIT %d %d %d %d %d\n", sig->red, sig->green, sig->blue, sig->gray, sig->alpha);
+    }
     png_destroy_read_struct(&png, &info, nullptr);
     std::fclose(probe);
     return;
@@ -354,6 +397,19 @@ void printTags(const char* path) {
     unsigned sum = 0;
     for (uint32_t i = 0; i < size; ++i) sum = sum * 31 + static_cast<uint8_t*>(icc)[i];
     std::printf("icc %u %u\n", size, sum);
+  }
+  float* chroma = nullptr;
+  if (TIFFGetField(tif, TIFFTAG_WHITEPOINT, &chroma)) {
+    std::printf("whitepoint %g %g\n", double(chroma[0]), double(chroma[1]));
+  }
+  if (TIFFGetField(tif, TIFFTAG_PRIMARYCHROMATICITIES, &chroma)) {
+    std::printf("primaries");
+    for (int i = 0; i < 6; ++i) std::printf(" %g", double(chroma[i]));
+    std::printf("\n");
+  }
+  uint16_t orientation = 0;
+  if (TIFFGetField(tif, TIFFTAG_ORIENTATION, &orientation) && orientation != 1) {
+    std::printf("orientation %u\n", orientation);
   }
   for (uint32_t tag : {uint32_t(TIFFTAG_IMAGEDESCRIPTION), uint32_t(TIFFTAG_ARTIST)}) {
     char* text = nullptr;
@@ -409,7 +465,59 @@ void put32(std::vector<uint8_t>* b, uint32_t v) {
 
 // Written byte by byte: libtiff would not write these lies. (widepng: a
 // well-formed PNG wider than a host's 16-bit rectangles.)
+// A PNG header declaring 32767 x 32767 16-bit RGBA, with a few bytes of data.
+void writePngHeaderOnly(const char* path) {
+  FILE* f = std::fopen(path, "wb");
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  if (setjmp(png_jmpbuf(png))) die("libpng failed");
+  png_init_io(png, f);
+  png_set_IHDR(png, info, 32767, 32767, 16, PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  // A few rows' worth of compressed zeros, then the end.
+  std::vector<uint8_t> zeros(1000, 0);
+  uLongf packedSize = compressBound(uLong(zeros.size()));
+  std::vector<uint8_t> packed(packedSize);
+  compress2(packed.data(), &packedSize, zeros.data(), uLong(zeros.size()), 9);
+  png_write_chunk(png, reinterpret_cast<png_const_bytep>("IDAT"), packed.data(), packedSize);
+  png_write_chunk(png, reinterpret_cast<png_const_bytep>("IEND"), nullptr, 0);
+  png_destroy_write_struct(&png, &info);
+  std::fclose(f);
+}
+
+// A small grey PNG carrying 600 zTXt chunks of 1 MiB of text each, stored in
+// about 1 KiB apiece.
+void writeTextBomb(const char* path) {
+  std::vector<uint8_t> text(size_t(1) << 20, 'a');
+  uLongf packedSize = compressBound(uLong(text.size()));
+  std::vector<uint8_t> packed(packedSize);
+  if (compress2(packed.data(), &packedSize, text.data(), uLong(text.size()), 9) != Z_OK) {
+    die("zlib failed");
+  }
+  std::vector<uint8_t> chunk = {'C', 'o', 'm', 'm', 'e', 'n', 't', 0, 0};
+  chunk.insert(chunk.end(), packed.begin(), packed.begin() + long(packedSize));
+  FILE* f = std::fopen(path, "wb");
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  if (setjmp(png_jmpbuf(png))) die("libpng failed");
+  png_init_io(png, f);
+  png_set_IHDR(png, info, 16, 16, 8, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  for (int i = 0; i < 600; ++i) {
+    png_write_chunk(png, reinterpret_cast<png_const_bytep>("zTXt"), chunk.data(), chunk.size());
+  }
+  std::vector<uint8_t> row(16, 99);
+  for (int y = 0; y < 16; ++y) png_write_row(png, row.data());
+  png_write_end(png, info);
+  png_destroy_write_struct(&png, &info);
+  std::fclose(f);
+}
+
 void writeBroken(const std::string& kind, const char* path) {
+  if (kind == "pngheader") return writePngHeaderOnly(path);
+  if (kind == "ztxt") return writeTextBomb(path);
   if (kind == "widepng") {
     Image wide;
     wide.width = 40000;
@@ -423,11 +531,38 @@ void writeBroken(const std::string& kind, const char* path) {
     put32(&b, 8);
     put16(&b, 4000);  // 4000 entries claimed, a few bytes present
     for (int i = 0; i < 5; ++i) b.push_back(uint8_t(i));
+  } else if (kind == "bigtile" || kind == "hugetile") {
+    // 16x16 grey in 65536 x 65536 (or 2^20 x 2^20) tiles, in a file larger
+    // than the image.
+    const uint32_t tile = kind == "bigtile" ? 65536 : 1u << 20;
+    put32(&b, 8);
+    const uint16_t entries[][2] = {{256, 4}, {257, 4}, {258, 3}, {259, 3}, {262, 3},
+                                   {277, 3}, {322, 4}, {323, 4}, {324, 4}, {325, 4}};
+    const uint32_t values[] = {16, 16, 8, 1, 1, 1, tile, tile, 200, 10};
+    put16(&b, 10);
+    for (int i = 0; i < 10; ++i) {
+      put16(&b, entries[i][0]);
+      put16(&b, entries[i][1]);
+      put32(&b, 1);
+      put32(&b, values[i]);
+    }
+    put32(&b, 0);
+    b.resize(1000, 0x78);
   } else {
     put32(&b, 8);
     const uint16_t entries[][2] = {{256, 4}, {257, 3}, {258, 3}, {259, 3}, {262, 3},
                                    {273, 4}, {277, 3}, {278, 4}, {279, 4}};
-    const uint32_t values[] = {64, 64, 8, 1, 1, 1000000000u, 1, 64, 4096};
+    // (tiffheader: a 32767 x 32767 16-bit Deflate image in one strip of 10 bytes.)
+    const bool header = kind == "tiffheader";
+    const uint32_t values[] = {header ? 32767u : 64u,
+                               header ? 32767u : 64u,
+                               header ? 16u : 8u,
+                               header ? 8u : 1u,
+                               1,
+                               header ? 200u : 1000000000u,
+                               1,
+                               header ? 32767u : 64u,
+                               header ? 10u : 4096u};
     put16(&b, 9);
     for (int i = 0; i < 9; ++i) {
       put16(&b, entries[i][0]);
@@ -436,6 +571,7 @@ void writeBroken(const std::string& kind, const char* path) {
       put32(&b, values[i]);
     }
     put32(&b, 0);
+    if (header) b.resize(210, 0x78);
   }
   FILE* f = std::fopen(path, "wb");
   std::fwrite(b.data(), 1, b.size(), f);
@@ -449,6 +585,9 @@ void writeOdd(const std::string& kind, const char* path) {
   if (kind == "onebit") bits = 1;
   if (kind == "cmyk") samples = 4, photometric = PHOTOMETRIC_SEPARATED;
   if (kind == "signed") bits = 16, format = SAMPLEFORMAT_INT;
+  if (kind == "void") format = SAMPLEFORMAT_VOID;
+  if (kind == "assoc") samples = 4, photometric = PHOTOMETRIC_RGB;
+  if (kind == "unspecified") samples = 2, bits = 16;
   TIFF* tif = TIFFOpen(path, "w");
   if (!tif) die(std::string("cannot write ") + path);
   TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, size);
@@ -458,6 +597,17 @@ void writeOdd(const std::string& kind, const char* path) {
   TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, format);
   TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric);
   TIFFSetField(tif, TIFFTAG_PLANARCONFIG, uint16_t(PLANARCONFIG_CONTIG));
+  if (kind == "jpeg") TIFFSetField(tif, TIFFTAG_COMPRESSION, uint16_t(COMPRESSION_JPEG));
+  uint16_t extra = kind == "assoc" ? EXTRASAMPLE_ASSOCALPHA : EXTRASAMPLE_UNSPECIFIED;
+  if (samples == 4 || samples == 2) TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, uint16_t(1), &extra);
+  if (kind == "orient") TIFFSetField(tif, TIFFTAG_ORIENTATION, uint16_t(ORIENTATION_RIGHTTOP));
+  if (kind == "hugeres") {
+    // 4e9 dots an inch: a valid TIFF, beyond what PNG's pixels a metre hold.
+    TIFFSetField(tif, TIFFTAG_XRESOLUTION, 4e9f);
+    TIFFSetField(tif, TIFFTAG_YRESOLUTION, 4e9f);
+    TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, uint16_t(RESUNIT_INCH));
+  }
+  if (kind == "jpeg") TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, size);
   std::vector<uint8_t> row(size_t(TIFFScanlineSize(tif)), 0x55);
   for (uint32_t y = 0; y < size; ++y) TIFFWriteScanline(tif, row.data(), y, 0);
   TIFFClose(tif);
