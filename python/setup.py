@@ -24,12 +24,12 @@ def project_version() -> str:
 
 
 def engine_sources() -> list:
-    # The in-memory run and what it links: the engine (not the filter's entry,
-    # which shows the dialog), the store it can also read from, the core.
+    # The in-memory run and what it links: the engine, the store it can also
+    # read from, the core.
     sources = []
     for folder in ("core", "store", "engine"):
         for path in sorted((ROOT / folder).glob("*.cpp")):
-            if path.name.endswith("Win32.cpp") or path.name == "equaliseFilter.cpp":
+            if path.name.endswith("Win32.cpp"):
                 continue
             sources.append(str(path))
     return sources
