@@ -61,14 +61,16 @@ extension = Pybind11Extension(
     define_macros=MACROS,
     cxx_std=17,
     # The same bits as the C++ build: exact double arithmetic, no fused multiply-add.
-    extra_compile_args=["-O3", "-fno-wrapv", "-fno-stack-protector", "-ffp-contract=off", "-pthread"],
+    extra_compile_args=["-O3", "-fno-wrapv", "-fno-stack-protector", "-ffp-contract=off",
+                        "-pthread"],
     extra_link_args=["-pthread"],
 )
 
 setup(
     name="brisel",
     version=VERSION,
-    description="Adaptive equalisation for NumPy and Dask arrays, bit-identical to the brisel filter",
+    description=("Adaptive equalisation for NumPy and Dask arrays, "
+                 "bit-identical to the brisel filter"),
     packages=["brisel"],
     package_data={"brisel": ["py.typed"]},
     ext_modules=[extension],
