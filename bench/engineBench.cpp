@@ -13,8 +13,8 @@
 
 #include "bench/photo.h"
 #include "core/runContext.h"
-#include "engine/equaliseFilter.h"
 #include "engine/equaliseRun.h"
+#include "entry/equaliseFilter.h"
 #include "params/signatureBlock.h"
 #include "resources/filterParameters.h"
 #include "store/rowStore.h"

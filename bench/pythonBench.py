@@ -137,8 +137,8 @@ def dask_figures(worker_environ=None):
         kept, gathered, copied = [], [], []
         # The same graph with a copy of each chunk in place of the filter: what
         # Dask and the chunks' memory cost without it.
-        copies = brisel.dask._tile_graph(source, brisel._check_parameters(*PARAMS), 1, True,
-                                         tile_task=copy_tile)
+        copies = brisel.dask._framed_chunk_graph(source, copy_tile,
+                                                 brisel._check_parameters(*PARAMS), 1, True)
         keys |= {str(key) for key in dask.core.flatten(copies.__dask_keys__())}
         for run in range(REPETITIONS + 1):  # the first run loads the package on the workers
             kept.append(persist_seconds(result))

@@ -50,8 +50,9 @@ void clampParameters(EqualiseParameters* parameters) {
 
 int32_t radiusForAlpha(float alpha) {
   // In double: in single precision 7 - 4 alpha rounds up to 6 for alphas just
-  // above 0.25.
-  return int32_t(7.0 - 4.0 * double(clampParameter(alpha)));
+  // above 0.25. Alpha 0 gives the largest window, alpha 1 the smallest.
+  const double span = double(kMaxRadius - kMinRadius);
+  return int32_t(double(kMaxRadius) - span * double(clampParameter(alpha)));
 }
 
 float areaForRadius(int32_t radius) {

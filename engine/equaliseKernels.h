@@ -62,7 +62,8 @@ struct EqualiseParameters {
 // The value clamped to [0, 1]; NaN becomes 0.
 float clampParameter(float value);
 void clampParameters(EqualiseParameters* parameters);
-// trunc(7 - 4 alpha) of the clamped alpha: 3..7.
+// trunc(kMaxRadius - (kMaxRadius - kMinRadius) alpha) of the clamped alpha:
+// 7 - 4 alpha, 3..7.
 int32_t radiusForAlpha(float alpha);
 // The window area (2R + 1)^2 from the radius table; radii outside 3..7 are clamped.
 float areaForRadius(int32_t radius);

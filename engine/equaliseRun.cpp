@@ -6,6 +6,7 @@
 #include "core/hostErrors.h"
 #include "core/memory.h"
 #include "core/runContext.h"
+#include "engine/windowWalk.h"
 #include "store/rowBatch.h"
 
 namespace {
@@ -82,11 +83,8 @@ OSErr equaliseRows(RunRows rows, int32_t width, int32_t height, int32_t channels
   const int32_t rowBytes = rowSamples * int32_t(sizeof(Sample));
   const ptrdiff_t intensityOffset = rgb ? ptrdiff_t(storedSamples) : 0;
 
-  EqualiseParameters parameters = *given;
-  clampParameters(&parameters);
   EqualiseCurve curve;
-  makeEqualiseCurve<D>(&curve, parameters.alpha, parameters.gamma, parameters.delta);
-  const int32_t radius = curve.radius;
+  const EqualiseParameters parameters = clampAndMakeCurve<D>(given, kRunCurve, &curve);
 
   // The window rows, the grey result row, and a spare row that takes each new
   // window row while the row it replaces is still counted in the histograms.
@@ -98,80 +96,42 @@ OSErr equaliseRows(RunRows rows, int32_t width, int32_t height, int32_t channels
     releaseWindowRows(&buffers);
     return memFullErr;
   }
-  Sample** window = buffers.window;
-  Sample* result = buffers.work[0];
-  Sample*& spare = buffers.work[1];
   EqualiseWorkspace* workspace = buffers.workspace;
   prepareBlend<D>(&workspace->blend, &curve, parameters.beta);
 
   // A window row: the stored samples, and their intensities for RGB. 16-bit
   // samples above 32768 need no pass of their own: every step reads them as 32768.
-  const int32_t lastRow = height - 1;
-  auto fetch = [&](int32_t row, Sample* buffer) {
-    OSErr err = readRunRow(&traffic, row < lastRow ? row : lastRow, buffer);
-    if (rgb) collapseRgbRowInto<D>(buffer, width, buffer + intensityOffset);
-    return err;
-  };
-  auto intensities = [&](Sample* buffer) { return buffer + intensityOffset; };
-
-  // prime the window: rows above the area replicate row 0, rows below it the last row
-  OSErr err = fetch(0, window[0]);
-  for (int32_t slot = 1; err == noErr && slot < kCentreSlot; ++slot) {
-    std::memcpy(window[slot], window[0], size_t(bufferBytes));
-  }
-  for (int32_t k = 0; err == noErr && k < kCentreSlot; ++k) err = fetch(k, window[kCentreSlot + k]);
-
-  for (int32_t i = 0; err == noErr && i < height; ++i) {
-    // progress and abort, once per row
-    if (context != nullptr) {
-      reportProgress(context, i, height);
-      if (testAbort(context)) {
-        err = userCanceledErr;
-        break;
-      }
+  struct StoredRows {
+    RowTraffic* traffic;
+    int32_t width;
+    bool rgb;
+    ptrdiff_t intensityOffset;
+    OSErr fetch(int32_t row, Sample* buffer) {
+      const OSErr err = readRunRow(traffic, row, buffer);
+      if (rgb) collapseRgbRowInto<D>(buffer, width, buffer + intensityOffset);
+      return err;
     }
+    Sample* levels(Sample* buffer) { return buffer + intensityOffset; }
+  } source{&traffic, width, rgb, intensityOffset};
 
-    // the row seven below enters the window; the histograms move down a row:
-    // the row R + 1 above leaves them (for R = 7 that is the row slot 14 held
-    // until now), the row R below enters
-    Sample* levels[kWindowSlots];
-    if (i == 0) {
-      err = fetch(i + kCentreSlot, window[kWindowSlots - 1]);
-      if (err != noErr) break;
-      for (int32_t slot = 0; slot < kWindowSlots; ++slot) levels[slot] = intensities(window[slot]);
-      loadColumnHistograms<D>(&workspace->histograms, levels, radius);
-    } else {
-      err = fetch(i + kCentreSlot, spare);
-      if (err != noErr) break;
-      Sample* stale = window[kWindowSlots - 1];
-      Sample* leaving = radius == kMaxRadius ? stale : window[kCentreSlot - radius - 1];
-      Sample* entering = radius == kMaxRadius ? spare : window[kCentreSlot + radius];
-      moveHistogramRow<D>(&workspace->histograms, intensities(leaving), intensities(entering));
-      window[kWindowSlots - 1] = spare;
-      spare = stale;
-      for (int32_t slot = 0; slot < kWindowSlots; ++slot) levels[slot] = intensities(window[slot]);
-    }
-
-    // equalise and blend with the unprocessed row i: slot 7 holds it as the
-    // store does until it is written back below, so it is not read again
+  // equalise and blend with the unprocessed row i: slot 7 holds it as the
+  // store does until it is written back, so it is not read again (later rows'
+  // windows hold their own copies of it, read before now)
+  auto equaliseRow = [&](int32_t i, Sample** window, Sample** levels) {
     Sample* stored = window[kCentreSlot];
-    const Sample* output;
     if (rgb) {
       equaliseAndBlendRgbRow<D>(workspace, levels, &curve, stored);  // recoloured in place
-      output = stored;
-    } else {
-      equaliseAndBlendGreyRow<D>(workspace, levels, &curve, stored, result);
-      // Rows of other channel counts: samples past the first `width` pass
-      // unchanged (but for the 16-bit bound).
-      for (int32_t k = width; k < rowSamples; ++k) result[k] = Sample(D::read(stored[k]));
-      output = result;
+      return writeRunRow(&traffic, i, stored);
     }
-    // Later rows' windows hold their own copies of this row, read before now.
-    err = writeRunRow(&traffic, i, output);
-
-    // shift: the top row's buffer becomes slot 14
-    rotateWindow(window);
-  }
+    Sample* result = buffers.work[0];
+    equaliseAndBlendGreyRow<D>(workspace, levels, &curve, stored, result);
+    // Rows of other channel counts: samples past the first `width` pass
+    // unchanged (but for the 16-bit bound).
+    for (int32_t k = width; k < rowSamples; ++k) result[k] = Sample(D::read(stored[k]));
+    return writeRunRow(&traffic, i, result);
+  };
+  OSErr err =
+      walkWindow<D>(&buffers, bufferBytes, height, curve.radius, &source, context, equaliseRow);
 
   // Rows finished before an abort or an error are written all the same.
   const OSErr flushed = flushRunRows(&traffic);

@@ -1,7 +1,7 @@
 // runStage.cpp -- the one continue call that runs the filter over the stores
 #include "core/hostErrors.h"
 #include "core/runContext.h"
-#include "engine/equaliseFilter.h"
+#include "entry/equaliseFilter.h"
 #include "entry/filterGlobals.h"
 #include "entry/settingsFile.h"
 #include "params/runLog.h"

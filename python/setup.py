@@ -24,12 +24,12 @@ def project_version() -> str:
 
 
 def engine_sources() -> list:
-    # The in-memory run and what it links: the engine (not the filter's entry,
-    # which shows the dialog), the store it can also read from, the core.
+    # The in-memory run and what it links: the engine, the store it can also
+    # read from, the core.
     sources = []
     for folder in ("core", "store", "engine"):
         for path in sorted((ROOT / folder).glob("*.cpp")):
-            if path.name.endswith("Win32.cpp") or path.name == "equaliseFilter.cpp":
+            if path.name.endswith("Win32.cpp"):
                 continue
             sources.append(str(path))
     return sources
@@ -61,14 +61,16 @@ extension = Pybind11Extension(
     define_macros=MACROS,
     cxx_std=17,
     # The same bits as the C++ build: exact double arithmetic, no fused multiply-add.
-    extra_compile_args=["-O3", "-fno-wrapv", "-fno-stack-protector", "-ffp-contract=off", "-pthread"],
+    extra_compile_args=["-O3", "-fno-wrapv", "-fno-stack-protector", "-ffp-contract=off",
+                        "-pthread"],
     extra_link_args=["-pthread"],
 )
 
 setup(
     name="brisel",
     version=VERSION,
-    description="Adaptive equalisation for NumPy and Dask arrays, bit-identical to the brisel filter",
+    description=("Adaptive equalisation for NumPy and Dask arrays, "
+                 "bit-identical to the brisel filter"),
     packages=["brisel"],
     package_data={"brisel": ["py.typed"]},
     ext_modules=[extension],

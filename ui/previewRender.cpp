@@ -5,6 +5,7 @@
 
 #include "core/hostErrors.h"
 #include "core/memory.h"
+#include "engine/windowWalk.h"
 #include "store/rowStore.h"
 
 namespace {
@@ -22,6 +23,29 @@ void fetchRow(RowStore* store, int32_t offset, int32_t row, int32_t rowBytes, in
   (void)readStoreRow(store, offset, row, rowBytes, buffer);
 }
 
+// The rectangle in view, rows top..top + lines - 1 from column left, as the
+// walk's rows: each collapsed to its intensities in place.
+template <class D>
+struct PreviewRows {
+  typedef typename D::Sample Sample;
+  RowStore* store;
+  int32_t top;
+  int32_t offset;
+  int32_t rowBytes;
+  int32_t visibleBytes;
+  int32_t width;
+  int32_t channels;
+  void read(int32_t row, Sample* buffer) {
+    fetchRow(store, offset, top + row, rowBytes, visibleBytes, buffer);
+  }
+  OSErr fetch(int32_t row, Sample* buffer) {
+    read(row, buffer);
+    collapseRgbRow<D>(buffer, width, channels);
+    return noErr;
+  }
+  Sample* levels(Sample* buffer) { return buffer; }
+};
+
 template <class D>
 OSErr renderPreviewBits(const PreviewBitmap* bitmap, RowStore* store, int32_t channels, Rect source,
                         const EqualiseParameters* parameters) {
@@ -32,10 +56,8 @@ OSErr renderPreviewBits(const PreviewBitmap* bitmap, RowStore* store, int32_t ch
   }
   const int32_t width = bitmap->width;
   const int32_t height = bitmap->height;
-  EqualiseParameters p = *parameters;
-  clampParameters(&p);
   EqualiseCurve curve;
-  makePreviewCurve<D>(&curve, p.alpha, p.gamma, p.delta);
+  const EqualiseParameters p = clampAndMakeCurve<D>(parameters, kPreviewCurve, &curve);
 
   // The rectangle in view stands for the whole image: its first and last rows
   // are replicated above and below it. At most one frame of lines is drawn.
@@ -44,7 +66,6 @@ OSErr renderPreviewBits(const PreviewBitmap* bitmap, RowStore* store, int32_t ch
   int32_t lines = int32_t(source.bottom) - top;
   if (lines > height) lines = height;
   if (lines <= 0) return noErr;
-  const int32_t last = top + lines - 1;
   const int32_t pixelBytes = channels * int32_t(sizeof(Sample));
   int32_t visible = store->rowBytes / pixelBytes - left;  // image columns in the frame
   if (visible < 0) visible = 0;
@@ -52,68 +73,30 @@ OSErr renderPreviewBits(const PreviewBitmap* bitmap, RowStore* store, int32_t ch
   // At most 32,768 x 3 x 2 bytes.
   const int32_t rowBytes = width * pixelBytes;
 
-  const int32_t visibleBytes = visible * pixelBytes;
-  const int32_t offset = left * pixelBytes;
-
   // The window rows, the result row and the original row.
   WindowRows<D> buffers;
   if (allocateWindowRows(width, rowBytes, &buffers) != noErr) return memFullErr;
-  Sample** window = buffers.window;
-  Sample* result = buffers.work[0];
-  Sample*& original = buffers.work[1];  // swapped with window rows: released with them
-  auto fetch = [&](int32_t row, Sample* buffer) {
-    fetchRow(store, offset, row, rowBytes, visibleBytes, buffer);
-  };
+  PreviewRows<D> rows{store, top,     left * pixelBytes, rowBytes, visible * pixelBytes,
+                      width, channels};
 
-  // prime: the top row above the centre, the rows below it down to the last
-  for (int32_t slot = 0; slot < kCentreSlot; ++slot) fetch(top, window[slot]);
-  for (int32_t k = 0; k < kCentreSlot; ++k)
-    fetch(top + k < last ? top + k : last, window[kCentreSlot + k]);
-  for (int32_t slot = 0; slot < kWindowSlots - 1; ++slot) {
-    collapseRgbRow<D>(window[slot], width, channels);
-  }
-
-  const int32_t radius = curve.radius;
-  for (int32_t i = 0; i < lines; ++i) {
-    const int32_t y = top + i;
-    // next window row; the histograms move down a row with the window: the
-    // row R + 1 above leaves them (for R = 7 the row slot 14 still holds, so
-    // the new row goes first into the original row's buffer), the row R below
-    // enters
-    const int32_t below = y + kCentreSlot < last ? y + kCentreSlot : last;
-    if (i == 0) {
-      fetch(below, window[kWindowSlots - 1]);
-      collapseRgbRow<D>(window[kWindowSlots - 1], width, channels);
-      loadColumnHistograms<D>(&buffers.workspace->histograms, window, radius);
-    } else if (radius == kMaxRadius) {
-      fetch(below, original);
-      collapseRgbRow<D>(original, width, channels);
-      Sample* stale = window[kWindowSlots - 1];
-      moveHistogramRow<D>(&buffers.workspace->histograms, stale, original);
-      window[kWindowSlots - 1] = original;
-      original = stale;
-    } else {
-      fetch(below, window[kWindowSlots - 1]);
-      collapseRgbRow<D>(window[kWindowSlots - 1], width, channels);
-      moveHistogramRow<D>(&buffers.workspace->histograms, window[kCentreSlot - radius - 1],
-                          window[kCentreSlot + radius]);
-    }
-
+  auto drawRow = [&](int32_t i, Sample**, Sample** levels) {
     // output intensities: the row step over slots 7 - R .. 7 + R
-    equaliseLoadedRow<D>(buffers.workspace, window, &curve, result);
+    Sample* result = buffers.work[0];
+    equaliseLoadedRow<D>(buffers.workspace, levels, &curve, result);
 
     // blend with the original row into bitmap row height - 1 - i (bottom-up)
-    fetch(y, original);
+    Sample* original = buffers.work[1];
+    rows.read(i, original);
     uint16_t* line = bitmap->bits + int64_t(height - 1 - i) * width;
     for (int32_t x = 0; x < visible; ++x) {
       const Sample* pixel = original + x * channels;
       line[x] = channels == 3 ? rgbPreviewPixel<D>(result[x], pixel[0], pixel[1], pixel[2], p.beta)
                               : greyPreviewPixel<D>(result[x], pixel[0], p.beta);
     }
-
-    // rotate: the top row's buffer takes the next row
-    rotateWindow(window);
-  }
+    return noErr;
+  };
+  // Nothing here fails: the preview's reads are not checked, and it has no abort.
+  (void)walkWindow<D>(&buffers, rowBytes, lines, curve.radius, &rows, nullptr, drawRow);
 
   releaseWindowRows(&buffers);
   return noErr;

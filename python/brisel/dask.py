@@ -115,12 +115,18 @@ def _equalize_tile(block: np.ndarray, strips: Tuple[Optional[Tuple[np.ndarray, .
 
 
 def _tile_graph(array, parameters: Tuple[float, float, float, float], threads: int,
-                full_range: bool, tile_task=None):
+                full_range: bool):
     """Two tasks a chunk: one cuts its halo strips, one equalises it framed
-    by its neighbours' strips (``tile_task``, ``_equalize_tile`` unless the
-    bench puts another in its place). Every chunk is at least DEPTH long along
-    an axis cut into several chunks, so the neighbours' strips make the halo."""
-    tile_task = _equalize_tile if tile_task is None else tile_task
+    by its neighbours' strips."""
+    return _framed_chunk_graph(array, _equalize_tile, parameters, threads, full_range)
+
+
+def _framed_chunk_graph(array, tile_task, parameters: Tuple[float, float, float, float],
+                        threads: int, full_range: bool):
+    """Two tasks a chunk: one cuts its halo strips, one calls ``tile_task``
+    with the chunk and its neighbours' strips (the bench times a copy in the
+    filter's place). Every chunk is at least DEPTH long along an axis cut into
+    several chunks, so the neighbours' strips make the halo."""
     import dask.array as da
     from dask.base import tokenize
     from dask.highlevelgraph import HighLevelGraph, MaterializedLayer
@@ -143,7 +149,8 @@ def _tile_graph(array, parameters: Tuple[float, float, float, float], threads: i
             strips = tuple((halo_name, i + di, j + dj)
                            if 0 <= i + di < counts[0] and 0 <= j + dj < counts[1] else None
                            for di, dj in _NEIGHBOURS)
-            tiles[(name, i, j) + tail] = (tile_task, block, (tuple, list(strips)), parameters, threads, full_range)
+            tiles[(name, i, j) + tail] = (tile_task, block, (tuple, list(strips)), parameters,
+                                          threads, full_range)
     layers = dict(array.dask.layers)
     dependencies = dict(array.dask.dependencies)
     below = set(array.__dask_layers__())

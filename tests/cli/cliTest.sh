@@ -10,7 +10,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export BRISEL_DIR=$work/store WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml="
 mkdir -p "$BRISEL_DIR"
-cd "$work"
+cd "$work" || exit 1
 cp "$data/sample.ppm" "$data/grey16.pgm" .
 # The module's settings file: in BRISEL_DIR natively, in drive C: of the wine prefix.
 if [ -n "$runner" ]; then
@@ -210,7 +210,7 @@ fi
 # Stopped mid-run: once the module has written a whole store's worth (its
 # writes counted by the kernel, the same under wine), whatever its files are called.
 if [ -n "$runner" ]; then storeDir=${WINEPREFIX:-$HOME/.wine}/drive_c; else storeDir=$BRISEL_DIR; fi
-stores() { ls "$storeDir" | grep -E '^(BackingS|OpacityS|MaskImag)\.xxx$'; }
+stores() { find "$storeDir" -maxdepth 1 -regextype posix-extended -regex '.*/(BackingS|OpacityS|MaskImag)\.xxx'; }
 { printf 'P5\n4000 4000\n255\n'; head -c 16000000 /dev/urandom; } > big.pgm
 startAndSignal() {  # startAndSignal SIGNAL
   $runner "$brisel" apply big.pgm big.out > /dev/null 2> err.txt & pid=$!
@@ -225,14 +225,15 @@ echo keep > big.out
 # Windows has no SIGTERM for a console program: wine ends it outright.
 for signal in INT $([ -z "$runner" ] && echo TERM); do
   startAndSignal $signal; rc=$?
-  expected=$([ $signal = INT ] && echo 130 || echo 143) left="$(stores)$(ls | grep brisel-)"
+  expected=$([ $signal = INT ] && echo 130 || echo 143) left="$(stores)$(find . -maxdepth 1 -name '*brisel-*')"
   check "SIG$signal: stopped with $expected, nothing left" bash -c "[ $rc = $expected ] && [ \"\$(cat big.out)\" = keep ] && [ -z '$left' ]"
 done
 # A killed run's leftovers do not disturb the next one.
 startAndSignal KILL 2> /dev/null
 run apply sample.ppm after.ppm --alpha 0.6 --beta 0.3 --gamma 0.8 --delta 0.1 > /dev/null
 check "a run after a killed one" cmp -s after.ppm ref.ppm
-rm -f big.out.brisel-* $(stores | sed "s|^|$storeDir/|")
+rm -f big.out.brisel-*
+stores | xargs -r rm -f
 
 # ---- batches ---------------------------------------------------------------------------
 mkdir -p batch

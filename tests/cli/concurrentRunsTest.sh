@@ -9,7 +9,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export BRISEL_DIR=$work/store
 mkdir -p "$BRISEL_DIR"
-cd "$work"
+cd "$work" || exit 1
 
 passed=0 failed=0
 check() {  # check NAME COMMAND...
@@ -54,9 +54,8 @@ printf 'P5\n4000 4000\n255\n' > big.pgm; head -c 16000000 /dev/urandom >> big.pg
 "$brisel" apply big.pgm bigCut.pgm "${params[@]}" 2> cutErr.txt & run=$!
 cuts=0
 while kill -0 "$run" 2> /dev/null; do
-  for name in BackingS.xxx; do
-    [ -e "$BRISEL_DIR/$name" ] && truncate -s 0 "$BRISEL_DIR/$name" 2> /dev/null && cuts=$((cuts + 1))
-  done
+  store=$BRISEL_DIR/BackingS.xxx
+  [ -e "$store" ] && truncate -s 0 "$store" 2> /dev/null && cuts=$((cuts + 1))
   sleep 0.02
 done
 if wait "$run"; then cutExit=0; else cutExit=1; fi

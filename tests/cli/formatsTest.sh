@@ -10,7 +10,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export BRISEL_DIR=$work/store TMPDIR=$work/tmp
 mkdir -p "$BRISEL_DIR" "$TMPDIR"
-cd "$work"
+cd "$work" || exit 1
 cp "$data/sample.ppm" "$data/grey16.pgm" .
 
 passed=0 failed=0

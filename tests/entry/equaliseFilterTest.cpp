@@ -1,5 +1,6 @@
-// equaliseFilterTest.cpp -- the filter's entries over a real colour store and signature block
-#include "engine/equaliseFilter.h"
+// equaliseFilterTest.cpp -- the run stage's filter call over a real colour store and signature
+// block
+#include "entry/equaliseFilter.h"
 
 #include <gtest/gtest.h>
 

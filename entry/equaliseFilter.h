@@ -1,4 +1,4 @@
-// equaliseFilter.h -- the filter's entries: dialog, parameters, run over the colour store
+// equaliseFilter.h -- the run stage's filter call: parameters, dialog, the engine's run
 #pragma once
 
 #include "core/hostInterface.h"

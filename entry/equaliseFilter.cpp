@@ -1,5 +1,5 @@
-// equaliseFilter.cpp -- the filter's entries: dialog, parameters, run over the colour store
-#include "engine/equaliseFilter.h"
+// equaliseFilter.cpp -- the run stage's filter call: parameters, dialog, the engine's run
+#include "entry/equaliseFilter.h"
 
 #include "core/hostErrors.h"
 #include "core/runContext.h"
