@@ -31,7 +31,8 @@ const char kUsage[] =
     "       brisel apply --help | brisel --help | brisel --version\n"
     "options: [--alpha A] [--beta B] [--gamma G] [--delta D] [--plugin PATH] [--dialog]\n"
     "         [--record FILE] [--replay FILE] [--select TOP,LEFT,BOTTOM,RIGHT] [--mask MASK.pgm]\n"
-    "         [--suffix TEXT] [--jobs N] [--format png|tif|jpg|pgm|ppm] [--quality N] [--]\n"
+    "         [--suffix TEXT] [--jobs N] [--format png|tif|jpg|pgm|ppm] [--quality N]\n"
+    "         [--] [IN...]\n"
     "  IN or OUT '-' is standard input or output.\n"
     "  Files: binary PGM/PPM (P5, P6)"
 #if BRISEL_HAVE_CODECS
