@@ -31,17 +31,19 @@ const char kUsage[] =
     "       brisel apply --help | brisel --help | brisel --version\n"
     "options: [--alpha A] [--beta B] [--gamma G] [--delta D] [--plugin PATH] [--dialog]\n"
     "         [--record FILE] [--replay FILE] [--select TOP,LEFT,BOTTOM,RIGHT] [--mask MASK.pgm]\n"
-    "         [--suffix TEXT] [--jobs N] [--format png|tif|pgm|ppm] [--] [IN...]\n"
+    "         [--suffix TEXT] [--jobs N] [--format png|tif|jpg|pgm|ppm] [--quality N]\n"
+    "         [--] [IN...]\n"
     "  IN or OUT '-' is standard input or output.\n"
     "  Files: binary PGM/PPM (P5, P6)"
 #if BRISEL_HAVE_CODECS
-    ", TIFF and PNG"
+    ", TIFF, PNG and JPEG"
 #else
-    " (this build has no TIFF or PNG)"
+    " (this build has no TIFF, PNG or JPEG)"
 #endif
     ", 8 or 16 bits, told apart by their content.\n"
-    "  OUT's kind follows --format, else its extension (.tif .tiff .png .pgm .ppm .pnm), else\n"
-    "  IN's; a stream OUT (-, /dev/stdout, /dev/fd/N) follows --format, else IN's.\n"
+    "  OUT's kind follows --format, else its extension (.tif .tiff .png .jpg .jpeg .pgm .ppm\n"
+    "  .pnm; any other is refused), else IN's; a stream OUT (-, /dev/stdout, /dev/fd/N)\n"
+    "  follows --format, else IN's.\n"
     "  A parameter given neither here nor in the --replay file is read from the filter's\n"
     "  settings file (OMKApref.xxx, shared with sibling filters), which the filter reads but\n"
     "  never changes. Every successful run prints the four values it used.\n"
@@ -62,8 +64,9 @@ const char kApplyHelp[] =
     "  --select T,L,B,R      filter only this rectangle, in pixels\n"
     "  --mask MASK.pgm       an 8-bit PGM selection mask the image's size\n"
     "  --plugin PATH         the filter module to load (default: the one beside brisel)\n"
-    "  --format KIND         OUT's kind: png, tif, pgm or ppm (else OUT's extension; for a\n"
-    "                        stream OUT such as -, /dev/stdout or /dev/fd/N, IN's kind)\n"
+    "  --format KIND         OUT's kind: png, tif, jpg, pgm or ppm (else OUT's extension; for\n"
+    "                        a stream OUT such as -, /dev/stdout or /dev/fd/N, IN's kind)\n"
+    "  --quality N           a JPEG OUT's quality, 1 to 100 (default 95)\n"
     "  --                    what follows is files, even when a name begins with -\n"
     "  -o, --output-dir DIR  a batch: OUT is DIR/NAME with IN's name and kind\n"
     "  --suffix TEXT         a batch: put TEXT before the extension (photo.tif -> photoTEXT.tif)\n"
@@ -77,10 +80,11 @@ const char kApplyHelp[] =
     "kept bit for bit, associated alpha refused, strips or tiles, none/LZW/Deflate/PackBits;\n"
     "the output keeps the compression, byte order, resolution, ICC profile, orientation,\n"
     "chromaticities and descriptive tags); PNG (8/16-bit grey, grey+alpha, RGB, RGBA;\n"
-    "palettes become RGB; text, gAMA, cHRM, sRGB and sBIT kept). What OUT's kind cannot\n"
-    "hold is left out with a warning"
+    "palettes become RGB; text, gAMA, cHRM, sRGB and sBIT kept); JPEG (8-bit grey or RGB;\n"
+    "EXIF with its orientation, ICC profile and comments kept; CMYK and 12-bit refused).\n"
+    "What OUT's kind cannot hold is left out with a warning"
 #else
-    " only in this build (TIFF and PNG need the Linux build)"
+    " only in this build (TIFF, PNG and JPEG need the Linux build)"
 #endif
     ". The input's kind is told by its content, the\n"
     "output's by OUT's extension (else the input's). 16-bit colour samples 0..65535 become\n"
@@ -107,7 +111,9 @@ struct Arguments {
   std::string output, plugin, recordPath, replayPath, maskPath;
   std::string outputFolder, suffix;
   std::string format;  // OUT's kind as an extension ("png"), when given
-  int jobs = 0;        // 0: as many as there are cores
+  int32_t quality = kDefaultJpegQuality;
+  bool qualityGiven = false;
+  int jobs = 0;  // 0: as many as there are cores
   bool dialog = false;
   bool hasSelect = false;
   Rect select{0, 0, 0, 0};
@@ -226,14 +232,23 @@ int parseArguments(int argc, char** argv, Arguments* args) {
       }
       args->jobs = int(n);
     } else if (arg == "--format") {
-      if (!value(&v)) return usageError("--format needs png, tif, pgm or ppm");
+      if (!value(&v)) return usageError("--format needs png, tif, jpg, pgm or ppm");
       std::string format = v;
       for (char& c : format) c = char(std::tolower(static_cast<unsigned char>(c)));
-      if (format != "png" && format != "tif" && format != "tiff" && format != "pgm" &&
-          format != "ppm" && format != "pnm") {
-        return usageError(std::string("--format needs png, tif, pgm or ppm, not '") + v + "'");
+      if (format != "png" && format != "tif" && format != "tiff" && format != "jpg" &&
+          format != "jpeg" && format != "pgm" && format != "ppm" && format != "pnm") {
+        return usageError(std::string("--format needs png, tif, jpg, pgm or ppm, not '") + v + "'");
       }
       args->format = format;
+    } else if (arg == "--quality") {
+      char* end = nullptr;
+      if (!value(&v)) return usageError("--quality needs a number");
+      const long n = std::strtol(v, &end, 10);
+      if (end == v || *end != '\0' || n < 1 || n > 100) {
+        return valueError(std::string("--quality must be a number from 1 to 100, not '") + v + "'");
+      }
+      args->quality = int32_t(n);
+      args->qualityGiven = true;
     } else if (arg == "--plugin") {
       if (!value(&v)) return usageError("--plugin needs a path");
       args->plugin = v;
@@ -558,15 +573,18 @@ std::string nameReason(const std::string& input, const std::string& reason) {
 // The kind OUT is written as: --format when given; else OUT's extension, but
 // a stream's name (/dev/fd/3) says nothing of it, so IN's kind then.
 bool chooseKind(const Arguments& args, const std::string& output, const OutputTarget& target,
-                const ImageSource& source, ImageKind* kind, std::string* error) {
+                const ImageSource& source, int32_t depth, ImageKind* kind, std::string* error) {
   std::string format = args.format;
-  if (format.empty() && !target.stream) return chooseOutputKind(output, source, kind, error);
+  if (format.empty() && !target.stream) return chooseOutputKind(output, source, depth, kind, error);
   if (format.empty()) {
-    format = source.kind == ImageKind::tiff ? "tif" : source.kind == ImageKind::png ? "png" : "pnm";
+    format = source.kind == ImageKind::tiff   ? "tif"
+             : source.kind == ImageKind::png  ? "png"
+             : source.kind == ImageKind::jpeg ? "jpg"
+                                              : "pnm";
   }
   // Judged as a file of that kind would be, and the reason given with OUT's own name.
   const std::string named = output + "." + format;
-  if (chooseOutputKind(named, source, kind, error)) return true;
+  if (chooseOutputKind(named, source, depth, kind, error)) return true;
   for (size_t at; (at = error->find(named)) != std::string::npos;) {
     error->replace(at, named.size(), output);
   }
@@ -597,17 +615,19 @@ bool copyWhole(FILE* from, FILE* to, const std::string& toName, std::string* err
 // Writes the image into a stream OUT where it stands. TIFF needs to seek,
 // which a pipe cannot: it is made whole in an unnamed file first.
 bool writeIntoStream(const OutputTarget& target, const std::string& output, const HostImage& image,
-                     const ImageSource& source, ImageKind kind, std::string* error) {
+                     const ImageSource& source, ImageKind kind, int32_t quality,
+                     std::string* error) {
   FILE* f = openStreamTarget(target, error);
   if (f == nullptr) return false;
   bool written = false;
   if (kind == ImageKind::tiff) {
     FILE* whole = createUnnamedFile(error);
-    written = whole != nullptr && writeImage(whole, true, output, image, source, kind, error) &&
+    written = whole != nullptr &&
+              writeImage(whole, true, output, image, source, kind, quality, error) &&
               copyWhole(whole, f, output, error);
     if (whole != nullptr) std::fclose(whole);
   } else {
-    written = writeImage(f, false, output, image, source, kind, error);
+    written = writeImage(f, false, output, image, source, kind, quality, error);
   }
   if (std::fclose(f) != 0 && written) {
     *error = "cannot write " + output + ": " + std::strerror(errno);
@@ -629,6 +649,10 @@ int runOneFile(const Arguments& args, const std::string& input, const std::strin
   // Where the image and the record go, checked before the file is read.
   OutputTarget target, recordTarget;
   if (!planOutput(output, &target, &error)) return fail(error);
+  // A name that says another kind is refused before the input is read.
+  if (args.format.empty() && !target.stream && !checkOutputName(output, &error)) {
+    return fail(error);
+  }
   if (!batch && !args.recordPath.empty() && !planOutput(args.recordPath, &recordTarget, &error)) {
     return fail(error);
   }
@@ -639,7 +663,9 @@ int runOneFile(const Arguments& args, const std::string& input, const std::strin
   ImageSource source;
   if (!readImage(input, &image, &source, &error)) return fail(nameReason(input, error));
   ImageKind outputKind;
-  if (!chooseKind(args, output, target, source, &outputKind, &error)) return fail(error);
+  if (!chooseKind(args, output, target, source, image.depth, &outputKind, &error)) {
+    return fail(error);
+  }
 
   HostRunOptions options;
   // The image read is the only copy: the filter works in it, and a failed
@@ -717,9 +743,12 @@ int runOneFile(const Arguments& args, const std::string& input, const std::strin
   if (target.stream) {
     // A pipe, a device or an open descriptor takes the image as it comes;
     // renaming over it would put a plain file in place of what it leads to.
-    if (!writeIntoStream(target, output, image, source, outputKind, &error)) return fail(error);
+    if (!writeIntoStream(target, output, image, source, outputKind, args.quality, &error)) {
+      return fail(error);
+    }
   } else if (!createTemporaryBeside(target, &files->image, &error) ||
-             !writeImage(files->image.stream, true, output, image, source, outputKind, &error)) {
+             !writeImage(files->image.stream, true, output, image, source, outputKind, args.quality,
+                         &error)) {
     return fail(error);
   }
   if (interrupted()) {
@@ -975,6 +1004,10 @@ int applyBatch(Arguments& args) {
   if (!args.plugin.empty()) {
     arguments.push_back("--plugin");
     arguments.push_back(args.plugin);
+  }
+  if (args.qualityGiven) {
+    arguments.push_back("--quality");
+    arguments.push_back(std::to_string(args.quality));
   }
 
   BatchProgress progress(args.inputs.size(), isTerminal(2));

@@ -26,7 +26,38 @@ bool hasExtension(const std::string& path, const char* const* extensions) {
 }
 
 const char* kindName(ImageKind kind) {
-  return kind == ImageKind::tiff ? "TIFF" : kind == ImageKind::png ? "PNG" : "PGM/PPM";
+  return kind == ImageKind::tiff   ? "TIFF"
+         : kind == ImageKind::png  ? "PNG"
+         : kind == ImageKind::jpeg ? "JPEG"
+                                   : "PGM/PPM";
+}
+
+const char* libraryName(ImageKind kind) {
+  return kind == ImageKind::tiff ? "libtiff" : kind == ImageKind::png ? "libpng" : "libjpeg";
+}
+
+// The extensions OUT may have, and the kind each names.
+struct KindExtensions {
+  ImageKind kind;
+  const char* const* extensions;
+  const char* listed;
+};
+const char* const kTiffExtensions[] = {"tif", "tiff", nullptr};
+const char* const kPngExtensions[] = {"png", nullptr};
+const char* const kJpegExtensions[] = {"jpg", "jpeg", nullptr};
+const char* const kPnmExtensions[] = {"pgm", "ppm", "pnm", nullptr};
+const KindExtensions kOutputKinds[] = {
+    {ImageKind::tiff, kTiffExtensions, ".tif .tiff (TIFF)"},
+    {ImageKind::png, kPngExtensions, ".png (PNG)"},
+    {ImageKind::jpeg, kJpegExtensions, ".jpg .jpeg (JPEG)"},
+    {ImageKind::pnm, kPnmExtensions, ".pgm .ppm .pnm (PGM/PPM)"},
+};
+
+std::string extensionOf(const std::string& path) {
+  const size_t slash = path.find_last_of("/\\");
+  const size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+  return path.substr(dot + 1);
 }
 
 bool built(ImageKind kind) {
@@ -41,7 +72,7 @@ bool built(ImageKind kind) {
 std::string notBuilt(const std::string& path, ImageKind kind) {
   return path + ": " + kindName(kind) +
          " files are not supported by this build (PGM/PPM only: it was built without the " +
-         (kind == ImageKind::tiff ? "libtiff" : "libpng") + " library)";
+         libraryName(kind) + " library)";
 }
 
 }  // namespace
@@ -212,10 +243,12 @@ bool readImage(const std::string& path, HostImage* image, ImageSource* source, s
     kind = ImageKind::tiff;
   } else if (got == 8 && std::memcmp(magic, "\x89PNG\r\n\x1a\n", 8) == 0) {
     kind = ImageKind::png;
+  } else if (got >= 3 && magic[0] == 0xff && magic[1] == 0xd8 && magic[2] == 0xff) {
+    kind = ImageKind::jpeg;
   } else if (got >= 2 && magic[0] == 'P' && (magic[1] == '5' || magic[1] == '6')) {
     kind = ImageKind::pnm;
   } else {
-    *error = path + ": not a PGM/PPM (P5, P6), TIFF or PNG file";
+    *error = path + ": not a PGM/PPM (P5, P6), TIFF, PNG or JPEG file";
     return false;
   }
   if (!built(kind)) {
@@ -227,6 +260,7 @@ bool readImage(const std::string& path, HostImage* image, ImageSource* source, s
     if (kind == ImageKind::pnm) return readPnm(f.get(), path, image, source, error);
 #if BRISEL_HAVE_CODECS
     if (kind == ImageKind::tiff) return readTiff(f.get(), path, image, source, error);
+    if (kind == ImageKind::jpeg) return readJpeg(f.get(), path, image, source, error);
     return readPng(f.get(), path, image, source, error);
 #else
     return false;
@@ -238,17 +272,49 @@ bool readImage(const std::string& path, HostImage* image, ImageSource* source, s
   }
 }
 
-bool chooseOutputKind(const std::string& path, const ImageSource& source, ImageKind* kind,
-                      std::string* error) {
-  static const char* const kTiff[] = {"tif", "tiff", nullptr};
-  static const char* const kPng[] = {"png", nullptr};
-  static const char* const kPnm[] = {"pgm", "ppm", "pnm", nullptr};
-  *kind = hasExtension(path, kTiff)  ? ImageKind::tiff
-          : hasExtension(path, kPng) ? ImageKind::png
-          : hasExtension(path, kPnm) ? ImageKind::pnm
-                                     : source.kind;
+namespace {
+
+// The kind OUT's extension names; false with the kinds this build writes when
+// it names none of them. A name without an extension leaves *kind as it was.
+bool kindByExtension(const std::string& path, ImageKind* kind, std::string* error) {
+  if (extensionOf(path).empty()) return true;
+  for (const KindExtensions& k : kOutputKinds) {
+    if (!hasExtension(path, k.extensions)) continue;
+    if (!built(k.kind)) {
+      *error = notBuilt(path, k.kind);
+      return false;
+    }
+    *kind = k.kind;
+    return true;
+  }
+  // Written as some other kind, the file would lie about what it holds.
+  std::string kinds;
+  for (const KindExtensions& k : kOutputKinds) {
+    if (built(k.kind)) kinds += std::string(kinds.empty() ? "" : ", ") + k.listed;
+  }
+  *error = path + ": cannot write ." + extensionOf(path) + " files; this build writes " + kinds +
+           " (or name the kind with --format)";
+  return false;
+}
+
+}  // namespace
+
+bool checkOutputName(const std::string& path, std::string* error) {
+  ImageKind kind = ImageKind::pnm;
+  return kindByExtension(path, &kind, error);
+}
+
+bool chooseOutputKind(const std::string& path, const ImageSource& source, int32_t depth,
+                      ImageKind* kind, std::string* error) {
+  *kind = source.kind;
+  if (!kindByExtension(path, kind, error)) return false;
   if (!built(*kind)) {
     *error = notBuilt(path, *kind);
+    return false;
+  }
+  if (*kind == ImageKind::jpeg && depth != 8) {
+    *error = path + ": JPEG files hold 8-bit samples; write a " + std::to_string(depth) +
+             "-bit image as TIFF or PNG";
     return false;
   }
   return true;
@@ -265,22 +331,30 @@ std::string planesText(int32_t count, const char* what) {
 std::vector<std::string> leftOut(const ImageSource& s, ImageKind out) {
   std::vector<std::string> items;
   const int32_t alpha = alphaPlaneFor(s);
-  if (out == ImageKind::pnm && s.extraPlanes > 0) {
+  if ((out == ImageKind::pnm || out == ImageKind::jpeg) && s.extraPlanes > 0) {
     items.push_back(s.extraPlanes == 1 && alpha == 0 ? "the alpha plane"
                                                      : planesText(s.extraPlanes, ""));
   } else if (out == ImageKind::png && s.extraPlanes - (alpha >= 0 ? 1 : 0) > 0) {
     items.push_back(planesText(s.extraPlanes - (alpha >= 0 ? 1 : 0), "not alpha"));
   }
-  if (s.kind == ImageKind::tiff && out != ImageKind::tiff && s.orientation != 1) {
-    items.push_back("the orientation (TIFF Orientation " + std::to_string(s.orientation) + ")");
+  // JPEG keeps the orientation in EXIF, TIFF in its tag.
+  if ((out == ImageKind::png || out == ImageKind::pnm) && s.orientation != 1) {
+    items.push_back(std::string("the orientation (") +
+                    (s.kind == ImageKind::tiff ? "TIFF" : "EXIF") + " Orientation " +
+                    std::to_string(s.orientation) + ")");
   }
+  if (s.hasExif && out != ImageKind::jpeg) items.push_back("the EXIF data");
+  if (!s.jpegMarkersDropped.empty()) items.push_back(s.jpegMarkersDropped);
   if (s.badResolution) {
     items.push_back("the resolution (out of range)");
   } else if (out == ImageKind::pnm && (s.hasResolution || s.hasPhysical)) {
     items.push_back("the resolution");
-  } else if (out == ImageKind::png && s.kind == ImageKind::tiff && s.hasResolution &&
+  } else if (out == ImageKind::png && s.kind != ImageKind::png && s.hasResolution &&
              !pngResolutionFromTiff(s, nullptr, nullptr, nullptr)) {
     items.push_back("the resolution (out of PNG's range)");
+  } else if (out == ImageKind::jpeg && !jpegDensity(s, nullptr, nullptr, nullptr) &&
+             (s.hasResolution || s.hasPhysical)) {
+    items.push_back("the resolution (out of JPEG's range)");
   }
   if (out == ImageKind::pnm && !s.iccProfile.empty()) items.push_back("the ICC profile");
   if (s.kind == ImageKind::tiff && out != ImageKind::tiff && !s.texts.empty()) {
@@ -299,7 +373,7 @@ std::vector<std::string> leftOut(const ImageSource& s, ImageKind out) {
     if (srgb) items.push_back("the sRGB intent");
     if (s.hasSignificantBits) items.push_back("the significant bits (sBIT)");
   }
-  if (out == ImageKind::pnm && (s.hasWhitePoint || s.hasPrimaries)) {
+  if ((out == ImageKind::pnm || out == ImageKind::jpeg) && (s.hasWhitePoint || s.hasPrimaries)) {
     items.push_back("the chromaticities");
   } else if (out == ImageKind::png && s.kind == ImageKind::tiff &&
              (s.hasWhitePoint || s.hasPrimaries)) {
@@ -329,6 +403,32 @@ bool pngResolutionFromTiff(const ImageSource& s, uint32_t* x, uint32_t* y, int32
   return true;
 }
 
+bool jpegDensity(const ImageSource& s, uint16_t* x, uint16_t* y, uint8_t* unit) {
+  double xd = 0, yd = 0;
+  uint8_t u = 0;
+  if (s.kind != ImageKind::png && s.hasResolution) {
+    // TIFF's units (1 none, 2 inch, 3 centimetre) are JFIF's 0, 1 and 2.
+    xd = s.xResolution;
+    yd = s.yResolution;
+    u = s.resolutionUnit == 2 ? 1 : s.resolutionUnit == 3 ? 2 : 0;
+  } else if (s.kind == ImageKind::png && s.hasPhysical) {
+    const double scale = s.physicalUnit == 1 ? 0.01 : 1.0;  // pixels a metre as a centimetre
+    xd = double(s.xPixelsPerUnit) * scale;
+    yd = double(s.yPixelsPerUnit) * scale;
+    u = s.physicalUnit == 1 ? 2 : 0;
+  } else {
+    return false;
+  }
+  xd = std::floor(xd + 0.5);
+  yd = std::floor(yd + 0.5);
+  // JFIF's numbers are 16 bits; 0 is no density at all.
+  if (!(xd >= 1 && xd <= 65535 && yd >= 1 && yd <= 65535)) return false;
+  if (x != nullptr) *x = uint16_t(xd);
+  if (y != nullptr) *y = uint16_t(yd);
+  if (unit != nullptr) *unit = u;
+  return true;
+}
+
 bool pngChromaticities(const ImageSource& s, uint8_t chunk[32]) {
   if (!s.hasWhitePoint || !s.hasPrimaries) return false;
   const float values[8] = {s.whitePoint[0], s.whitePoint[1], s.primaries[0], s.primaries[1],
@@ -345,7 +445,8 @@ bool pngChromaticities(const ImageSource& s, uint8_t chunk[32]) {
 }
 
 bool writeImage(FILE* f, bool seekable, const std::string& path, const HostImage& image,
-                const ImageSource& source, ImageKind kind, std::string* error) {
+                const ImageSource& source, ImageKind kind, int32_t jpegQuality,
+                std::string* error) {
   bool written = false;
   try {
     if (kind == ImageKind::pnm) {
@@ -354,6 +455,8 @@ bool writeImage(FILE* f, bool seekable, const std::string& path, const HostImage
 #if BRISEL_HAVE_CODECS
       if (kind == ImageKind::png) {
         written = writePng(f, path, image, source, error);
+      } else if (kind == ImageKind::jpeg) {
+        written = writeJpeg(f, path, image, source, jpegQuality, error);
       } else if (!seekable) {
         *error = path + ": a TIFF file cannot be written into a pipe or device";
       } else {
@@ -361,6 +464,7 @@ bool writeImage(FILE* f, bool seekable, const std::string& path, const HostImage
       }
 #else
       (void)seekable;
+      (void)jpegQuality;
       *error = notBuilt(path, kind);
 #endif
     }

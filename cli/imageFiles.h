@@ -1,4 +1,5 @@
-// imageFiles.h -- image files as host images: PNM always, TIFF and PNG where the build has them
+// imageFiles.h -- image files as host images: PNM always, TIFF, PNG and JPEG where the build has
+// them
 #pragma once
 
 #include <cstdint>
@@ -9,13 +10,20 @@
 
 #include "hostSim/testHost.h"
 
-enum class ImageKind { pnm, tiff, png };
+enum class ImageKind { pnm, tiff, png, jpeg };
 
 // A PNG chunk copied as it was read (text still compressed), and where it stood.
 struct PngChunk {
   char name[5] = {0};
   std::vector<uint8_t> data;
   uint8_t location = 0;  // libpng's: before PLTE, before IDAT or after IDAT
+};
+
+// A JPEG marker copied as it was read (APP1 with EXIF or XMP, APP2 with a
+// piece of an ICC profile, COM).
+struct JpegMarker {
+  uint8_t code = 0;
+  std::vector<uint8_t> data;
 };
 
 // What the input file was, so that the output can be written alike.
@@ -48,6 +56,11 @@ struct ImageSource {
   bool hasSignificantBits = false;
   uint8_t significantBits[5] = {0, 0, 0, 0, 0};  // red, green, blue, grey, alpha
   std::vector<PngChunk> pngChunks;
+  // JPEG: the markers kept, whether one holds EXIF, and the markers of other
+  // kinds that were not kept (named in the warning of what was left out).
+  std::vector<JpegMarker> jpegMarkers;
+  bool hasExif = false;
+  std::string jpegMarkersDropped;
 };
 
 // The extra plane a PNG output takes as its alpha, or -1: a PNG's own, or a
@@ -97,6 +110,10 @@ uint64_t mostDecodedBytes(int64_t fileBytes, uint64_t ratio);
 // ratio without a unit); false when it has none or PNG cannot hold it.
 bool pngResolutionFromTiff(const ImageSource& source, uint32_t* x, uint32_t* y, int32_t* unit);
 
+// A source's resolution as JFIF's density (unit 0 none, 1 inch, 2
+// centimetre); false when it has none or JFIF cannot hold it.
+bool jpegDensity(const ImageSource& source, uint16_t* x, uint16_t* y, uint8_t* unit);
+
 // A source's chromaticities as the 32 bytes of PNG's cHRM chunk; false when
 // it lacks the white point or the primaries, or PNG cannot hold a value.
 bool pngChromaticities(const ImageSource& source, uint8_t chunk[32]);
@@ -104,15 +121,21 @@ bool pngChromaticities(const ImageSource& source, uint8_t chunk[32]);
 // Reads IN by its content. On failure returns false with one line naming the
 // file and the reason (unsupported kinds included).
 bool readImage(const std::string& path, HostImage* image, ImageSource* source, std::string* error);
-// The kind OUT is written as: by its extension, else the input's kind.
-// False with a reason when this build cannot write that kind.
-bool chooseOutputKind(const std::string& path, const ImageSource& source, ImageKind* kind,
-                      std::string* error);
+// Checks OUT's name before any work: false with the kinds this build writes
+// when its extension names none of them (a name without one is fine).
+bool checkOutputName(const std::string& path, std::string* error);
+// The kind OUT is written as: by its extension, else (none) the input's kind.
+// False with a reason when this build cannot write that kind, or cannot
+// write this image as that kind (JPEG holds 8 bits).
+bool chooseOutputKind(const std::string& path, const ImageSource& source, int32_t depth,
+                      ImageKind* kind, std::string* error);
+// How a JPEG OUT is compressed: libjpeg's quality, 1..100.
+constexpr int32_t kDefaultJpegQuality = 95;
 // Writes the image into an open stream (seekable unless a pipe or device),
 // flushed but not closed; path names it in errors. What the output kind
 // cannot hold (extra planes, metadata) is left out with one warning line.
 bool writeImage(FILE* f, bool seekable, const std::string& path, const HostImage& image,
-                const ImageSource& source, ImageKind kind, std::string* error);
+                const ImageSource& source, ImageKind kind, int32_t jpegQuality, std::string* error);
 // The libraries' parts, where the build has them.
 bool readTiff(FILE* f, const std::string& path, HostImage* image, ImageSource* source,
               std::string* error);
@@ -122,3 +145,7 @@ bool readPng(FILE* f, const std::string& path, HostImage* image, ImageSource* so
              std::string* error);
 bool writePng(FILE* f, const std::string& path, const HostImage& image, const ImageSource& source,
               std::string* error);
+bool readJpeg(FILE* f, const std::string& path, HostImage* image, ImageSource* source,
+              std::string* error);
+bool writeJpeg(FILE* f, const std::string& path, const HostImage& image, const ImageSource& source,
+               int32_t quality, std::string* error);

@@ -277,7 +277,7 @@ bool writePng(FILE* f, const std::string& path, const HostImage& image, const Im
     int32_t unit = 0;
     if (source.kind == ImageKind::png && source.hasPhysical) {
       png_set_pHYs(png, info, source.xPixelsPerUnit, source.yPixelsPerUnit, source.physicalUnit);
-    } else if (source.kind == ImageKind::tiff &&
+    } else if (source.kind != ImageKind::png &&
                pngResolutionFromTiff(source, &xPixels, &yPixels, &unit)) {
       png_set_pHYs(png, info, xPixels, yPixels, unit);
     }

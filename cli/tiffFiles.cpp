@@ -442,7 +442,8 @@ bool writeTiff(FILE* f, const std::string& path, const HostImage& image, const I
     if (source.kind == ImageKind::png) kinds[0] = EXTRASAMPLE_UNASSALPHA;
     TIFFSetField(t, TIFFTAG_EXTRASAMPLES, uint16_t(extras), kinds.data());
   }
-  if (sameKind) {
+  // A JPEG's density and EXIF orientation are held in TIFF's terms.
+  if (sameKind || source.kind == ImageKind::jpeg) {
     if (source.hasResolution) {
       TIFFSetField(t, TIFFTAG_XRESOLUTION, source.xResolution);
       TIFFSetField(t, TIFFTAG_YRESOLUTION, source.yResolution);

@@ -213,7 +213,7 @@ if [ -n "$runner" ]; then storeDir=${WINEPREFIX:-$HOME/.wine}/drive_c; else stor
 stores() { find "$storeDir" -maxdepth 1 -regextype posix-extended -regex '.*/(BackingS|OpacityS|MaskImag)\.xxx'; }
 { printf 'P5\n4000 4000\n255\n'; head -c 16000000 /dev/urandom; } > big.pgm
 startAndSignal() {  # startAndSignal SIGNAL
-  $runner "$brisel" apply big.pgm big.out > /dev/null 2> err.txt & pid=$!
+  $runner "$brisel" apply big.pgm big-out > /dev/null 2> err.txt & pid=$!
   for _ in $(seq 300); do
     written=$(awk '/^wchar/ { print $2 }' /proc/$pid/io 2> /dev/null)
     [ "${written:-0}" -gt 16000000 ] && break
@@ -221,18 +221,18 @@ startAndSignal() {  # startAndSignal SIGNAL
   done
   kill -"$1" $pid; wait $pid
 }
-echo keep > big.out
+echo keep > big-out
 # Windows has no SIGTERM for a console program: wine ends it outright.
 for signal in INT $([ -z "$runner" ] && echo TERM); do
   startAndSignal $signal; rc=$?
   expected=$([ $signal = INT ] && echo 130 || echo 143) left="$(stores)$(find . -maxdepth 1 -name '*brisel-*')"
-  check "SIG$signal: stopped with $expected, nothing left" bash -c "[ $rc = $expected ] && [ \"\$(cat big.out)\" = keep ] && [ -z '$left' ]"
+  check "SIG$signal: stopped with $expected, nothing left" bash -c "[ $rc = $expected ] && [ \"\$(cat big-out)\" = keep ] && [ -z '$left' ]"
 done
 # A killed run's leftovers do not disturb the next one.
 startAndSignal KILL 2> /dev/null
 run apply sample.ppm after.ppm --alpha 0.6 --beta 0.3 --gamma 0.8 --delta 0.1 > /dev/null
 check "a run after a killed one" cmp -s after.ppm ref.ppm
-rm -f big.out.brisel-*
+rm -f big-out.brisel-*
 stores | xargs -r rm -f
 
 # ---- batches ---------------------------------------------------------------------------

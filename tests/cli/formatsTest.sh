@@ -80,8 +80,8 @@ check "TIFF in, PNG and PPM out" bash -c "
 
 # ---- kinds the host does not take: one line, no output -------------------------------
 refused() {  # refused FILE WORDS: exit 1, one line naming FILE and saying WORDS, no output
-  "$brisel" apply "$1" refused.out $values > /dev/null 2> err.txt; local rc=$?
-  [ $rc = 1 ] && [ "$(wc -l < err.txt)" = 1 ] && grep -q "^brisel: error: $1: .*$2" err.txt && [ ! -e refused.out ]
+  "$brisel" apply "$1" refused-out $values > /dev/null 2> err.txt; local rc=$?
+  [ $rc = 1 ] && [ "$(wc -l < err.txt)" = 1 ] && grep -q "^brisel: error: $1: .*$2" err.txt && [ ! -e refused-out ]
 }
 if command -v tiffcp > /dev/null; then
   tiffcp t1-8-none-strips-l-1.tif t2-16-none-strips-b-2.tif pages.tif
@@ -108,16 +108,16 @@ cp p-8-plain-sample.png corrupt.png; printf 'garbage!' | dd of=corrupt.png bs=1 
 printf 'II*\0' > header.tif
 "$fixtures" broken widepng wide.png
 for bad in cut.tif cut.png corrupt.png offset.tif ifd.tif header.tif wide.png; do
-  "$brisel" apply $bad bad.out $values > /dev/null 2> err.txt; rc=$?
-  check "$bad: one line naming it, no output" bash -c "[ $rc = 1 ] && [ \"\$(wc -l < err.txt)\" = 1 ] && grep -q '^brisel: error: $bad: ' err.txt && [ ! -e bad.out ]"
+  "$brisel" apply $bad bad-out $values > /dev/null 2> err.txt; rc=$?
+  check "$bad: one line naming it, no output" bash -c "[ $rc = 1 ] && [ \"\$(wc -l < err.txt)\" = 1 ] && grep -q '^brisel: error: $bad: ' err.txt && [ ! -e bad-out ]"
 done
 # Files that unpack to more than memory allows are refused before they are unpacked.
 if [ -z "${BRISEL_SANITIZED:-}" ]; then
   "$fixtures" bomb tiff bomb.tif 16000
   "$fixtures" bomb png bomb.png 16000
   for bomb in bomb.tif bomb.png; do
-    bash -c "ulimit -v 1000000; '$brisel' apply $bomb bomb.out $values" > /dev/null 2> err.txt; rc=$?
-    check "$bomb refused in one line" bash -c "[ $rc = 1 ] && [ \"\$(wc -l < err.txt)\" = 1 ] && grep -q '^brisel: error: $bomb: .*MiB, more memory than' err.txt && [ ! -e bomb.out ]"
+    bash -c "ulimit -v 1000000; '$brisel' apply $bomb bomb-out $values" > /dev/null 2> err.txt; rc=$?
+    check "$bomb refused in one line" bash -c "[ $rc = 1 ] && [ \"\$(wc -l < err.txt)\" = 1 ] && grep -q '^brisel: error: $bomb: .*MiB, more memory than' err.txt && [ ! -e bomb-out ]"
   done
 fi
 
@@ -185,7 +185,7 @@ done
 # (Padded past its image's size, so that the rows are read and their lie found.)
 cp offset.tif offset-padded.tif && head -c 5000 /dev/zero >> offset-padded.tif
 check "an uncompressed TIFF's error is its own, not libtiff's first complaint" bash -c "
-  ! '$brisel' apply offset-padded.tif offset.out 2> err.txt && grep -q 'row 0 unreadable' err.txt &&
+  ! '$brisel' apply offset-padded.tif offset-out 2> err.txt && grep -q 'row 0 unreadable' err.txt &&
   ! grep -q Predictor err.txt"
 # A full disk: the system's reason, nothing left behind (needs a small tmpfs, so root).
 mkdir full
@@ -207,8 +207,8 @@ fi
 # (Not under the sanitizers, whose shadow memory needs more address space than the limit.)
 if [ -z "${BRISEL_SANITIZED:-}" ]; then
 boundedRefusal() {  # boundedRefusal FILE WORDS
-  bash -c "ulimit -v 300000; exec timeout 20 '$brisel' apply $1 bounded.out $values" > /dev/null 2> err.txt; local rc=$?
-  [ $rc = 1 ] && [ "$(wc -l < err.txt)" = 1 ] && grep -q "^brisel: error: $1: .*$2" err.txt && [ ! -e bounded.out ]
+  bash -c "ulimit -v 300000; exec timeout 20 '$brisel' apply $1 bounded-out $values" > /dev/null 2> err.txt; local rc=$?
+  [ $rc = 1 ] && [ "$(wc -l < err.txt)" = 1 ] && grep -q "^brisel: error: $1: .*$2" err.txt && [ ! -e bounded-out ]
 }
 for hostile in bigtile:"65536x65536 tiles for a 16x16" hugetile:"1048576x1048576 tiles" \
                tiffheader:"too small for the 32767x32767 image" pngheader:"too small for the 32767x32767 image"; do
@@ -262,6 +262,96 @@ for format in tif png; do
 done
 check "a stream OUT without --format is IN's kind" bash -c "'$brisel' apply p-8-plain-sample.png /dev/stdout $values 2> /dev/null | cat > piped-kind && '$brisel' apply p-8-plain-sample.png twin-kind.png $values > /dev/null && cmp -s piped-kind twin-kind.png"
 check "--format png into a stream leaves out what PNG cannot hold, as a file OUT does" bash -c "'$brisel' apply t2-16-none-strips-b-2.tif - --format png $values 2> err.txt > piped-two.png && '$brisel' apply t2-16-none-strips-b-2.tif twin-two.png $values > /dev/null 2>&1 && cmp -s piped-two.png twin-two.png && grep -q '^brisel: warning: -: PNG files cannot hold an extra plane that is not alpha' err.txt"
+
+# ---- JPEG ---------------------------------------------------------------------------------
+# jpegMarkers FILE: its APP1, APP2 and COM markers in hex, one a line, in their order.
+jpegMarkers() {
+  python3 -c '
+import sys
+d = open(sys.argv[1], "rb").read(); i = 2
+while i + 4 <= len(d) and d[i] == 0xff and d[i + 1] != 0xda:
+    n = int.from_bytes(d[i + 2:i + 4], "big")
+    if d[i + 1] in (0xe1, 0xe2, 0xfe): print(hex(d[i + 1]), d[i + 4:i + 2 + n].hex())
+    i += 2 + n' "$1"
+}
+export -f jpegMarkers
+if command -v cjpeg > /dev/null && command -v djpeg > /dev/null; then
+  # A 70000-byte profile takes two APP2 markers; EXIF says "turned" (Orientation 6).
+  python3 -c 'import sys; sys.stdout.buffer.write(bytes((i * 7) % 251 for i in range(70000)))' > big.icc
+  cjpeg -quality 90 -icc big.icc sample.ppm > icc.jpg
+  cjpeg -quality 90 sample.ppm > plain.jpg
+  python3 -c '
+tiff = b"MM\0\x2a\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0\0\0\0\0"
+app1 = b"\xff\xe1\0\x22Exif\0\0" + tiff
+for source, target in ("icc.jpg", "rgb.jpg"), ("plain.jpg", "exif.jpg"):
+    d = open(source, "rb").read()
+    open(target, "wb").write(d[:20] + app1 + d[20:])'
+  ppmtopgm sample.ppm | cjpeg -quality 80 > grey.jpg
+  cjpeg -quality 90 -progressive sample.ppm > progressive.jpg
+  # Filtering a JPEG is decoding it, filtering that, encoding it at quality 95.
+  for jpg in rgb grey progressive; do
+    djpeg $jpg.jpg > $jpg.decoded.pnm
+    "$brisel" apply $jpg.decoded.pnm $jpg.twin.pnm $values > /dev/null
+    cjpeg -quality 95 $jpg.twin.pnm > $jpg.twin.jpg
+    check "JPEG $jpg filtered as its decoded image, encoded at 95" bash -c "
+      '$brisel' apply $jpg.jpg $jpg.out.jpg $values > /dev/null 2> err.txt && [ ! -s err.txt ] &&
+      cmp -s <(djpeg $jpg.out.jpg) <(djpeg $jpg.twin.jpg)"
+  done
+  check "JPEG grey stays grey, RGB stays RGB" bash -c "
+    djpeg grey.out.jpg | head -c 2 | grep -qx P5 && djpeg rgb.out.jpg | head -c 2 | grep -qx P6"
+  check "JPEG: EXIF and both ICC pieces kept byte for byte" bash -c "
+    [ \"\$(jpegMarkers rgb.jpg | wc -l)\" = 3 ] && cmp -s <(jpegMarkers rgb.jpg) <(jpegMarkers rgb.out.jpg)"
+  icc=$(python3 -c 'import sys; s = 0
+for b in open("big.icc", "rb").read(): s = (s * 31 + b) & 0xffffffff
+print("icc 70000", s)')
+  check "JPEG to TIFF: orientation and ICC profile kept" bash -c "
+    '$brisel' apply rgb.jpg rgb.tif --beta 1 > /dev/null 2> warn.txt && '$fixtures' tags rgb.tif > tags.txt &&
+    grep -qx 'orientation 6' tags.txt && grep -qx '$icc' tags.txt && grep -q 'EXIF data; left out' warn.txt"
+  check "JPEG to PNG: the orientation named as left out" warnsOnce exif.jpg exif.png "EXIF Orientation 6"
+  check "TIFF orientation and profile to JPEG: kept as EXIF and ICC, no warning" bash -c "
+    '$brisel' apply orient.tif orient.jpg --beta 1 2>&1 > /dev/null | cmp -s - /dev/null &&
+    '$brisel' apply orient.jpg orient.back.tif --beta 1 > /dev/null 2>&1 &&
+    '$fixtures' tags orient.back.tif | grep -qx 'orientation 6' &&
+    '$brisel' apply t1-8-none-strips-l-1.tif t1.jpg --beta 1 > /dev/null 2>&1 &&
+    jpegMarkers t1.jpg | grep -q '^0xe2 4943435f50524f46494c4500'"
+  check "RGBA to JPEG: alpha left out with a warning" warnsOnce p-8-alpha-sample.png rgba.jpg "the alpha plane"
+  check "--quality changes the size; 95 is the default" bash -c "
+    '$brisel' apply rgb.jpg q30.jpg --quality 30 $values > /dev/null &&
+    '$brisel' apply rgb.jpg q95.jpg --quality=95 $values > /dev/null &&
+    [ \$(stat -c %s q30.jpg) -lt \$((\$(stat -c %s q95.jpg) * 2 / 3)) ] && cmp -s q95.jpg rgb.out.jpg"
+  check "--quality out of range refused" bash -c "! '$brisel' apply rgb.jpg q.jpg --quality 101 2> err.txt && grep -q 'from 1 to 100' err.txt && [ ! -e q.jpg ]"
+  check "--format jpg into a pipe" bash -c "
+    '$brisel' apply - - --format=jpg $values < rgb.jpg 2> /dev/null | cat > piped.jpg && cmp -s piped.jpg rgb.out.jpg"
+  check "16-bit to JPEG refused before filtering" bash -c "
+    ! '$brisel' apply grey16.pgm deep.jpg 2> err.txt > /dev/null && [ \"\$(wc -l < err.txt)\" = 1 ] &&
+    grep -q 'deep.jpg: JPEG files hold 8-bit samples' err.txt && [ ! -e deep.jpg ]"
+  for odd in cmyk:"CMYK JPEG files are not supported" twelve:"12-bit JPEG files are not supported"; do
+    "$fixtures" jpeg ${odd%%:*} ${odd%%:*}.jpg
+    check "${odd%%:*} JPEG refused" refused ${odd%%:*}.jpg "${odd#*:}"
+  done
+  head -c 20000 rgb.jpg > cut.jpg
+  check "a JPEG cut short: one line, no output" refused cut.jpg "damaged JPEG file (Premature end"
+  if [ -z "${BRISEL_SANITIZED:-}" ]; then
+    "$fixtures" jpeg header header.jpg
+    check "a JPEG header of 32767x32767 on a tiny file: refused in bounded memory and time" \
+      boundedRefusal header.jpg "too small for the 32767x32767 image"
+  fi
+else
+  echo "skipped: the JPEG checks (no cjpeg/djpeg: Debian's libjpeg-turbo-progs)"
+fi
+
+# ---- an OUT named as a kind that is not written: refused before IN is even read -------------
+for name in x.bmp x.webp x.out photo.JPG.txt; do
+  check "OUT $name refused, the kinds listed" bash -c "
+    ! '$brisel' apply missing.ppm $name 2> err.txt && [ \"\$(wc -l < err.txt)\" = 1 ] &&
+    grep -q '^brisel: error: $name: cannot write \.[a-z]* files; .*\.jpg .jpeg (JPEG)' err.txt && [ ! -e $name ]"
+done
+check "OUT without an extension: IN's kind" bash -c "'$brisel' apply sample.ppm plain-name $values > /dev/null && cmp -s plain-name single.ppm"
+mkdir -p in3 out3 && cp sample.ppm in3/scan.dat && cp sample.ppm in3/
+check "batch: an input named as a kind not written fails alone" bash -c "
+  ! '$brisel' apply in3/scan.dat in3/sample.ppm -o out3 $values > /dev/null 2> err.txt &&
+  [ \"\$(wc -l < err.txt)\" = 1 ] && grep -q 'scan.dat: cannot write .dat files' err.txt &&
+  [ \"\$(ls out3)\" = sample.ppm ]"
 
 check "help: exit codes and an example" bash -c "'$brisel' apply --help | grep -q 'Exit codes: 0' && '$brisel' apply --help | grep -q 'brisel apply .*-o '"
 check "version" bash -c "'$brisel' --version | grep -qE '^brisel [0-9]+\.[0-9]+\.[0-9]+$'"

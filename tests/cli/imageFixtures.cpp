@@ -10,6 +10,8 @@
 //                                                    small files that claim far more memory
 //   imageFixtures odd float|onebit|cmyk|signed|void|jpeg|assoc|unspecified|orient|hugeres OUT
 //                                                    a well-formed TIFF of an unusual kind
+//   imageFixtures jpeg cmyk|twelve|header OUT        a JPEG the host refuses: CMYK, 12-bit
+//                                                    samples, a 32767 x 32767 header on 16 x 16
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include <jpeglib.h>
 #include <png.h>
 #include <tiffio.h>
 #include <zlib.h>
@@ -613,6 +616,50 @@ void writeOdd(const std::string& kind, const char* path) {
   TIFFClose(tif);
 }
 
+// A 16 x 16 JPEG (CMYK, else grey) in memory, its frame header then changed:
+// twelve declares 12-bit samples (libjpeg here makes 8-bit ones only),
+// header a 32767 x 32767 image whose data would be a thousand times the file.
+void writeOddJpeg(const std::string& kind, const char* path) {
+  jpeg_compress_struct c;
+  jpeg_error_mgr errors;
+  c.err = jpeg_std_error(&errors);
+  jpeg_create_compress(&c);
+  unsigned char* data = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&c, &data, &size);
+  const bool cmyk = kind == "cmyk";
+  c.image_width = c.image_height = 16;
+  c.input_components = cmyk ? 4 : 1;
+  c.in_color_space = cmyk ? JCS_CMYK : JCS_GRAYSCALE;
+  jpeg_set_defaults(&c);
+  jpeg_start_compress(&c, TRUE);
+  std::vector<uint8_t> row(16 * size_t(c.input_components), 0x80);
+  for (int y = 0; y < 16; ++y) {
+    JSAMPROW r = row.data();
+    jpeg_write_scanlines(&c, &r, 1);
+  }
+  jpeg_finish_compress(&c);
+  jpeg_destroy_compress(&c);
+  std::vector<uint8_t> file(data, data + size);
+  std::free(data);
+  // The frame header: FF C0, length, precision, height, width.
+  size_t sof = 2;
+  while (sof + 4 < file.size() && !(file[sof] == 0xff && file[sof + 1] == 0xc0)) {
+    sof += 2 + (size_t(file[sof + 2]) << 8 | file[sof + 3]);
+  }
+  if (sof + 9 >= file.size()) die("no frame header");
+  if (kind == "twelve") {
+    file[sof + 1] = 0xc1;  // extended sequential, the frame that may hold 12 bits
+    file[sof + 4] = 12;
+  } else if (kind == "header") {
+    file[sof + 5] = file[sof + 7] = 0x7f;
+    file[sof + 6] = file[sof + 8] = 0xff;
+  }
+  FILE* f = std::fopen(path, "wb");
+  std::fwrite(file.data(), 1, file.size(), f);
+  std::fclose(f);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -665,6 +712,8 @@ int main(int argc, char** argv) {
     writeBroken(argv[2], argv[3]);
   } else if (command == "odd" && argc == 4) {
     writeOdd(argv[2], argv[3]);
+  } else if (command == "jpeg" && argc == 4) {
+    writeOddJpeg(argv[2], argv[3]);
   } else {
     die("see the usage at the top of imageFixtures.cpp");
   }
