@@ -42,6 +42,5 @@ std::string defaultModulePath() {
   const size_t up = folder.rfind('/', folder.size() - 2);
   const std::string prefix = up == std::string::npos ? folder + "../" : folder.substr(0, up + 1);
   const std::string installed = prefix + "lib/brisel/libbrisel.so";
-  if (access(beside.c_str(), F_OK) != 0 && access(installed.c_str(), F_OK) == 0) return installed;
-  return beside;
+  return access(beside.c_str(), F_OK) == 0 ? beside : installed;
 }
