@@ -45,8 +45,10 @@ const char kUsage[] =
     "  .pnm; any other is refused), else IN's; a stream OUT (-, /dev/stdout, /dev/fd/N)\n"
     "  follows --format, else IN's.\n"
     "  A parameter given neither here nor in the --replay file is read from the filter's\n"
-    "  settings file (OMKApref.xxx, shared with sibling filters), which the filter reads but\n"
-    "  never changes. Every successful run prints the four values it used.\n"
+    "  settings file OMKApref.xxx, which holds 0 for all four unless another filter put values\n"
+    "  there (README, \"The settings file\"). Every successful run prints the four values it "
+    "used.\n"
+    "  'brisel apply --help' says what each parameter does.\n"
     "  Exit codes: 0 all files written, 1 a file failed, 2 a usage error, 130 or 143 interrupted.\n"
     "  Results go to stdout, errors and warnings to stderr (no colour is used).\n";
 
@@ -56,19 +58,30 @@ const char kApplyHelp[] =
     "\n"
     "Runs the Adaptive Equalization filter on IN and writes OUT, or on every IN into DIR.\n"
     "\n"
-    "  --alpha A, --beta B, --gamma G, --delta D   the filter's parameters, 0 to 1; one not\n"
-    "                        given comes from --replay, else from the settings file\n"
+    "The filter's four parameters, each a number from 0 to 1:\n"
+    "  --alpha A  window 15x15 at 0, 13x13 up to 0.25, 11x11 up to 0.5, 9x9 up to 0.75, else 7x7\n"
+    "  --beta B   share of the original blended back: 0 none (full effect), 1 image unchanged\n"
+    "  --gamma G  contrast expansion: 0 plain equalisation (rank in window), 1 steepest curve\n"
+    "  --delta D  noise rejection: weight of the 3x3 neighbours' mean in the value ranked, 0 off\n"
+    "A parameter not given is taken from the --replay file, else from the filter's settings file\n"
+    "OMKApref.xxx. The file the filter makes when there is none holds 0 for all four: a 15x15\n"
+    "window, plain equalisation at full strength, no original blended back, no noise rejection.\n"
+    "README, \"The settings file\", says what the filter reads and writes there.\n"
+    "\n"
+    "Options:\n"
     "  --replay FILE         parameters recorded by --record\n"
     "  --record FILE         write the parameters used, for --replay\n"
-    "  --dialog              show the filter's dialog (once for a batch)\n"
+    "  --dialog              show the filter's dialog (once for a batch; Windows only)\n"
     "  --select T,L,B,R      filter only this rectangle, in pixels\n"
     "  --mask MASK.pgm       an 8-bit PGM selection mask the image's size\n"
-    "  --plugin PATH         the filter module to load (default: the one beside brisel)\n"
+    "  --plugin PATH         the filter module to load (default: the one beside brisel, else\n"
+    "                        the installed one in ../lib/brisel/ from brisel's folder)\n"
     "  --format KIND         OUT's kind: png, tif, jpg, pgm or ppm (else OUT's extension; for\n"
     "                        a stream OUT such as -, /dev/stdout or /dev/fd/N, IN's kind)\n"
     "  --quality N           a JPEG OUT's quality, 1 to 100 (default 95)\n"
     "  --                    what follows is files, even when a name begins with -\n"
-    "  -o, --output-dir DIR  a batch: OUT is DIR/NAME with IN's name and kind\n"
+    "  -o, --output-dir DIR  a batch: OUT is DIR/NAME with IN's name and kind; DIR is made\n"
+    "                        when missing (one level, as mkdir makes it)\n"
     "  --suffix TEXT         a batch: put TEXT before the extension (photo.tif -> photoTEXT.tif)\n"
     "  -j, --jobs N          a batch: files filtered at once (default: the number of cores;\n"
     "                        always 1 on Windows, where the filter's temporary files have\n"
@@ -292,6 +305,22 @@ int parseArguments(int argc, char** argv, Arguments* args) {
   return 0;
 }
 
+// Only the Windows module has a dialog; elsewhere the filter would take the
+// values as they stand without a word, so the run says so and goes on as
+// without --dialog.
+void settleDialogChoice(Arguments* args) {
+#if !defined(_WIN32)
+  if (!args->dialog) return;
+  std::fputs(
+      "brisel: warning: this build has no dialog; --dialog ignored, the filter runs with the "
+      "values from the command line, --replay and the settings file\n",
+      stderr);
+  args->dialog = false;
+#else
+  (void)args;
+#endif
+}
+
 const char* const kStoreNames[3] = {"BackingS.xxx", "OpacityS.xxx", "MaskImag.xxx"};
 
 const char* fileErrorMeaning(int16_t code) {
@@ -433,6 +462,8 @@ SettingsValues readSettingsValues() {
     settings.busy = isModuleFileInUse("OMKApref.xxx");
     return settings;
   }
+  // Readable here while another run holds it under its lock (POSIX).
+  settings.busy = isModuleFileInUse("OMKApref.xxx");
   unsigned char bytes[16];
   if (std::fseek(f, 484, SEEK_SET) == 0 && std::fread(bytes, 1, 16, f) == 16) {
     for (int p = 0; p < 4; ++p) {
@@ -474,31 +505,44 @@ bool findUsedValues(const HostRunResult& result, float used[4]) {
 
 bool sameValue(float a, float b) { return a == b || (std::isnan(a) && std::isnan(b)); }
 
-// A run that could not open the settings file (another run held it) goes on
-// with 0 for every parameter it would have read there. Seen from here: a
-// value not given that matches the file neither before nor after the run, or
-// a 0 while the file was held and could not be read.
+// The filter takes a settings value outside 0..1 as the nearest end, NaN
+// as 0.
+float clampAsFilter(float value) { return !(value > 0.0f) ? 0.0f : value > 1.0f ? 1.0f : value; }
+
+// Says when a parameter not given was not the settings file's value. Either
+// the file held values the filter cannot use (out of 0..1, NaN), which it
+// took as the nearest it can; or the run could not open the file (another run
+// held it) and went on with 0 for every parameter it would have read there.
 void warnIfSettingsUnused(const SettingsValues& before, const bool given[4], const float used[4]) {
   const SettingsValues after = readSettingsValues();
   const bool held = before.busy || after.busy;
+  const bool known = before.known || after.known;
   std::string instead, file;
+  bool unopened = false;
   for (int p = 0; p < 4; ++p) {
     if (given[p]) continue;
     const bool matches = (before.known && sameValue(before.values[p], used[p])) ||
                          (after.known && sameValue(after.values[p], used[p]));
-    if (matches || (!before.known && !after.known && !(held && used[p] == 0))) continue;
+    if (matches || (!known && !(held && used[p] == 0))) continue;
+    const float inFile = after.known ? after.values[p] : before.values[p];
+    if (!known || clampAsFilter(inFile) != used[p]) unopened = true;
     const std::string name =
         std::string(instead.empty() ? "" : ", ") + kFilterParameters[p].name + " ";
     instead += name + formatValue(used[p]);
-    if (before.known || after.known) {
-      file += name + formatValue(after.known ? after.values[p] : before.values[p]);
-    }
+    if (known) file += name + formatValue(inFile);
   }
   if (instead.empty()) return;
+  const std::string path = moduleFilePath("OMKApref.xxx");
+  if (!unopened) {
+    std::fprintf(stderr,
+                 "brisel: warning: the settings file %s held values the filter cannot use (%s: "
+                 "each must be a number from 0 to 1); it used %s\n",
+                 path.c_str(), file.c_str(), instead.c_str());
+    return;
+  }
   std::fprintf(stderr,
                "brisel: warning: the filter ran without its settings file %s (%s) and used %s%s\n",
-               moduleFilePath("OMKApref.xxx").c_str(),
-               held ? "held by another run" : "probably held by another run", instead.c_str(),
+               path.c_str(), held ? "held by another run" : "it could not open it", instead.c_str(),
                file.empty() ? "" : (" instead of the file's " + file).c_str());
 }
 
@@ -962,12 +1006,12 @@ int applyBatch(Arguments& args) {
           "standard input (-) cannot be one of a batch's files; a file named - is ./-");
     }
   }
+  // A missing folder is made only once the batch is sure to run: a refused
+  // batch leaves no empty folder behind.
+  bool folderMissing = false;
   {
     std::string error;
-    OutputTarget probe;
-    if (!planOutput(batchOutputName(args, ".brisel-folder-check"), &probe, &error)) {
-      return fail(error);
-    }
+    if (!checkOutputFolder(args.outputFolder, &folderMissing, &error)) return fail(error);
   }
   std::vector<BatchFile> files;
   for (const std::string& input : args.inputs) {
@@ -977,6 +1021,7 @@ int applyBatch(Arguments& args) {
   if (!checkBatchOutputs(files, &error)) return fail(error);
   float used[4];
   if (const int code = resolveBatchValues(args, used)) return code;
+  if (folderMissing && !makeFolder(args.outputFolder, &error)) return fail(error);
   printValues(stdout, "", used);
   // Every file runs with the values just printed, and nothing else from the
   // settings file or the dialog.
@@ -1045,6 +1090,7 @@ int main(int argc, char** argv) {
   try {
     Arguments args;
     if (const int code = parseArguments(argc, argv, &args)) return code;
+    settleDialogChoice(&args);
     if (!args.outputFolder.empty()) return applyBatch(args);
     return applyFile(args, args.inputs[0], args.output, false);
   } catch (const std::bad_alloc&) {

@@ -80,3 +80,11 @@ bool identifyFile(const std::string& path, FileIdentity* identity);
 // True when two names in one folder name the same entry: exactly on POSIX,
 // regardless of letter case on Windows.
 bool isSameEntryName(const std::string& a, const std::string& b);
+
+// The folder a batch writes into: an existing folder that takes new files, or
+// a missing one whose parent does (*missing then set: makeFolder makes it once
+// the batch is sure to run). False with one line naming the folder.
+bool checkOutputFolder(const std::string& folder, bool* missing, std::string* error);
+// Makes one folder, as mkdir does: its parent must exist. False with one line
+// naming it.
+bool makeFolder(const std::string& folder, std::string* error);

@@ -388,3 +388,50 @@ bool identifyFile(const std::string& path, FileIdentity* identity) {
 }
 
 bool isSameEntryName(const std::string& a, const std::string& b) { return a == b; }
+
+bool checkOutputFolder(const std::string& folder, bool* missing, std::string* error) {
+  *missing = false;
+  struct stat info;
+  if (stat(folder.c_str(), &info) == 0) {
+    if (!S_ISDIR(info.st_mode)) {
+      *error = "output folder " + folder + " is not a folder";
+      return false;
+    }
+    if (access(folder.c_str(), W_OK | X_OK) != 0) {
+      *error = "output folder " + folder + ": no permission to create files in it";
+      return false;
+    }
+    return true;
+  }
+  if (errno != ENOENT) {
+    *error = "output folder " + folder + ": " + std::strerror(errno);
+    return false;
+  }
+  // Trailing slashes name the folder itself, not a folder inside it.
+  std::string trimmed = folder;
+  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+  const std::string parent = folderOf(trimmed);
+  if (stat(parent.c_str(), &info) != 0) {
+    *error = "cannot create output folder " + folder + ": " + parent +
+             (errno == ENOENT ? std::string(" does not exist")
+                              : ": " + std::string(std::strerror(errno)));
+    return false;
+  }
+  if (!S_ISDIR(info.st_mode)) {
+    *error = "cannot create output folder " + folder + ": " + parent + " is not a folder";
+    return false;
+  }
+  if (access(parent.c_str(), W_OK | X_OK) != 0) {
+    *error = "cannot create output folder " + folder + ": no permission to create it in " + parent;
+    return false;
+  }
+  *missing = true;
+  return true;
+}
+
+bool makeFolder(const std::string& folder, std::string* error) {
+  // The umask decides the mode, as for mkdir.
+  if (mkdir(folder.c_str(), 0777) == 0) return true;
+  *error = "cannot create output folder " + folder + ": " + std::strerror(errno);
+  return false;
+}

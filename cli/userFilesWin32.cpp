@@ -366,3 +366,41 @@ bool isSameEntryName(const std::string& a, const std::string& b) {
   return CompareStringOrdinal(first.c_str(), int(first.size()), second.c_str(), int(second.size()),
                               TRUE) == CSTR_EQUAL;
 }
+
+bool checkOutputFolder(const std::string& folder, bool* missing, std::string* error) {
+  *missing = false;
+  const DWORD attributes = GetFileAttributesA(folder.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      *error = "output folder " + folder + " is not a folder";
+      return false;
+    }
+    return true;
+  }
+  const DWORD cause = GetLastError();
+  if (cause != ERROR_FILE_NOT_FOUND && cause != ERROR_PATH_NOT_FOUND) {
+    *error = "output folder " + folder + ": " + describeError(cause);
+    return false;
+  }
+  // Trailing separators name the folder itself, not a folder inside it.
+  std::string trimmed = folder;
+  while (trimmed.size() > 1 && (trimmed.back() == '/' || trimmed.back() == '\\')) {
+    trimmed.pop_back();
+  }
+  const std::string parent = folderOf(trimmed);
+  const DWORD parentAttributes = GetFileAttributesA(parent.c_str());
+  if (parentAttributes == INVALID_FILE_ATTRIBUTES ||
+      (parentAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    *error = "cannot create output folder " + folder + ": " + parent +
+             (parentAttributes == INVALID_FILE_ATTRIBUTES ? " does not exist" : " is not a folder");
+    return false;
+  }
+  *missing = true;
+  return true;
+}
+
+bool makeFolder(const std::string& folder, std::string* error) {
+  if (CreateDirectoryA(folder.c_str(), nullptr) != 0) return true;
+  *error = "cannot create output folder " + folder + ": " + describeError(GetLastError());
+  return false;
+}

@@ -35,5 +35,12 @@ std::string defaultModulePath() {
   const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
   if (length <= 0) return "libbrisel.so";
   std::string exe(buffer, size_t(length));
-  return exe.substr(0, exe.rfind('/') + 1) + "libbrisel.so";
+  const std::string folder = exe.substr(0, exe.rfind('/') + 1);
+  // Beside the program in the build tree; PREFIX/lib/brisel/ for the
+  // installed PREFIX/bin/brisel (as cmake --install and the package place it).
+  const std::string beside = folder + "libbrisel.so";
+  const size_t up = folder.rfind('/', folder.size() - 2);
+  const std::string prefix = up == std::string::npos ? folder + "../" : folder.substr(0, up + 1);
+  const std::string installed = prefix + "lib/brisel/libbrisel.so";
+  return access(beside.c_str(), F_OK) == 0 ? beside : installed;
 }

@@ -43,16 +43,28 @@ def _check_dtype(dtype: np.dtype) -> None:
         "(convert with image.astype(np.uint8) or image.astype(np.uint16) after scaling)")
 
 
+def _is_stack(shape: Tuple[int, ...]) -> bool:
+    """A stack of frames: 4-d, or 3-d with a last axis other than 3 or 4. A
+    3-d array with a last axis of 3 or 4 is one colour image: a grey frame
+    is at least MIN_WIDTH wide, so its last axis is never 3 or 4."""
+    return len(shape) == 4 or (len(shape) == 3 and shape[2] not in (3, 4))
+
+
 def _check_shape(shape: Tuple[int, ...]) -> None:
-    if len(shape) not in (2, 3) or (len(shape) == 3 and shape[2] not in (3, 4)):
+    frame = shape[1:] if _is_stack(shape) else shape
+    if len(shape) not in (2, 3, 4) or (len(frame) == 3 and frame[2] not in (3, 4)) or \
+            (len(shape) == 3 and frame[1] < MIN_WIDTH):
         raise ValueError(
             f"image shape {shape} is not supported: expected (H, W) grey, "
-            "(H, W, 3) RGB or (H, W, 4) RGB plus a channel carried through")
-    if shape[0] == 0 or shape[1] == 0:
+            "(H, W, 3) RGB or (H, W, 4) RGB plus a channel carried through, "
+            "or a stack of such frames, (N, H, W) or (N, H, W, 3|4)")
+    if frame is not shape and shape[0] == 0:
+        raise ValueError(f"stack shape {shape} is empty: no frames")
+    if frame[0] == 0 or frame[1] == 0:
         raise ValueError(f"image shape {shape} is empty: no rows or no columns")
-    if shape[1] < MIN_WIDTH:
+    if frame[1] < MIN_WIDTH:
         raise ValueError(
-            f"image is {shape[1]} pixels wide: the filter needs at least {MIN_WIDTH} "
+            f"image is {frame[1]} pixels wide: the filter needs at least {MIN_WIDTH} "
             "(the plug-in refuses narrower areas)")
 
 
@@ -105,8 +117,13 @@ def equalize(image: np.ndarray, alpha: float = 0.0, beta: float = 0.0, gamma: fl
     ----------
     image : numpy.ndarray
         ``uint8`` or ``uint16`` array of shape (H, W) (grey), (H, W, 3) (RGB)
-        or (H, W, 4) (RGB and a fourth channel, carried through unchanged).
-        Any strides (views, reversed or transposed arrays) are accepted.
+        or (H, W, 4) (RGB and a fourth channel, carried through unchanged),
+        or a stack of such frames: (N, H, W) or (N, H, W, 3|4), each frame
+        equalised on its own. A 3-d array is one colour image when its last
+        axis is 3 or 4, else a stack of grey frames: a frame is at least 15
+        pixels wide, so the shapes never overlap (a stack of 3 grey frames
+        is (3, H, W)). Any strides (views, reversed or transposed arrays)
+        are accepted.
     alpha : float, optional
         Neighbourhood, 0..1: larger values give a smaller window
         (radius ``trunc(7 - 4 alpha)``).
@@ -118,7 +135,8 @@ def equalize(image: np.ndarray, alpha: float = 0.0, beta: float = 0.0, gamma: fl
         Noise rejection, 0..1: weight of the 3 x 3 neighbour average.
     threads : int, optional
         Threads to run on; by default as many as the process may use. The
-        result does not depend on it.
+        result does not depend on it. A stack's frames are spread over them,
+        each frame the same, bit for bit, as a call on that frame alone.
     out : numpy.ndarray, optional
         Array of the image's shape and dtype to write the result into (any
         strides). It may be the image itself: an ``out`` that shares memory
@@ -142,7 +160,7 @@ def equalize(image: np.ndarray, alpha: float = 0.0, beta: float = 0.0, gamma: fl
         byte order (floating-point input gets a hint on converting it), or a
         parameter is not a real number.
     ValueError
-        The image is not 2-d or 3-d with 3 or 4 channels, has no rows or no
+        The image is not one of the shapes above, has no frames, rows or
         columns, is narrower than 15 pixels (``MIN_WIDTH``: the plug-in
         refuses such areas, and so does this function); a parameter is NaN
         or outside 0..1; ``out`` has another shape or is read-only;
@@ -162,6 +180,8 @@ def equalize(image: np.ndarray, alpha: float = 0.0, beta: float = 0.0, gamma: fl
     >>> image = (np.arange(64 * 64) % 251).astype(np.uint8).reshape(64, 64)
     >>> brisel.equalize(image, alpha=0.25, beta=0.1).shape
     (64, 64)
+    >>> brisel.equalize(np.stack([image, image.T]), alpha=0.25).shape
+    (2, 64, 64)
     """
     if not isinstance(image, np.ndarray):
         image = np.asarray(image)
@@ -170,7 +190,51 @@ def equalize(image: np.ndarray, alpha: float = 0.0, beta: float = 0.0, gamma: fl
     parameters = _check_parameters(alpha, beta, gamma, delta)
     threads = _check_threads(threads)
     full_range = _check_value_range(value_range)
+    if _is_stack(image.shape):
+        return _equalize_stack(image, parameters, threads, out, full_range)
     return _equalize_checked(image, parameters, threads, out, full_range)
+
+
+def _check_out(image: np.ndarray, out: np.ndarray) -> None:
+    if not isinstance(out, np.ndarray):
+        raise TypeError(f"out must be a numpy.ndarray, not {type(out).__name__}")
+    if out.dtype != image.dtype:
+        raise TypeError(f"out has dtype {out.dtype}, the image {image.dtype}")
+    if out.shape != image.shape:
+        raise ValueError(f"out has shape {out.shape}, the image {image.shape}")
+    if not out.flags.writeable:
+        raise ValueError("out is read-only")
+
+
+def _equalize_stack(image: np.ndarray, parameters: Tuple[float, float, float, float],
+                    threads: int, out: Optional[np.ndarray], full_range: bool) -> np.ndarray:
+    """Each frame on its own, the frames spread over the threads (and a
+    frame's rows over what is left of them when there are fewer frames)."""
+    if out is None:
+        out = np.empty(image.shape, dtype=image.dtype)
+    else:
+        _check_out(image, out)
+        if np.may_share_memory(image, out):
+            # A frame's output may lie over another frame still being read.
+            out[...] = _equalize_stack(image, parameters, threads, None, full_range)
+            return out
+    frames = image.shape[0]
+    workers = min(threads, frames)
+    each = max(1, threads // workers)
+
+    def run(index: int) -> None:
+        _equalize_checked(image[index], parameters, each, out[index], full_range)
+
+    if workers == 1:
+        for index in range(frames):
+            run(index)
+    else:
+        from concurrent.futures import ThreadPoolExecutor
+        # The engine releases the GIL, so the frames run at once.
+        with ThreadPoolExecutor(max_workers=workers) as pool:
+            for _ in pool.map(run, range(frames)):
+                pass
+    return out
 
 
 def _equalize_checked(image: np.ndarray, parameters: Tuple[float, float, float, float],
@@ -184,14 +248,7 @@ def _equalize_checked(image: np.ndarray, parameters: Tuple[float, float, float, 
         out = np.empty(image.shape, dtype=image.dtype)
         _core.equalize_into(image, out, *parameters, threads, full_range)
         return out
-    if not isinstance(out, np.ndarray):
-        raise TypeError(f"out must be a numpy.ndarray, not {type(out).__name__}")
-    if out.dtype != image.dtype:
-        raise TypeError(f"out has dtype {out.dtype}, the image {image.dtype}")
-    if out.shape != image.shape:
-        raise ValueError(f"out has shape {out.shape}, the image {image.shape}")
-    if not out.flags.writeable:
-        raise ValueError("out is read-only")
+    _check_out(image, out)
     if np.may_share_memory(image, out) or any(s % out.itemsize for s in out.strides) \
             or not out.flags.aligned:
         result = np.empty(image.shape, dtype=image.dtype)
@@ -200,3 +257,16 @@ def _equalize_checked(image: np.ndarray, parameters: Tuple[float, float, float, 
         return out
     _core.equalize_into(image, out, *parameters, threads, full_range)
     return out
+
+
+def __dir__():
+    # The package's own names, not the modules and helpers it uses inside.
+    return sorted(__all__ + ["dask"])
+
+
+def __getattr__(name: str):
+    # brisel.dask without importing it first (it needs Dask, which brisel does not).
+    if name == "dask":
+        import importlib
+        return importlib.import_module(".dask", __name__)
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")

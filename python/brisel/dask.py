@@ -8,7 +8,7 @@ from typing import Optional, Tuple
 import numpy as np
 
 from . import (_check_dtype, _check_parameters, _check_shape, _check_threads,
-               _check_value_range, _core)
+               _check_value_range, _core, _is_stack)
 
 __all__ = ["equalize", "DEPTH"]
 
@@ -167,6 +167,51 @@ def _framed_chunk_graph(array, tile_task, parameters: Tuple[float, float, float,
                     meta=np.empty((0,) * array.ndim, dtype=array.dtype))
 
 
+def _equalize_frames(block: np.ndarray, parameters: Tuple[float, float, float, float],
+                     threads: int, full_range: bool, halo: Tuple[bool, bool],
+                     block_info=None) -> np.ndarray:
+    """A chunk of a stack: each of its frames framed by the neighbouring
+    chunks' overlap on the sides that have one, only the chunk written out."""
+    location = block_info[None]["chunk-location"]
+    counts = block_info[None]["num-chunks"]
+    margins = []
+    for axis in (1, 2):
+        sides = halo[axis - 1]
+        margins.append((DEPTH if sides and location[axis] > 0 else 0,
+                        DEPTH if sides and location[axis] < counts[axis] - 1 else 0))
+    (top, bottom), (before, after) = margins
+    block = np.require(block, requirements=["A", "C"])
+    shape = (block.shape[0], block.shape[1] - top - bottom,
+             block.shape[2] - before - after) + block.shape[3:]
+    out = np.empty(shape, dtype=block.dtype)
+    for frame in range(block.shape[0]):
+        _core.equalize_into(block[frame], out[frame], *parameters, threads, full_range, top,
+                            before)
+    return out
+
+
+def _equalize_stack(array, parameters: Tuple[float, float, float, float], threads: int,
+                    full_range: bool):
+    """Frames are independent: chunks along N take no overlap, chunks across
+    a frame take DEPTH rows or columns from their neighbours, as for one image."""
+    chunks = list(array.chunks)
+    for axis in (1, 2):
+        chunks[axis] = _merge_small_chunks(chunks[axis], DEPTH)
+    if array.ndim == 4:
+        chunks[3] = (array.shape[3],)
+    if tuple(chunks) != array.chunks:
+        array = array.rechunk(tuple(chunks))
+    halo = (len(array.chunks[1]) > 1, len(array.chunks[2]) > 1)
+    depth = {axis: 0 for axis in range(array.ndim)}
+    depth[1] = DEPTH if halo[0] else 0
+    depth[2] = DEPTH if halo[1] else 0
+    return array.map_overlap(_equalize_frames, depth=depth, boundary="none", trim=False,
+                             chunks=array.chunks, dtype=array.dtype,
+                             meta=np.empty((0,) * array.ndim, dtype=array.dtype),
+                             parameters=parameters, threads=threads,
+                             full_range=full_range, halo=halo)
+
+
 def equalize(array, alpha: float = 0.0, beta: float = 0.0, gamma: float = 0.0,
              delta: float = 0.0, *, threads: int = 1, value_range: str = "full"):
     """Equalise a Dask array lazily, chunk by chunk, exactly as ``brisel.equalize``.
@@ -183,8 +228,11 @@ def equalize(array, alpha: float = 0.0, beta: float = 0.0, gamma: float = 0.0,
     Parameters
     ----------
     array : dask.array.Array or array_like
-        ``uint8`` or ``uint16``, shape (H, W), (H, W, 3) or (H, W, 4), as for
-        ``brisel.equalize``.
+        ``uint8`` or ``uint16``, shape (H, W), (H, W, 3) or (H, W, 4), or a
+        stack (N, H, W) or (N, H, W, 3|4), told apart as ``brisel.equalize``
+        tells them. A stack's chunks along N take no overlap (frames are
+        equalised each on its own); chunks across a frame take ``DEPTH`` rows
+        and columns from their neighbours, as for a single image.
     alpha, beta, gamma, delta : float, optional
         The filter's parameters, 0..1 (others, and NaN, are refused).
     threads : int, optional
@@ -229,6 +277,8 @@ def equalize(array, alpha: float = 0.0, beta: float = 0.0, gamma: float = 0.0,
     parameters = _check_parameters(alpha, beta, gamma, delta)
     threads = _check_threads(threads)
     full_range = _check_value_range(value_range)
+    if _is_stack(array.shape):
+        return _equalize_stack(array, parameters, threads, full_range)
 
     chunks = list(array.chunks)
     for axis in (0, 1):

@@ -87,3 +87,17 @@ def test_on_a_local_cluster_with_two_worker_processes():
         result = client.compute(lazy).result(timeout=120)
         assert len(client.scheduler_info()["workers"]) == 2
     np.testing.assert_array_equal(result, expected)
+
+
+@pytest.mark.parametrize("frame, chunks", [((50, 40), (2, 20, 9)), ((50, 40, 3), (3, 50, 40, 1)),
+                                           ((30, 20, 4), (1, 4, 20, 4))])
+def test_chunked_stack_equals_frame_by_frame(frame, chunks):
+    stack = np.stack([make_image(frame, np.uint16, seed=s) for s in range(5)])
+    params = (0.3, 0.2, 0.5, 0.4)
+    source = da.from_array(stack, chunks=chunks)
+    lazy = brisel.dask.equalize(source, *params)
+    assert lazy.shape == stack.shape and lazy.chunks[0] == source.chunks[0]  # N kept as chunked
+    with dask.config.set(scheduler="threads"):
+        result = lazy.compute()
+    for index, f in enumerate(stack):
+        np.testing.assert_array_equal(result[index], brisel.equalize(f, *params))

@@ -165,3 +165,38 @@ def test_concurrent_calls_from_python_threads():
         results = list(pool.map(lambda image: brisel.equalize(image, 0.4, threads=2), images))
     for result, want in zip(results, expected):
         np.testing.assert_array_equal(result, want)
+
+
+@pytest.mark.parametrize("frame, dtype", [((41, 33), np.uint8), ((41, 33, 3), np.uint16),
+                                          ((20, 15, 4), np.uint8)])
+def test_stack_frame_by_frame(frame, dtype):
+    stack = np.stack([make_image(frame, dtype, seed=s) for s in range(5)])
+    params = (0.3, 0.2, 0.5, 0.4)
+    alone = np.stack([brisel.equalize(f, *params, threads=1) for f in stack])
+    # More threads than frames, fewer, one; a reversed view; out the stack itself.
+    for threads in (1, 2, 8):
+        np.testing.assert_array_equal(brisel.equalize(stack, *params, threads=threads), alone)
+    np.testing.assert_array_equal(brisel.equalize(stack[::-1], *params, threads=3), alone[::-1])
+    same = stack.copy()
+    assert brisel.equalize(same, *params, out=same, threads=2) is same
+    np.testing.assert_array_equal(same, alone)
+    flipped = stack.copy()  # out over the input in another frame order
+    brisel.equalize(flipped, *params, out=flipped[::-1], threads=2)
+    np.testing.assert_array_equal(flipped[::-1], alone)
+
+
+def test_three_axes_are_one_colour_image_only_with_3_or_4_last():
+    colour = make_image((30, 40, 3), np.uint8, seed=1)
+    per_channel = np.stack([brisel.equalize(colour[..., c], 0.4) for c in range(3)], axis=-1)
+    assert not np.array_equal(brisel.equalize(colour, 0.4), per_channel)  # chroma kept, not split
+    grey3 = make_image((3, 30, 40), np.uint8, seed=1)  # three grey frames
+    np.testing.assert_array_equal(brisel.equalize(grey3, 0.4)[1], brisel.equalize(grey3[1], 0.4))
+    with pytest.raises(ValueError, match=r"\(N, H, W\)"):
+        brisel.equalize(np.zeros((4, 30, 5), np.uint8))  # neither: frames too narrow
+    with pytest.raises(ValueError, match="no frames"):
+        brisel.equalize(np.zeros((0, 30, 40), np.uint8))
+
+
+def test_dir_shows_the_package_names_only():
+    assert dir(brisel) == ["MIN_WIDTH", "__version__", "dask", "equalize"]
+    assert brisel.dask.equalize is not None

@@ -100,6 +100,10 @@ check "help says where unset values come from" bash -c "$runner '$brisel' --help
 check "values from the settings file, printed" bash -c "$runner '$brisel' apply sample.ppm set.ppm > said.txt 2> err.txt && tr -d '\r' < said.txt | grep -qx 'brisel: set.ppm: alpha 0.5 beta 0.25 gamma 0.7 delta 0' && [ ! -s err.txt ]"
 check "given values printed with the file's" bash -c "$runner '$brisel' apply sample.ppm set.ppm --alpha 0.3 | tr -d '\r' | grep -qx 'brisel: set.ppm: alpha 0.3 beta 0.25 gamma 0.7 delta 0'"
 check "settings values never rewritten" bash -c "perl -e 'print pack(\"f<4\", 0.5, 0.25, 0.7, 0)' | cmp -s - <(tail -c +485 '$settings' | head -c 16)"
+# Values out of 0..1 in the file are taken as the nearest end (NaN as 0): said as such.
+perl -e 'print "\0" x 484, pack("f<4", 5, 0.25, "nan", 0), "\0" x (17408 - 500)' > "$settings"
+check "unusable settings values: said, not blamed on another run" bash -c "$runner '$brisel' apply sample.ppm set.ppm > said.txt 2> err.txt && tr -d '\r' < said.txt | grep -qx 'brisel: set.ppm: alpha 1 beta 0.25 gamma 0 delta 0' && [ \"\$(grep -c '^brisel: ' err.txt)\" = 1 ] && grep -q 'OMKApref.xxx held values the filter cannot use (alpha 5, gamma .*nan' err.txt && ! grep -q 'another run' err.txt"
+perl -e 'print "\0" x 484, pack("f<4", 0.5, 0.25, 0.7, 0), "\0" x (17408 - 500)' > "$settings"
 if [ -z "$runner" ]; then
   # Another run holding the settings file (its lock taken here): the filter
   # goes on without it, which the host must say; given values still count.
@@ -241,11 +245,37 @@ run apply sample.ppm grey16.pgm narrow.pgm short.pgm -o batch --suffix -eq --job
 check "batch: exit 1, the good files written as single runs write them" bash -c "[ $rc = 1 ] && cmp -s batch/sample-eq.ppm ref.ppm && [ -e batch/grey16-eq.pgm ] && [ \"\$(ls batch | wc -l)\" = 2 ]"
 check "batch: the failures named, one line each, and a summary" bash -c "[ \"\$(wc -l < err.txt)\" = 2 ] && grep -q 'narrow.pgm' err.txt && grep -q 'short.pgm' err.txt && tr -d '\r' < said.txt | tail -1 | grep -qx 'brisel: 2 of 4 files written, 2 failed'"
 check "batch: --jobs without -o is a usage error" bash -c "$runner '$brisel' apply sample.ppm x.ppm --jobs 2 2> /dev/null; [ \$? = 2 ] && [ ! -e x.ppm ]"
+# A missing DIR is made, one level as mkdir makes it; a folder that cannot be is named.
+run apply sample.ppm -o made --alpha 0.6 --beta 0.3 --gamma 0.8 --delta 0.1 > /dev/null 2> err.txt; rc=$?
+check "batch: a missing folder is made" bash -c "[ $rc = 0 ] && [ ! -s err.txt ] && cmp -s made/sample.ppm ref.ppm"
+run apply sample.ppm -o gone/deeper --alpha 0.6 > said.txt 2> err.txt; rc=$?
+check "batch: a folder two levels down refused, naming it" bash -c "[ $rc = 1 ] && [ \"\$(grep -c '^brisel: ' err.txt)\" = 1 ] && grep -q 'gone/deeper: gone does not exist' err.txt && [ ! -e gone ] && [ ! -s said.txt ]"
+run apply sample.ppm -o kept.txt --alpha 0.6 > /dev/null 2> err.txt; rc=$?
+check "batch: a file as the folder refused, naming it" bash -c "[ $rc = 1 ] && grep -q 'output folder kept.txt is not a folder' err.txt && ! grep -q brisel-folder err.txt"
+run apply sample.ppm -o unmade --replay adir > /dev/null 2> err.txt; rc=$?
+check "batch: a refused batch makes no folder" bash -c "[ $rc = 1 ] && [ ! -e unmade ]"
 check "help and version" bash -c "$runner '$brisel' apply --help | grep -q 'Exit codes' && $runner '$brisel' --version | grep -q '^brisel [0-9]'"
 
 # The replay file's values replace the settings file's: no warning that it went unread.
 run apply sample.ppm replayed.ppm --replay steps.txt > said.txt 2> err.txt
 check "replay: its values said, no warning" bash -c "[ \"\$(grep -c '^brisel: ' err.txt)\" = 0 ] && tr -d '\r' < said.txt | grep -qx 'brisel: replayed.ppm: alpha 0.6 beta 0.3 gamma 0.8 delta 0.1' && cmp -s replayed.ppm first.ppm"
+
+# ---- what --help says of the parameters ---------------------------------------------
+# alpha picks the window in steps, each step ending at its upper value; alpha does nothing else.
+for a in 0 0.001 0.1 0.25 0.2501 0.5 0.5001 0.75 0.7501 1; do
+  run apply sample.ppm "alpha$a.ppm" --alpha $a --beta 0.2 --gamma 0.5 --delta 0.3 > /dev/null
+done
+check "alpha steps fall where --help says" bash -c "! cmp -s alpha0.ppm alpha0.001.ppm && cmp -s alpha0.001.ppm alpha0.25.ppm && cmp -s alpha0.1.ppm alpha0.25.ppm && ! cmp -s alpha0.25.ppm alpha0.2501.ppm && cmp -s alpha0.2501.ppm alpha0.5.ppm && ! cmp -s alpha0.5.ppm alpha0.5001.ppm && cmp -s alpha0.5001.ppm alpha0.75.ppm && ! cmp -s alpha0.75.ppm alpha0.7501.ppm && cmp -s alpha0.7501.ppm alpha1.ppm"
+# With no settings file the filter makes one holding 0 for every parameter not given.
+mkdir fresh
+if [ -n "$runner" ]; then rm -f "$settings"; fi
+BRISEL_DIR=$work/fresh run apply sample.ppm unset.ppm > said.txt 2> err.txt
+run apply sample.ppm zeros.ppm --alpha 0 --beta 0 --gamma 0 --delta 0 > /dev/null 2>&1
+check "a parameter not given is 0 with a fresh settings file" bash -c "tr -d '\r' < said.txt | grep -qx 'brisel: unset.ppm: alpha 0 beta 0 gamma 0 delta 0' && cmp -s unset.ppm zeros.ppm && [ ! -s err.txt ]"
+if [ -z "$runner" ]; then
+  run apply sample.ppm dialog.ppm --dialog --alpha 0.6 --beta 0.3 --gamma 0.8 --delta 0.1 > /dev/null 2> err.txt
+  check "--dialog without a dialog: one line saying so, the run as without it" bash -c "[ \"\$(wc -l < err.txt)\" = 1 ] && grep -q 'this build has no dialog' err.txt && cmp -s dialog.ppm ref.ppm"
+fi
 
 # ---- batches that would write over their own files -----------------------------------
 # refusedBatch NAME WORDS ARGS...: exit 1, one line naming WORDS, nothing written.

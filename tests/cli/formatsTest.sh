@@ -239,7 +239,7 @@ check "batch: the values once, a summary" bash -c "[ \"\$(grep -c 'alpha 0.3 bet
 check "batch: --jobs 2 gives the same bytes as --jobs 1" bash -c "for f in \$(ls out1); do cmp -s out1/\$f out2/\$f || exit 1; done; [ \"\$(ls out1)\" = \"\$(ls out2)\" ]"
 check "batch: each file as a single run writes it" bash -c "'$brisel' apply in1/sample.ppm single.ppm $values > /dev/null && cmp -s single.ppm out1/sample-eq.ppm"
 check "batch: no temporary or store files left" bash -c "[ -z \"\$(ls out1 out2 | grep brisel-)\" ] && [ -z \"\$(ls '$BRISEL_DIR' | grep -v OMKApref)\" ]"
-check "batch: an output folder that does not exist" bash -c "! '$brisel' apply sample.ppm -o nowhere 2> err.txt && [ \"\$(wc -l < err.txt)\" = 1 ] && grep -q 'folder nowhere does not exist' err.txt"
+check "batch: an output folder whose parent does not exist" bash -c "! '$brisel' apply sample.ppm -o nowhere/deeper 2> err.txt && [ \"\$(wc -l < err.txt)\" = 1 ] && grep -q 'folder nowhere/deeper: nowhere does not exist' err.txt && [ ! -e nowhere ]"
 check "batch: an input never replaced by its output" bash -c "cp sample.ppm in2/ && ! '$brisel' apply in2/sample.ppm -o in2 $values 2> err.txt > /dev/null && grep -q 'would replace it' err.txt && cmp -s in2/sample.ppm sample.ppm"
 # Parameters from the settings file, resolved once for the batch (floats at 484..496).
 perl -e 'print "\0" x 484, pack("f<4", 0.5, 0.25, 0.7, 0), "\0" x (17408 - 500)' > "$BRISEL_DIR/OMKApref.xxx"
