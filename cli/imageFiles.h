@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/sampleRange.h"
 #include "hostSim/testHost.h"
 
 enum class ImageKind { pnm, tiff, png, jpeg };
@@ -67,21 +68,9 @@ struct ImageSource {
 // TIFF's first unassociated alpha (an unspecified extra sample is not alpha).
 int32_t alphaPlaneFor(const ImageSource& source);
 
-// 16-bit files hold 0..maxval (65535 for TIFF and PNG); the host holds
-// 0..32768. The same rounding both ways for every kind of file, so the
-// lowest bit of a 65535-range sample is not kept.
-// (32 bits hold every product: 65535 x 32768 + 32767 < 2^31.)
-inline uint16_t hostFromFileSample(uint32_t value, uint32_t maxval) {
-  return uint16_t((value * 32768u + maxval / 2) / maxval);
-}
-inline uint16_t fileFromHostSample(uint32_t value, uint32_t maxval) {
-  if (value > 32768) value = 32768;
-  return uint16_t((value * maxval + 16384u) >> 15);
-}
-
-// The same over count 16-bit samples through a table: in place from the file's
-// range (big-endian bytes, or machine order) to the host's, and from the
-// host's into to.
+// The sample mapping over count 16-bit samples through a table: in place
+// from the file's range (big-endian bytes, or machine order) to the host's,
+// and from the host's into to.
 void samplesToHost(uint8_t* data, size_t count, uint32_t maxval, bool bigEndianBytes);
 void samplesFromHost(const uint8_t* from, uint8_t* to, size_t count, uint32_t maxval,
                      bool bigEndianBytes);
