@@ -6,7 +6,7 @@
 #include <cstring>
 #include <new>
 
-#include "cli/imageFiles.h"
+#include "cli/imageKinds.h"
 #include "cli/interrupt.h"
 #include "cli/pnm.h"
 #include "cli/runReport.h"
@@ -56,10 +56,7 @@ bool chooseKind(const Arguments& args, const std::string& output, const OutputTa
   std::string format = args.format;
   if (format.empty() && !target.stream) return chooseOutputKind(output, source, depth, kind, error);
   if (format.empty()) {
-    format = source.kind == ImageKind::tiff   ? "tif"
-             : source.kind == ImageKind::png  ? "png"
-             : source.kind == ImageKind::jpeg ? "jpg"
-                                              : "pnm";
+    format = kindExtension(source.kind);
   }
   // Judged as a file of that kind would be, and the reason given with OUT's own name.
   const std::string named = output + "." + format;

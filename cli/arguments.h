@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/imageFiles.h"
+#include "cli/imageKinds.h"
 #include "hostSim/testHost.h"
 
 struct Arguments {
