@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/imageFiles.h"
+#include "core/sampleRange.h"
 #include "engine/equaliseRun.h"
 #include "hostSim/descriptorText.h"
 #include "hostSim/testHost.h"

@@ -15,7 +15,7 @@
 
 #include <jerror.h>
 
-#include "cli/imageFiles.h"
+#include "cli/codecs.h"
 #include "cli/userFiles.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include <png.h>
 
-#include "cli/imageFiles.h"
+#include "cli/codecs.h"
 #include "cli/userFiles.h"
 
 namespace {

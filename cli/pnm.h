@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/imageFiles.h"
+#include "cli/sampleHelpers.h"
 #include "hostSim/testHost.h"
 
 // Reads a P5 or P6 file from its start into the image: 8-bit (maxval 255, or

@@ -11,7 +11,7 @@
 #include <tiffio.h>
 #include <unistd.h>
 
-#include "cli/imageFiles.h"
+#include "cli/codecs.h"
 #include "cli/userFiles.h"
 
 namespace {

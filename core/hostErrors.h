@@ -4,6 +4,7 @@
 #include "core/hostInterface.h"
 
 constexpr OSErr noErr = 0;
+constexpr OSErr dirFulErr = -33;    // directory full: the file system's codes run from here to -61
 constexpr OSErr dskFulErr = -34;    // disk full
 constexpr OSErr ioErr = -36;        // input/output error
 constexpr OSErr bdNamErr = -37;     // bad file name

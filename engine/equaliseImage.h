@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "core/hostInterface.h"
+#include "core/sampleRange.h"
 #include "engine/equaliseKernels.h"
 
 // Where a sample lies: pixel (x, y), channel c is at first[y row + x pixel +
@@ -33,13 +34,8 @@ struct ImageFrame {
 
 // 16-bit full-range samples to the engine's 0..32768 and back, rounded to
 // nearest: the mapping the command-line host applies to 16-bit files.
-inline uint16_t engineSampleFromFull(uint32_t value) {
-  return uint16_t((uint64_t(value) * 32768 + 65535 / 2) / 65535);
-}
-inline uint16_t fullSampleFromEngine(uint32_t value) {
-  if (value > 32768) value = 32768;
-  return uint16_t((uint64_t(value) * 65535 + 32768 / 2) / 32768);
-}
+inline uint16_t engineSampleFromFull(uint32_t value) { return hostFromFileSample(value, 65535); }
+inline uint16_t fullSampleFromEngine(uint32_t value) { return fileFromHostSample(value, 65535); }
 
 // The part of a frame to write: rows top .. top + height - 1, columns left ..
 // left + width - 1.

@@ -78,7 +78,17 @@ bool readDescriptorText(const std::string& path, HostDescriptor* descriptor, std
     *error = "cannot open " + path + ": " + std::strerror(errno);
     return false;
   }
+  std::ostringstream text;
+  text << in.rdbuf();
+  return parseDescriptorText(text.str(), path, descriptor, nullptr, error);
+}
+
+bool parseDescriptorText(const std::string& text, const std::string& path,
+                         HostDescriptor* descriptor, std::vector<DescriptorLine>* lines,
+                         std::string* error) {
+  std::istringstream in(text);
   descriptor->items.clear();
+  if (lines != nullptr) lines->clear();
   std::string line;
   int lineNumber = 0;
   while (std::getline(in, line)) {
@@ -138,6 +148,7 @@ bool readDescriptorText(const std::string& path, HostDescriptor* descriptor, std
       return false;
     }
     descriptor->items.push_back(item);
+    if (lines != nullptr) lines->push_back(DescriptorLine{lineNumber, key, type, value});
   }
   return true;
 }

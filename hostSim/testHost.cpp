@@ -443,106 +443,240 @@ int16_t callSelector(HostSession* session, int16_t selector, FilterRecord* recor
   return result;
 }
 
+namespace {
+
+// The host's suites handed to the module: handles, descriptor reading and
+// writing, the platform's window. Filled in place: the descriptor parameters
+// point at the procs beside them.
+struct HostSuites {
+  HandleProcs handleProcs;
+  ReadDescriptorProcs readProcs;
+  WriteDescriptorProcs writeProcs;
+  PIDescriptorParameters descriptorParameters;
+  PlatformData platformData;
+};
+
+void fillSuites(const HostRunOptions& options, HostSuites* suites) {
+  *suites = HostSuites{};
+  suites->handleProcs.handleProcsVersion = options.handleProcsVersion;
+  suites->handleProcs.numHandleProcs = 8;
+  suites->handleProcs.newProc = hostNewHandle;
+  suites->handleProcs.disposeProc = hostDisposeHandle;
+  suites->handleProcs.getSizeProc = hostGetHandleSize;
+  suites->handleProcs.setSizeProc = hostSetHandleSize;
+  suites->handleProcs.lockProc = hostLockHandle;
+  suites->handleProcs.unlockProc = hostUnlockHandle;
+  suites->handleProcs.recoverSpaceProc = hostRecoverSpace;
+  suites->handleProcs.disposeRegularHandleProc = hostDisposeHandle;
+
+  suites->readProcs.readDescriptorProcsVersion = 0;
+  suites->readProcs.numReadDescriptorProcs = options.numReadDescriptorProcs;
+  suites->readProcs.openReadDescriptorProc = hostOpenRead;
+  suites->readProcs.closeReadDescriptorProc = hostCloseRead;
+  suites->readProcs.getKeyProc = hostGetKey;
+  suites->readProcs.getIntegerProc = hostGetInteger;
+  suites->readProcs.getFloatProc = hostGetFloat;
+  suites->readProcs.getBooleanProc = hostGetBoolean;
+  suites->readProcs.getTextProc = hostGetText;
+  suites->readProcs.getEnumeratedProc = hostGetEnumerated;
+
+  suites->writeProcs.writeDescriptorProcsVersion = 0;
+  suites->writeProcs.numWriteDescriptorProcs = options.numWriteDescriptorProcs;
+  suites->writeProcs.openWriteDescriptorProc = hostOpenWrite;
+  suites->writeProcs.closeWriteDescriptorProc = hostCloseWrite;
+  suites->writeProcs.putIntegerProc = hostPutInteger;
+  suites->writeProcs.putFloatProc = hostPutFloat;
+  suites->writeProcs.putBooleanProc = hostPutBoolean;
+  suites->writeProcs.putTextProc = hostPutText;
+  suites->writeProcs.putEnumeratedProc = hostPutEnumerated;
+
+  suites->descriptorParameters.descriptorParametersVersion = options.descriptorParametersVersion;
+  suites->descriptorParameters.playInfo = options.playInfo;
+  suites->descriptorParameters.recordInfo = plugInDialogNone;
+  suites->descriptorParameters.descriptor =
+      options.hasDescriptor ? serialiseDescriptor(options.descriptor) : nullptr;
+  suites->descriptorParameters.readDescriptorProcs = &suites->readProcs;
+  suites->descriptorParameters.writeDescriptorProcs = &suites->writeProcs;
+
+  suites->platformData = PlatformData{options.parentWindow};
+}
+
+void fillRecord(HostSession* session, const HostImage* image, const HostRunOptions& options,
+                HostSuites* suites, FilterRecord* record) {
+  std::memset(record, 0, sizeof *record);
+  record->serialNumber = 0;
+  record->abortProc = hostAbort;
+  record->progressProc = hostProgress;
+  record->parameters = session->parameters;
+  record->imageSize = Point{int16_t(image->height), int16_t(image->width)};
+  record->planes = int16_t(options.reportedPlanes >= 0 ? options.reportedPlanes : image->planes);
+  record->filterRect = options.hasFilterRect
+                           ? options.filterRect
+                           : Rect{0, 0, int16_t(image->height), int16_t(image->width)};
+  record->maxSpace = 64 * 1024 * 1024;
+  record->haveMask = Boolean(!options.mask.empty());
+  record->hostSig = fourCharCode("BRSL");
+  record->imageMode = image->imageMode;
+  record->imageHRes = 72 << 16;
+  record->imageVRes = 72 << 16;
+  record->wholeSize = record->imageSize;
+  record->platformData = &suites->platformData;
+  record->handleProcs = options.offerHandleProcs ? &suites->handleProcs : nullptr;
+  record->descriptorParameters = options.scripting ? &suites->descriptorParameters : nullptr;
+  record->depth = options.reportedDepth >= 0 ? options.reportedDepth : image->depth;
+}
+
+// Calls the module; the first failing code and its selector are the run's.
+int16_t callNoted(HostSession* session, int16_t selector, FilterRecord* record,
+                  HostRunResult* result) {
+  const int16_t code = callSelector(session, selector, record);
+  if (code != 0 && result->result == 0) {
+    result->result = code;
+    result->failedSelector = selector;
+  }
+  return code;
+}
+
+// The rows of a run: what the module works in, what a host that commits every
+// out row as it arrives has made of the image, and the buffers handed over.
+struct RunRows {
+  bool blendEachRow = false;
+  bool blendOnce = false;
+  bool inPlace = false;
+  HostImage document;
+  HostImage copy;
+  HostImage* work = nullptr;
+  std::vector<uint8_t> inBuffer, outBuffer, maskBuffer;
+};
+
+// One continue call: the rows the module asked for placed, the call, and what
+// it wrote taken back. False when the run stops (a stop request, too many
+// calls, rows the host does not have, or a failing call).
+bool continueOnce(HostSession* session, HostImage* image, const HostRunOptions& options,
+                  int32_t limit, FilterRecord* record, RunRows* run, HostRunResult* result) {
+  if (stopRequested(&options)) {
+    if (result->result == 0) result->result = -128;
+    return false;
+  }
+  if (result->continueCalls >= limit) {
+    result->hostError = "module kept asking for rows";
+    return false;
+  }
+  const Rect inRect = record->inRect;
+  const Rect outRect = record->outRect;
+  const Rect maskRect = record->maskRect;
+  record->inData = record->outData = record->maskData = nullptr;
+  bool outGathered = false;
+  if (!rectEmpty(inRect)) {
+    if (!rectInside(*run->work, inRect, record->inLoPlane, record->inHiPlane, &result->hostError)) {
+      return false;
+    }
+    placeRect(run->work, inRect, record->inLoPlane, record->inHiPlane, &run->inBuffer,
+              &record->inData, &record->inRowBytes);
+  }
+  if (!rectEmpty(outRect)) {
+    if (!rectInside(*run->work, outRect, record->outLoPlane, record->outHiPlane,
+                    &result->hostError)) {
+      return false;
+    }
+    if (options.outRowFill >= 0) {
+      // A host whose out rows hold anything at all before the call.
+      int32_t rowBytes = 0;
+      gatherRect(*run->work, outRect, record->outLoPlane, record->outHiPlane, &run->outBuffer,
+                 &rowBytes);
+      std::memset(run->outBuffer.data(), options.outRowFill, run->outBuffer.size());
+      record->outData = run->outBuffer.data();
+      record->outRowBytes = rowBytes;
+      outGathered = true;
+    } else {
+      outGathered = placeRect(run->work, outRect, record->outLoPlane, record->outHiPlane,
+                              &run->outBuffer, &record->outData, &record->outRowBytes);
+    }
+  }
+  if (!rectEmpty(maskRect)) {
+    result->maskRequests.push_back(maskRect);
+    if (options.mask.empty() || maskRect.top < 0 || maskRect.left < 0 ||
+        maskRect.bottom > image->height || maskRect.right > image->width) {
+      result->hostError = "module asked for a mask row the host does not have";
+      return false;
+    }
+    const int32_t w = maskRect.right - maskRect.left;
+    run->maskBuffer.assign(size_t(w) * size_t(maskRect.bottom - maskRect.top) + 16, 0);
+    for (int32_t y = maskRect.top; y < maskRect.bottom; ++y) {
+      std::memcpy(run->maskBuffer.data() + size_t(y - maskRect.top) * size_t(w),
+                  options.mask.data() + size_t(y) * size_t(image->width) + maskRect.left,
+                  size_t(w));
+    }
+    record->maskData = run->maskBuffer.data();
+    record->maskRowBytes = w;
+  }
+  ++result->continueCalls;
+  const int16_t code = callNoted(session, filterSelectorContinue, record, result);
+  if (outGathered && record->outData != nullptr) {
+    scatterRect(run->work, outRect, record->outLoPlane, record->outHiPlane, run->outBuffer,
+                record->outRowBytes);
+  }
+  if (run->blendEachRow && !rectEmpty(outRect) && record->outData != nullptr) {
+    blendThroughMask(*run->work, options.mask, outRect, &run->document);
+  }
+  return code == 0;
+}
+
+// After the finish call: the image replaced by the run's result when it
+// succeeded, and what the module recorded and left behind.
+void finishRun(bool ok, const HostRunOptions& options, const FilterRecord& record,
+               HostSuites* suites, RunRows* run, HostImage* image, HostRunResult* result) {
+  if (ok && result->result == 0 && result->hostError.empty()) {
+    if (run->blendEachRow) {
+      *image = std::move(run->document);
+    } else if (run->blendOnce) {
+      blendThroughMask(run->copy, options.mask, record.filterRect, image);
+    } else if (!run->inPlace) {
+      *image = std::move(run->copy);
+    }
+  }
+
+  if (options.scripting) {
+    result->recordInfo = suites->descriptorParameters.recordInfo;
+    if (suites->descriptorParameters.descriptor != nullptr) {
+      result->recorded = true;
+      parseDescriptor(suites->descriptorParameters.descriptor, &result->recordedDescriptor);
+      hostDisposeHandle(suites->descriptorParameters.descriptor);
+    }
+  }
+}
+
+}  // namespace
+
 void runFilter(HostSession* session, HostImage* image, const HostRunOptions& options,
                HostRunResult* result) {
   *result = HostRunResult();
   const size_t handlesBefore = liveHandles().size();
   const bool hadParameters = session->parameters != nullptr;
 
-  HandleProcs handleProcs{};
-  handleProcs.handleProcsVersion = options.handleProcsVersion;
-  handleProcs.numHandleProcs = 8;
-  handleProcs.newProc = hostNewHandle;
-  handleProcs.disposeProc = hostDisposeHandle;
-  handleProcs.getSizeProc = hostGetHandleSize;
-  handleProcs.setSizeProc = hostSetHandleSize;
-  handleProcs.lockProc = hostLockHandle;
-  handleProcs.unlockProc = hostUnlockHandle;
-  handleProcs.recoverSpaceProc = hostRecoverSpace;
-  handleProcs.disposeRegularHandleProc = hostDisposeHandle;
-
-  ReadDescriptorProcs readProcs{};
-  readProcs.readDescriptorProcsVersion = 0;
-  readProcs.numReadDescriptorProcs = options.numReadDescriptorProcs;
-  readProcs.openReadDescriptorProc = hostOpenRead;
-  readProcs.closeReadDescriptorProc = hostCloseRead;
-  readProcs.getKeyProc = hostGetKey;
-  readProcs.getIntegerProc = hostGetInteger;
-  readProcs.getFloatProc = hostGetFloat;
-  readProcs.getBooleanProc = hostGetBoolean;
-  readProcs.getTextProc = hostGetText;
-  readProcs.getEnumeratedProc = hostGetEnumerated;
-
-  WriteDescriptorProcs writeProcs{};
-  writeProcs.writeDescriptorProcsVersion = 0;
-  writeProcs.numWriteDescriptorProcs = options.numWriteDescriptorProcs;
-  writeProcs.openWriteDescriptorProc = hostOpenWrite;
-  writeProcs.closeWriteDescriptorProc = hostCloseWrite;
-  writeProcs.putIntegerProc = hostPutInteger;
-  writeProcs.putFloatProc = hostPutFloat;
-  writeProcs.putBooleanProc = hostPutBoolean;
-  writeProcs.putTextProc = hostPutText;
-  writeProcs.putEnumeratedProc = hostPutEnumerated;
-
-  PIDescriptorParameters descriptorParameters{};
-  descriptorParameters.descriptorParametersVersion = options.descriptorParametersVersion;
-  descriptorParameters.playInfo = options.playInfo;
-  descriptorParameters.recordInfo = plugInDialogNone;
-  descriptorParameters.descriptor =
-      options.hasDescriptor ? serialiseDescriptor(options.descriptor) : nullptr;
-  descriptorParameters.readDescriptorProcs = &readProcs;
-  descriptorParameters.writeDescriptorProcs = &writeProcs;
-
-  PlatformData platformData{options.parentWindow};
-
+  HostSuites suites;
+  fillSuites(options, &suites);
   FilterRecord record;
-  std::memset(&record, 0, sizeof record);
-  record.serialNumber = 0;
-  record.abortProc = hostAbort;
-  record.progressProc = hostProgress;
-  record.parameters = session->parameters;
-  record.imageSize = Point{int16_t(image->height), int16_t(image->width)};
-  record.planes = int16_t(options.reportedPlanes >= 0 ? options.reportedPlanes : image->planes);
-  record.filterRect = options.hasFilterRect
-                          ? options.filterRect
-                          : Rect{0, 0, int16_t(image->height), int16_t(image->width)};
-  record.maxSpace = 64 * 1024 * 1024;
-  record.haveMask = Boolean(!options.mask.empty());
-  record.hostSig = fourCharCode("BRSL");
-  record.imageMode = image->imageMode;
-  record.imageHRes = 72 << 16;
-  record.imageVRes = 72 << 16;
-  record.wholeSize = record.imageSize;
-  record.platformData = &platformData;
-  record.handleProcs = options.offerHandleProcs ? &handleProcs : nullptr;
-  record.descriptorParameters = options.scripting ? &descriptorParameters : nullptr;
-  record.depth = options.reportedDepth >= 0 ? options.reportedDepth : image->depth;
+  fillRecord(session, image, options, &suites, &record);
 
   activeResult = result;
   activeOptions = &options;
   activeAbortAt = options.abortAtCall;
 
-  auto call = [&](int16_t selector) {
-    const int16_t code = callSelector(session, selector, &record);
-    if (code != 0 && result->result == 0) {
-      result->result = code;
-      result->failedSelector = selector;
-    }
-    return code;
-  };
+  auto call = [&](int16_t selector) { return callNoted(session, selector, &record, result); };
 
   // What a host that commits every out row as it arrives has made of the image,
   // and whether the result is blended through the mask once at the end. Both
   // need the original rows, so the module then works on a copy.
-  const bool blendEachRow = options.maskBlend == MaskBlend::EachRow && !options.mask.empty();
-  const bool blendOnce = options.maskBlend == MaskBlend::Once && !options.mask.empty();
-  const bool inPlace = options.inPlace && !blendEachRow && !blendOnce;
-  HostImage document = blendEachRow ? *image : HostImage();
+  RunRows rows;
+  rows.blendEachRow = options.maskBlend == MaskBlend::EachRow && !options.mask.empty();
+  rows.blendOnce = options.maskBlend == MaskBlend::Once && !options.mask.empty();
+  rows.inPlace = options.inPlace && !rows.blendEachRow && !rows.blendOnce;
+  if (rows.blendEachRow) rows.document = *image;
   // The rows the module reads and writes: the image itself, or a copy that
   // replaces it only when the run succeeds.
-  HostImage copy;
-  if (!inPlace) copy = *image;
-  HostImage* work = inPlace ? image : &copy;
+  if (!rows.inPlace) rows.copy = *image;
+  rows.work = rows.inPlace ? image : &rows.copy;
   bool started = false;
   bool ok = true;
   if (options.callParameters) ok = call(filterSelectorParameters) == 0;
@@ -562,99 +696,13 @@ void runFilter(HostSession* session, HostImage* image, const HostRunOptions& opt
 
   const int32_t limit =
       options.maxContinueCalls >= 0 ? options.maxContinueCalls : 4 * (image->height + 4) + 16;
-  std::vector<uint8_t> inBuffer, outBuffer, maskBuffer;
   while (ok &&
          (!rectEmpty(record.inRect) || !rectEmpty(record.outRect) || !rectEmpty(record.maskRect))) {
-    if (stopRequested(&options)) {
-      if (result->result == 0) result->result = -128;
-      ok = false;
-      break;
-    }
-    if (result->continueCalls >= limit) {
-      result->hostError = "module kept asking for rows";
-      ok = false;
-      break;
-    }
-    const Rect inRect = record.inRect;
-    const Rect outRect = record.outRect;
-    const Rect maskRect = record.maskRect;
-    record.inData = record.outData = record.maskData = nullptr;
-    bool outGathered = false;
-    if (!rectEmpty(inRect)) {
-      if (!rectInside(*work, inRect, record.inLoPlane, record.inHiPlane, &result->hostError)) {
-        ok = false;
-        break;
-      }
-      placeRect(work, inRect, record.inLoPlane, record.inHiPlane, &inBuffer, &record.inData,
-                &record.inRowBytes);
-    }
-    if (!rectEmpty(outRect)) {
-      if (!rectInside(*work, outRect, record.outLoPlane, record.outHiPlane, &result->hostError)) {
-        ok = false;
-        break;
-      }
-      if (options.outRowFill >= 0) {
-        // A host whose out rows hold anything at all before the call.
-        int32_t rowBytes = 0;
-        gatherRect(*work, outRect, record.outLoPlane, record.outHiPlane, &outBuffer, &rowBytes);
-        std::memset(outBuffer.data(), options.outRowFill, outBuffer.size());
-        record.outData = outBuffer.data();
-        record.outRowBytes = rowBytes;
-        outGathered = true;
-      } else {
-        outGathered = placeRect(work, outRect, record.outLoPlane, record.outHiPlane, &outBuffer,
-                                &record.outData, &record.outRowBytes);
-      }
-    }
-    if (!rectEmpty(maskRect)) {
-      result->maskRequests.push_back(maskRect);
-      if (options.mask.empty() || maskRect.top < 0 || maskRect.left < 0 ||
-          maskRect.bottom > image->height || maskRect.right > image->width) {
-        result->hostError = "module asked for a mask row the host does not have";
-        ok = false;
-        break;
-      }
-      const int32_t w = maskRect.right - maskRect.left;
-      maskBuffer.assign(size_t(w) * size_t(maskRect.bottom - maskRect.top) + 16, 0);
-      for (int32_t y = maskRect.top; y < maskRect.bottom; ++y) {
-        std::memcpy(maskBuffer.data() + size_t(y - maskRect.top) * size_t(w),
-                    options.mask.data() + size_t(y) * size_t(image->width) + maskRect.left,
-                    size_t(w));
-      }
-      record.maskData = maskBuffer.data();
-      record.maskRowBytes = w;
-    }
-    ++result->continueCalls;
-    const int16_t code = call(filterSelectorContinue);
-    if (outGathered && record.outData != nullptr) {
-      scatterRect(work, outRect, record.outLoPlane, record.outHiPlane, outBuffer,
-                  record.outRowBytes);
-    }
-    if (blendEachRow && !rectEmpty(outRect) && record.outData != nullptr) {
-      blendThroughMask(*work, options.mask, outRect, &document);
-    }
-    if (code != 0) ok = false;
+    ok = continueOnce(session, image, options, limit, &record, &rows, result);
   }
   if (started) call(filterSelectorFinish);
 
-  if (ok && result->result == 0 && result->hostError.empty()) {
-    if (blendEachRow) {
-      *image = std::move(document);
-    } else if (blendOnce) {
-      blendThroughMask(copy, options.mask, record.filterRect, image);
-    } else if (!inPlace) {
-      *image = std::move(copy);
-    }
-  }
-
-  if (options.scripting) {
-    result->recordInfo = descriptorParameters.recordInfo;
-    if (descriptorParameters.descriptor != nullptr) {
-      result->recorded = true;
-      parseDescriptor(descriptorParameters.descriptor, &result->recordedDescriptor);
-      hostDisposeHandle(descriptorParameters.descriptor);
-    }
-  }
+  finishRun(ok, options, record, &suites, &rows, image, result);
   result->liveHostHandles = int32_t(liveHandles().size()) - int32_t(handlesBefore);
   if (!hadParameters && session->parameters != nullptr && isHostHandle(session->parameters)) {
     --result->liveHostHandles;  // kept by the session, disposed of when it closes

@@ -46,6 +46,8 @@ check "recorded four floats" bash -c '[ "$(grep -c " doub " steps.txt)" = 4 ] &&
 run apply sample.ppm scratch.ppm --alpha 0 --beta 0 --gamma 0 --delta 0 >/dev/null 2>&1 || true
 check "replay" run apply sample.ppm second.ppm --replay steps.txt
 check "replay reproduces the output" cmp -s first.ppm second.ppm
+# Read once: a replay file that cannot be read twice (standard input) gives the same run.
+check "replay from standard input" bash -c "$runner '$brisel' apply sample.ppm piped.ppm --replay - < steps.txt > /dev/null && cmp -s first.ppm piped.ppm"
 
 check "selection and mask run" bash -c "
   printf 'P5\n320 240\n255\n' > mask.pgm && head -c 76800 /dev/zero | tr '\0' '\377' >> mask.pgm &&

@@ -261,6 +261,7 @@ for format in tif png; do
   check "--format $format into a pipe" bash -c "'$brisel' apply - - --format=$format $values < sample.ppm 2> /dev/null | cat > piped.$format && cmp -s piped.$format twin.$format"
 done
 check "a stream OUT without --format is IN's kind" bash -c "'$brisel' apply p-8-plain-sample.png /dev/stdout $values 2> /dev/null | cat > piped-kind && '$brisel' apply p-8-plain-sample.png twin-kind.png $values > /dev/null && cmp -s piped-kind twin-kind.png"
+check "a stream OUT without --format is IN's kind: TIFF and PGM/PPM too" bash -c "'$brisel' apply t2-16-none-strips-b-2.tif /dev/stdout $values 2> /dev/null | cat > piped-kind-tif && '$brisel' apply t2-16-none-strips-b-2.tif twin-kind.tif $values > /dev/null 2>&1 && cmp -s piped-kind-tif twin-kind.tif && '$brisel' apply sample.ppm - $values 2> /dev/null | cat > piped-kind-ppm && '$brisel' apply sample.ppm twin-kind.ppm $values > /dev/null && cmp -s piped-kind-ppm twin-kind.ppm"
 check "--format png into a stream leaves out what PNG cannot hold, as a file OUT does" bash -c "'$brisel' apply t2-16-none-strips-b-2.tif - --format png $values 2> err.txt > piped-two.png && '$brisel' apply t2-16-none-strips-b-2.tif twin-two.png $values > /dev/null 2>&1 && cmp -s piped-two.png twin-two.png && grep -q '^brisel: warning: -: PNG files cannot hold an extra plane that is not alpha' err.txt"
 
 # ---- JPEG ---------------------------------------------------------------------------------

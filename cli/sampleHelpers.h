@@ -1,13 +1,14 @@
-// imageFiles.h -- image files as host images: PNM always, TIFF, PNG and JPEG where the build has
-// them
+// sampleHelpers.h -- what every image-file reader and writer shares: the source record, the 16-bit
+// mapping over whole rows, image sizes and the metadata each kind converts
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "core/sampleRange.h"
 #include "hostSim/testHost.h"
 
 enum class ImageKind { pnm, tiff, png, jpeg };
@@ -67,21 +68,9 @@ struct ImageSource {
 // TIFF's first unassociated alpha (an unspecified extra sample is not alpha).
 int32_t alphaPlaneFor(const ImageSource& source);
 
-// 16-bit files hold 0..maxval (65535 for TIFF and PNG); the host holds
-// 0..32768. The same rounding both ways for every kind of file, so the
-// lowest bit of a 65535-range sample is not kept.
-// (32 bits hold every product: 65535 x 32768 + 32767 < 2^31.)
-inline uint16_t hostFromFileSample(uint32_t value, uint32_t maxval) {
-  return uint16_t((value * 32768u + maxval / 2) / maxval);
-}
-inline uint16_t fileFromHostSample(uint32_t value, uint32_t maxval) {
-  if (value > 32768) value = 32768;
-  return uint16_t((value * maxval + 16384u) >> 15);
-}
-
-// The same over count 16-bit samples through a table: in place from the file's
-// range (big-endian bytes, or machine order) to the host's, and from the
-// host's into to.
+// The sample mapping over count 16-bit samples through a table: in place
+// from the file's range (big-endian bytes, or machine order) to the host's,
+// and from the host's into to.
 void samplesToHost(uint8_t* data, size_t count, uint32_t maxval, bool bigEndianBytes);
 void samplesFromHost(const uint8_t* from, uint8_t* to, size_t count, uint32_t maxval,
                      bool bigEndianBytes);
@@ -117,35 +106,3 @@ bool jpegDensity(const ImageSource& source, uint16_t* x, uint16_t* y, uint8_t* u
 // A source's chromaticities as the 32 bytes of PNG's cHRM chunk; false when
 // it lacks the white point or the primaries, or PNG cannot hold a value.
 bool pngChromaticities(const ImageSource& source, uint8_t chunk[32]);
-
-// Reads IN by its content. On failure returns false with one line naming the
-// file and the reason (unsupported kinds included).
-bool readImage(const std::string& path, HostImage* image, ImageSource* source, std::string* error);
-// Checks OUT's name before any work: false with the kinds this build writes
-// when its extension names none of them (a name without one is fine).
-bool checkOutputName(const std::string& path, std::string* error);
-// The kind OUT is written as: by its extension, else (none) the input's kind.
-// False with a reason when this build cannot write that kind, or cannot
-// write this image as that kind (JPEG holds 8 bits).
-bool chooseOutputKind(const std::string& path, const ImageSource& source, int32_t depth,
-                      ImageKind* kind, std::string* error);
-// How a JPEG OUT is compressed: libjpeg's quality, 1..100.
-constexpr int32_t kDefaultJpegQuality = 95;
-// Writes the image into an open stream (seekable unless a pipe or device),
-// flushed but not closed; path names it in errors. What the output kind
-// cannot hold (extra planes, metadata) is left out with one warning line.
-bool writeImage(FILE* f, bool seekable, const std::string& path, const HostImage& image,
-                const ImageSource& source, ImageKind kind, int32_t jpegQuality, std::string* error);
-// The libraries' parts, where the build has them.
-bool readTiff(FILE* f, const std::string& path, HostImage* image, ImageSource* source,
-              std::string* error);
-bool writeTiff(FILE* f, const std::string& path, const HostImage& image, const ImageSource& source,
-               std::string* error);
-bool readPng(FILE* f, const std::string& path, HostImage* image, ImageSource* source,
-             std::string* error);
-bool writePng(FILE* f, const std::string& path, const HostImage& image, const ImageSource& source,
-              std::string* error);
-bool readJpeg(FILE* f, const std::string& path, HostImage* image, ImageSource* source,
-              std::string* error);
-bool writeJpeg(FILE* f, const std::string& path, const HostImage& image, const ImageSource& source,
-               int32_t quality, std::string* error);

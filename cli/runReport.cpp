@@ -1,0 +1,199 @@
+// runReport.cpp -- what a run tells its user: errors described, the settings-file warning, values
+// used
+#include "cli/runReport.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "cli/interrupt.h"
+#include "cli/moduleFiles.h"
+#include "cli/userFiles.h"
+#include "core/hostErrors.h"
+#include "hostSim/descriptorText.h"
+#include "resources/filterParameters.h"
+
+namespace {
+
+const char* const kStoreNames[3] = {"BackingS.xxx", "OpacityS.xxx", "MaskImag.xxx"};
+
+const char* fileErrorMeaning(int16_t code) {
+  switch (code) {
+    case ioErr:
+      return "input/output error";
+    case bdNamErr:
+      return "bad file name";
+    case eofErr:  // a store read short of the rows it was made with
+      return "a temporary file ended early (cut short or lost data while the filter ran)";
+    case posErr:
+      return "bad position";
+    case tmfoErr:
+      return "too many files open";
+    case fnfErr:
+      return "file not found";
+    case fLckdErr:
+      return "file busy";
+    case opWrErr:
+      return "file already open for writing";
+    case rfNumErr:
+      return "bad file reference";
+    case wrPermErr:
+      return "write permission refused";
+    default:
+      return "file error";
+  }
+}
+
+// A file error names the module's folder and, where it can be seen from
+// here, the real cause.
+std::string describeFileError(int16_t code, const HostRunResult& result) {
+  const std::string folder = diagnoseModuleFolder();
+  if (!folder.empty()) return folder + " (file error " + std::to_string(code) + ")";
+  for (const char* name : kStoreNames) {
+    if (isModuleFileInUse(name)) return moduleFilePath(name) + " is in use by another run";
+  }
+  // The stores are made and locked in the first continue call: a busy or
+  // failed open there is another run holding them.
+  if (code == fLckdErr || (code == ioErr && result.continueCalls == 1)) {
+    return "the filter's temporary files in " + moduleFolder() + " are in use by another run (" +
+           "file error " + std::to_string(code) + ")";
+  }
+  return "the filter's temporary files in " + moduleFolder() +
+         " could not be used: " + fileErrorMeaning(code) + " (file error " + std::to_string(code) +
+         ")";
+}
+
+bool sameValue(float a, float b) { return a == b || (std::isnan(a) && std::isnan(b)); }
+
+// The filter takes a settings value outside 0..1 as the nearest end, NaN
+// as 0.
+float clampAsFilter(float value) { return !(value > 0.0f) ? 0.0f : value > 1.0f ? 1.0f : value; }
+
+}  // namespace
+
+int fail(const std::string& message) {
+  std::fprintf(stderr, "brisel: error: %s\n", message.c_str());
+  return 1;
+}
+
+std::string describeResult(int16_t code, const HostImage& image, const HostRunOptions& options,
+                           const HostRunResult& result) {
+  const Rect area = options.hasFilterRect ? options.filterRect
+                                          : Rect{0, 0, int16_t(image.height), int16_t(image.width)};
+  const std::string number = std::to_string(code);
+  switch (code) {
+    case userCanceledErr:
+      if (area.right - area.left < 15) {
+        return "the area to filter is " + std::to_string(area.right - area.left) +
+               " pixels wide; the filter needs at least 15 (cancelled, " + number + ")";
+      }
+      return "the filter was cancelled (" + number + ")";
+    case memFullErr:
+      return "the filter ran out of memory (" + number + ")";
+    case dskFulErr:
+      return "the disk is full: the filter's temporary files in " + moduleFolder() +
+             " could not be written (" + number + ")";
+    case filterBadParameters:
+      return "the filter refused the host's parameters (" + number + ")";
+    case filterBadMode:
+      return "the filter does not support this image mode (" + number + ")";
+    default:
+      if (code <= dirFulErr && code >= wrPermErr) return describeFileError(code, result);
+      return "the filter failed with code " + std::to_string(code);
+  }
+}
+
+SettingsValues readSettingsValues() {
+  SettingsValues settings;
+  const std::string path = moduleFilePath("OMKApref.xxx");
+  std::string ignored;
+  FILE* f = path.empty() ? nullptr : openPlainFile(path, &ignored);
+  if (f == nullptr) {
+    settings.busy = isModuleFileInUse("OMKApref.xxx");
+    return settings;
+  }
+  // Readable here while another run holds it under its lock (POSIX).
+  settings.busy = isModuleFileInUse("OMKApref.xxx");
+  unsigned char bytes[16];
+  if (std::fseek(f, 484, SEEK_SET) == 0 && std::fread(bytes, 1, 16, f) == 16) {
+    for (int p = 0; p < 4; ++p) {
+      const uint32_t bits = uint32_t(bytes[4 * p]) | uint32_t(bytes[4 * p + 1]) << 8 |
+                            uint32_t(bytes[4 * p + 2]) << 16 | uint32_t(bytes[4 * p + 3]) << 24;
+      std::memcpy(&settings.values[p], &bits, 4);
+    }
+    settings.known = true;
+  }
+  std::fclose(f);
+  return settings;
+}
+
+// The shortest text that reads back as the same float.
+std::string formatValue(float value) {
+  char text[32];
+  for (int digits = 1; digits <= 9; ++digits) {
+    std::snprintf(text, sizeof text, "%.*g", digits, double(value));
+    if (std::strtof(text, nullptr) == value) break;
+  }
+  return text;
+}
+
+// The values the filter recorded for the run, which are the values it used.
+bool findUsedValues(const HostRunResult& result, float used[4]) {
+  if (!result.recorded) return false;
+  bool found[4] = {false, false, false, false};
+  for (const HostDescriptorItem& item : result.recordedDescriptor.items) {
+    for (int p = 0; p < 4; ++p) {
+      if (item.key == codeFromText(kFilterParameters[p].keyText) &&
+          item.type == codeFromText("doub")) {
+        used[p] = float(item.number);
+        found[p] = true;
+      }
+    }
+  }
+  return found[0] && found[1] && found[2] && found[3];
+}
+
+// Says when a parameter not given was not the settings file's value. Either
+// the file held values the filter cannot use (out of 0..1, NaN), which it
+// took as the nearest it can; or the run could not open the file (another run
+// held it) and went on with 0 for every parameter it would have read there.
+void warnIfSettingsUnused(const SettingsValues& before, const bool given[4], const float used[4]) {
+  const SettingsValues after = readSettingsValues();
+  const bool held = before.busy || after.busy;
+  const bool known = before.known || after.known;
+  std::string instead, file;
+  bool unopened = false;
+  for (int p = 0; p < 4; ++p) {
+    if (given[p]) continue;
+    const bool matches = (before.known && sameValue(before.values[p], used[p])) ||
+                         (after.known && sameValue(after.values[p], used[p]));
+    if (matches || (!known && !(held && used[p] == 0))) continue;
+    const float inFile = after.known ? after.values[p] : before.values[p];
+    if (!known || clampAsFilter(inFile) != used[p]) unopened = true;
+    const std::string name =
+        std::string(instead.empty() ? "" : ", ") + kFilterParameters[p].name + " ";
+    instead += name + formatValue(used[p]);
+    if (known) file += name + formatValue(inFile);
+  }
+  if (instead.empty()) return;
+  const std::string path = moduleFilePath("OMKApref.xxx");
+  if (!unopened) {
+    std::fprintf(stderr,
+                 "brisel: warning: the settings file %s held values the filter cannot use (%s: "
+                 "each must be a number from 0 to 1); it used %s\n",
+                 path.c_str(), file.c_str(), instead.c_str());
+    return;
+  }
+  std::fprintf(stderr,
+               "brisel: warning: the filter ran without its settings file %s (%s) and used %s%s\n",
+               path.c_str(), held ? "held by another run" : "it could not open it", instead.c_str(),
+               file.empty() ? "" : (" instead of the file's " + file).c_str());
+}
+
+bool interrupted() { return *interruptFlag() != 0; }
+
+void printValues(FILE* to, const std::string& name, const float used[4]) {
+  std::fprintf(to, "brisel: %s%salpha %s beta %s gamma %s delta %s\n", name.c_str(),
+               name.empty() ? "" : ": ", formatValue(used[0]).c_str(), formatValue(used[1]).c_str(),
+               formatValue(used[2]).c_str(), formatValue(used[3]).c_str());
+  std::fflush(to);
+}
