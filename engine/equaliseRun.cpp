@@ -172,6 +172,11 @@ constexpr int32_t kHalo = kCentreSlot;  // the window's rows on either side of i
 // bands of the widest image (32767 16-bit RGB pixels a row).
 constexpr int64_t kRunMemoryBytes = int64_t(64) << 20;
 constexpr int32_t kMinRunBandRows = 16;  // bands this short would be mostly halo
+// Bands smaller than those of a whole image in memory (rowBands.h): every band
+// buffer is memory touched afresh in each run, which on a virtual machine
+// costs nearly as much as equalising it, so they stay near this size.
+constexpr int64_t kRunBandBytes = int64_t(512) << 10;
+constexpr int32_t kRunBandRows = 48;
 constexpr int32_t kMaxWorkers = 64;
 // A band waits for each worker while it works on one, so that a worker finds
 // the next band read when it is done.
@@ -245,8 +250,8 @@ RowBands planRunBands(const RunShape& shape, int32_t height, int64_t budget, int
     const int64_t fixed = threads * (kWindowSlots + 2) * shape.bufferBytes + 2 * kHalo * rowBytes;
     const int64_t slots = int64_t(kSlotsPerWorker) * threads;
     const int64_t fit = (budget - fixed) / (slots * rowBytes) - 2 * kHalo;
-    int64_t most = kBandBytes / rowBytes;
-    if (most < kMinBandRows) most = kMinBandRows;
+    int64_t most = kRunBandBytes / rowBytes;
+    if (most < kRunBandRows) most = kRunBandRows;
     if (fit < most) most = fit;
     if (most < kMinRunBandRows) continue;
     const RowBands bands = planRowBands(height, most, threads);
