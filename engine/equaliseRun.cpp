@@ -267,7 +267,7 @@ template <class D>
 void releaseBandWork(BandWork<D>* work) {
   if (work == nullptr) return;
   for (int32_t w = kMaxWorkers - 1; w >= 0; --w) releaseWindowRows(&work->buffers[w]);
-  for (int32_t s = work->slotCount - 1; s >= 0; --s) freeBlock(work->slots[s].rows);
+  for (int32_t s = kSlotsPerWorker * kMaxWorkers - 1; s >= 0; --s) freeBlock(work->slots[s].rows);
   work->~BandWork<D>();
   freeBlock(work);
 }
@@ -351,7 +351,10 @@ OSErr equaliseInBands(RowStore* store, const RunShape& shape, int32_t height,
     return noErr;
   }
   *ran = true;
-  work->slotCount = kSlotsPerWorker * started;
+  {
+    std::lock_guard<std::mutex> hold(work->lock);
+    work->slotCount = kSlotsPerWorker * started;
+  }
 
   // Reads band `band` into its slot: the rows the previous band read too come
   // from the carried halo, the others from the store.
