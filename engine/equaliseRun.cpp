@@ -423,7 +423,8 @@ OSErr equaliseInBands(RowStore* store, const RunShape& shape, int32_t height,
       }
       err = writeRunRow(&traffic, i, slot->rows + size_t(i - span.top) * size_t(shape.rowSamples));
     }
-    slot->state = kSlotFree;  // only this thread moves a done slot on
+    std::lock_guard<std::mutex> hold(work->lock);
+    slot->state = kSlotFree;
   }
 
   // Workers stop after the band they hold (within one band of an abort).
