@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -33,8 +34,16 @@ void removeSlot(const Slot& slot) {
   unlink(errorsPath(slot).c_str());
 }
 
+// The module's threads for each child: the children together take no more
+// threads than there are cores, unless the user chose BRISEL_THREADS.
+std::string threadsPerChild(int jobs) {
+  const unsigned cores = std::thread::hardware_concurrency();
+  const unsigned each = jobs > 0 && cores > 0 ? cores / unsigned(jobs) : 1;
+  return std::to_string(each > 0 ? each : 1);
+}
+
 pid_t startChild(const Slot& slot, const BatchFile& file, const std::vector<std::string>& arguments,
-                 std::string* error) {
+                 const std::string& threads, std::string* error) {
   // The files after "--": a name that begins with - is never read as an option.
   std::vector<std::string> words = {"brisel", "apply"};
   words.insert(words.end(), arguments.begin(), arguments.end());
@@ -50,6 +59,7 @@ pid_t startChild(const Slot& slot, const BatchFile& file, const std::vector<std:
   if (pid == 0) {
     std::signal(SIGPIPE, SIG_DFL);
     setenv("BRISEL_DIR", slot.folder.c_str(), 1);
+    setenv("BRISEL_THREADS", threads.c_str(), 0);
     const int out = open("/dev/null", O_WRONLY);
     const int err = open(errorsPath(slot).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (out >= 0) dup2(out, 1);
@@ -83,6 +93,7 @@ bool runBatch(const std::vector<BatchFile>& files, const std::vector<std::string
     return false;
   }
   std::vector<Slot> slots(static_cast<size_t>(jobs));
+  const std::string threads = threadsPerChild(jobs);
   for (size_t i = 0; i < slots.size(); ++i) {
     slots[i].folder = root + "/job" + std::to_string(i);
     mkdir(slots[i].folder.c_str(), 0700);
@@ -102,7 +113,7 @@ bool runBatch(const std::vector<BatchFile>& files, const std::vector<std::string
     }
     for (Slot& slot : slots) {
       if (slot.pid != 0 || stopping || next >= files.size()) continue;
-      const pid_t pid = startChild(slot, files[next], arguments, error);
+      const pid_t pid = startChild(slot, files[next], arguments, threads, error);
       if (pid < 0) {
         stopping = true;
         ok = false;

@@ -22,14 +22,10 @@
 
 #include "core/hostErrors.h"
 #include "engine/equaliseRun.h"
+#include "engine/rowBands.h"
 
 namespace {
 
-// A band's buffer holds about this many bytes of colour samples: bands are
-// large enough that their halo rows cost little, small enough to stay in the
-// few MiB a thread may take.
-constexpr int64_t kBandBytes = int64_t(4) << 20;
-constexpr int32_t kMinBandRows = 64;
 // An image of one band leaves its buffer (up to this size) with the thread
 // for its next call: a series of small images (the tiles of a chunked array)
 // then reuses memory already mapped instead of faulting fresh pages in every
@@ -158,10 +154,12 @@ void equaliseBands(ImageJob<D>* job) {
   for (;;) {
     const int32_t band = job->nextBand.fetch_add(1);
     if (band >= job->bandCount || job->error.load() != noErr) break;
-    const int32_t first = a.top + band * job->bandRows;
-    const int32_t end = first + job->bandRows < areaEnd ? first + job->bandRows : areaEnd;
-    const int32_t top = first - job->radius > 0 ? first - job->radius : 0;
-    const int32_t bottom = end + job->radius < f.height ? end + job->radius : f.height;
+    const BandSpan span = bandSpan(RowBands{job->bandRows, job->bandCount}, band, a.top, areaEnd,
+                                   job->radius, f.height);
+    const int32_t first = span.first;
+    const int32_t end = span.end;
+    const int32_t top = span.top;
+    const int32_t bottom = span.bottom;
     for (int32_t y = top; y < bottom; ++y) {
       gatherRow(*job, y, buffer + size_t(y - top) * rowSamples);
     }
@@ -213,19 +211,15 @@ OSErr equaliseImageArea(const ImageFrame* frame, const typename D::Sample* in, S
       a.left + a.width + job.radius < f.width ? a.left + a.width + job.radius : f.width;
   job.runWidth = runEnd - job.runLeft;
 
-  // Bands of about kBandBytes, at least one a thread, and a multiple of the
-  // thread count so that the threads finish together.
+  // Bands of about kBandBytes
   const int64_t rowBytes =
       int64_t(job.runWidth) * f.colourChannels * int64_t(sizeof(typename D::Sample));
   int64_t bandRows = kBandBytes / rowBytes;
   if (bandRows < kMinBandRows) bandRows = kMinBandRows;
   if (threads < 1) threads = 1;
-  int64_t bandCount = (a.height + bandRows - 1) / bandRows;
-  if (bandCount < threads) bandCount = threads;
-  bandCount = (bandCount + threads - 1) / threads * threads;
-  bandRows = (a.height + bandCount - 1) / bandCount;
-  job.bandRows = int32_t(bandRows);
-  job.bandCount = int32_t((a.height + bandRows - 1) / bandRows);
+  const RowBands bands = planRowBands(a.height, bandRows, threads);
+  job.bandRows = bands.bandRows;
+  job.bandCount = bands.bandCount;
   if (threads > job.bandCount) threads = job.bandCount;
   job.nextBand.store(0);
   job.error.store(noErr);

@@ -1,11 +1,18 @@
 // equaliseRun.cpp -- the equalisation run over rows held in a row store or in memory
 #include "engine/equaliseRun.h"
 
+#include <condition_variable>
 #include <cstring>
+#include <exception>
+#include <mutex>
+#include <new>
+#include <thread>
 
 #include "core/hostErrors.h"
 #include "core/memory.h"
 #include "core/runContext.h"
+#include "engine/rowBands.h"
+#include "engine/runThreads.h"
 #include "engine/windowWalk.h"
 #include "store/rowBatch.h"
 
@@ -62,6 +69,381 @@ void closeTraffic(RowTraffic* traffic) {
   closeRowBatch(&traffic->writes);
 }
 
+// The sizes of one run's rows.
+struct RunShape {
+  int32_t width;
+  int32_t rowSamples;
+  int32_t rowBytes;     // a row as stored
+  int64_t bufferBytes;  // a window row: the row as stored and, for RGB, its intensities
+  bool rgb;
+  ptrdiff_t intensityOffset;
+};
+
+// A visit's answer once the rows to equalise are done: the walk stops there.
+constexpr OSErr kRowsDone = 1;
+
+// Walks the window down the traffic's rows 0 .. height - 1 and equalises rows
+// first .. end - 1, each written back as it is done; the rows above only pass
+// through the window. The buffers are the caller's, their blend prepared for
+// the curve: nothing is allocated. 0, -128 or the first read or write error.
+template <class D>
+OSErr walkRows(RowTraffic* traffic, WindowRows<D>* buffers, const RunShape& shape, int32_t height,
+               int32_t first, int32_t end, const EqualiseCurve* curve, const RunContext* context) {
+  typedef typename D::Sample Sample;
+  EqualiseWorkspace* workspace = buffers->workspace;
+  const int32_t width = shape.width;
+
+  // A window row: the stored samples, and their intensities for RGB. 16-bit
+  // samples above 32768 need no pass of their own: every step reads them as 32768.
+  struct StoredRows {
+    RowTraffic* traffic;
+    int32_t width;
+    bool rgb;
+    ptrdiff_t intensityOffset;
+    OSErr fetch(int32_t row, Sample* buffer) {
+      const OSErr err = readRunRow(traffic, row, buffer);
+      if (rgb) collapseRgbRowInto<D>(buffer, width, buffer + intensityOffset);
+      return err;
+    }
+    Sample* levels(Sample* buffer) { return buffer + intensityOffset; }
+  } source{traffic, width, shape.rgb, shape.intensityOffset};
+
+  // equalise and blend with the unprocessed row i: slot 7 holds it as the
+  // store does until it is written back, so it is not read again (later rows'
+  // windows hold their own copies of it, read before now)
+  auto equaliseRow = [&](int32_t i, Sample** window, Sample** levels) -> OSErr {
+    if (i < first) return noErr;
+    Sample* stored = window[kCentreSlot];
+    Sample* result = stored;
+    if (shape.rgb) {
+      equaliseAndBlendRgbRow<D>(workspace, levels, curve, stored);  // recoloured in place
+    } else {
+      result = buffers->work[0];
+      equaliseAndBlendGreyRow<D>(workspace, levels, curve, stored, result);
+      // Rows of other channel counts: samples past the first `width` pass
+      // unchanged (but for the 16-bit bound).
+      for (int32_t k = width; k < shape.rowSamples; ++k) result[k] = Sample(D::read(stored[k]));
+    }
+    const OSErr err = writeRunRow(traffic, i, result);
+    return err == noErr && i + 1 == end && end < height ? kRowsDone : err;
+  };
+  const OSErr err = walkWindow<D>(buffers, shape.bufferBytes, height, curve->radius, &source,
+                                  context, equaliseRow);
+  return err == kRowsDone ? noErr : err;
+}
+
+// The run on the calling thread alone: one window walked down all the rows.
+template <class D>
+OSErr equaliseOnOneThread(RunRows rows, const RunShape& shape, int32_t height,
+                          const EqualiseCurve* curve, float beta, const RunContext* context) {
+  // The window rows, the grey result row, and a spare row that takes each new
+  // window row while the row it replaces is still counted in the histograms.
+  WindowRows<D> buffers;
+  if (allocateWindowRows(shape.width, shape.bufferBytes, &buffers) != noErr) return memFullErr;
+  RowTraffic traffic;
+  if (openTraffic(rows, height, shape.rowBytes, &traffic) != noErr) {
+    closeTraffic(&traffic);
+    releaseWindowRows(&buffers);
+    return memFullErr;
+  }
+  prepareBlend<D>(&buffers.workspace->blend, curve, beta);
+  OSErr err = walkRows<D>(&traffic, &buffers, shape, height, 0, height, curve, context);
+
+  // Rows finished before an abort or an error are written all the same.
+  const OSErr flushed = flushRunRows(&traffic);
+  if (err == noErr) err = flushed;
+  closeTraffic(&traffic);
+  releaseWindowRows(&buffers);
+  return err;
+}
+
+// The run over a store on worker threads.
+//
+// The calling thread, the host's, keeps every call to the host and every store
+// transfer: it reads the rows once, in order, into band buffers, hands each
+// band with its halo to the workers, and writes the bands' own rows back in
+// order, reporting progress and polling abort before each row as the one
+// thread's walk does. The workers only walk rows in memory, with buffers
+// allocated before they start (so that a failed allocation only means fewer
+// workers, and the test build's allocation count stays on one thread).
+
+constexpr int32_t kHalo = kCentreSlot;  // the window's rows on either side of its centre
+// The rows held at once, unless the host offers less: enough for two threads'
+// bands of the widest image (32767 16-bit RGB pixels a row).
+constexpr int64_t kRunMemoryBytes = int64_t(64) << 20;
+constexpr int32_t kMinRunBandRows = 16;  // bands this short would be mostly halo
+// Bands smaller than those of a whole image in memory (rowBands.h): every band
+// buffer is memory touched afresh in each run, which on a virtual machine
+// costs nearly as much as equalising it, so they stay near this size.
+constexpr int64_t kRunBandBytes = int64_t(512) << 10;
+constexpr int32_t kRunBandRows = 48;
+constexpr int32_t kMaxWorkers = 64;
+// A band waits for each worker while it works on one, so that a worker finds
+// the next band read when it is done.
+constexpr int32_t kSlotsPerWorker = 2;
+
+enum SlotState { kSlotFree, kSlotReady, kSlotBusy, kSlotDone };
+
+template <class D>
+struct BandSlot {
+  typename D::Sample* rows;  // rows span.top .. top + rowCount - 1, equalised in place
+  int32_t band;
+  BandSpan span;
+  int32_t rowCount;  // span.bottom - span.top, fewer after a failed read
+  SlotState state;
+  OSErr result;
+};
+
+template <class D>
+struct BandWork {
+  RunShape shape;
+  const EqualiseCurve* curve;
+  int32_t slotCount;
+  BandSlot<D> slots[kSlotsPerWorker * kMaxWorkers];
+  WindowRows<D> buffers[kMaxWorkers];
+  std::thread threads[kMaxWorkers];
+  std::mutex lock;
+  std::condition_variable changed;
+  int32_t nextBand;  // the band the next free worker takes, in order
+  bool stop;
+};
+
+// A worker: takes the bands in order as they are read, until told to stop.
+template <class D>
+void workBands(BandWork<D>* work, int32_t worker) {
+  std::unique_lock<std::mutex> hold(work->lock);
+  for (;;) {
+    BandSlot<D>* slot = nullptr;
+    work->changed.wait(hold, [&] {
+      slot = &work->slots[work->nextBand % work->slotCount];
+      return work->stop || (slot->state == kSlotReady && slot->band == work->nextBand);
+    });
+    if (work->stop) return;
+    ++work->nextBand;
+    slot->state = kSlotBusy;
+    hold.unlock();
+    RowTraffic traffic;
+    std::memset(&traffic, 0, sizeof traffic);
+    traffic.rows = RunRows{nullptr, slot->rows};
+    traffic.rowBytes = work->shape.rowBytes;
+    const int32_t top = slot->span.top;
+    const int32_t end =
+        slot->span.end < top + slot->rowCount ? slot->span.end : top + slot->rowCount;
+    const OSErr err = walkRows<D>(&traffic, &work->buffers[worker], work->shape, slot->rowCount,
+                                  slot->span.first - top, end - top, work->curve, nullptr);
+    hold.lock();
+    slot->result = err;
+    slot->state = kSlotDone;
+    work->changed.notify_all();
+  }
+}
+
+// The band plan for up to `threads` workers whose rows fit the memory
+// budget; *workers becomes 0 when fewer than two would have bands.
+RowBands planRunBands(const RunShape& shape, int32_t height, int64_t budget, int32_t threads,
+                      int32_t* workers) {
+  const int64_t rowBytes = shape.rowBytes;
+  if (threads > kMaxWorkers) threads = kMaxWorkers;
+  if (threads > height / kMinRunBandRows) threads = height / kMinRunBandRows;
+  for (; threads >= 2; --threads) {
+    // each worker's window rows, and the halo rows carried from band to band
+    const int64_t fixed = threads * (kWindowSlots + 2) * shape.bufferBytes + 2 * kHalo * rowBytes;
+    const int64_t slots = int64_t(kSlotsPerWorker) * threads;
+    const int64_t fit = (budget - fixed) / (slots * rowBytes) - 2 * kHalo;
+    int64_t most = kRunBandBytes / rowBytes;
+    if (most < kRunBandRows) most = kRunBandRows;
+    if (fit < most) most = fit;
+    if (most < kMinRunBandRows) continue;
+    const RowBands bands = planRowBands(height, most, threads);
+    if (bands.bandRows < kMinRunBandRows) continue;
+    *workers = threads;
+    return bands;
+  }
+  *workers = 0;
+  return RowBands{0, 0};
+}
+
+template <class D>
+void releaseBandWork(BandWork<D>* work) {
+  if (work == nullptr) return;
+  for (int32_t w = kMaxWorkers - 1; w >= 0; --w) releaseWindowRows(&work->buffers[w]);
+  for (int32_t s = kSlotsPerWorker * kMaxWorkers - 1; s >= 0; --s) freeBlock(work->slots[s].rows);
+  work->~BandWork<D>();
+  freeBlock(work);
+}
+
+// The buffers of up to `workers` workers; the count that has all of its own.
+template <class D>
+int32_t allocateWorkers(BandWork<D>* work, const RowBands& bands, float beta, int32_t workers) {
+  const int64_t slotBytes = int64_t(bands.bandRows + 2 * kHalo) * work->shape.rowBytes;
+  for (int32_t w = 0; w < workers; ++w) {
+    BandSlot<D>* slots = &work->slots[w * kSlotsPerWorker];
+    bool complete = slotBytes <= INT32_MAX;
+    for (int32_t s = 0; complete && s < kSlotsPerWorker; ++s) {
+      slots[s].rows = static_cast<typename D::Sample*>(allocBlock(int32_t(slotBytes)));
+      complete = slots[s].rows != nullptr;
+    }
+    if (complete) {
+      complete = allocateWindowRows(work->shape.width, work->shape.bufferBytes,
+                                    &work->buffers[w]) == noErr;
+    }
+    if (!complete) {
+      for (int32_t s = kSlotsPerWorker - 1; s >= 0; --s) freeBlock(slots[s].rows);
+      std::memset(slots, 0, kSlotsPerWorker * sizeof *slots);
+      return w;
+    }
+    prepareBlend<D>(&work->buffers[w].workspace->blend, work->curve, beta);
+  }
+  return workers;
+}
+
+// Runs the store's rows on worker threads when the image has bands for two
+// of them and the memory for at least one. *ran false: nothing was touched,
+// and the run is the one thread's. Otherwise the run's codes as
+// equaliseOnOneThread gives them, with every host call and store transfer
+// made here, on the calling thread.
+template <class D>
+OSErr equaliseInBands(RowStore* store, const RunShape& shape, int32_t height,
+                      const EqualiseCurve* curve, float beta, const RunContext* context,
+                      int32_t threads, bool* ran) {
+  typedef typename D::Sample Sample;
+  *ran = false;
+  int64_t budget = kRunMemoryBytes;
+  const FilterRecord* record = context != nullptr ? context->filterRecord : nullptr;
+  if (record != nullptr && record->maxSpace > 0 && record->maxSpace < budget) {
+    budget = record->maxSpace;
+  }
+  int32_t workers = 0;
+  const RowBands bands = planRunBands(shape, height, budget, threads, &workers);
+  if (workers < 2) return noErr;
+
+  // working memory: the store's batches, the record, the carried halo, each
+  // worker's bands and window rows; any worker without them is left out
+  const int64_t carryBytes = int64_t(2 * kHalo) * shape.rowBytes;
+  RowTraffic traffic;
+  void* workBlock = nullptr;
+  Sample* carry = nullptr;
+  OSErr err = openTraffic(RunRows{store, nullptr}, height, shape.rowBytes, &traffic);
+  if (err == noErr) workBlock = allocBlock(int32_t(sizeof(BandWork<D>)));
+  if (workBlock != nullptr) carry = static_cast<Sample*>(allocBlock(int32_t(carryBytes)));
+  if (carry == nullptr) {
+    freeBlock(workBlock);
+    closeTraffic(&traffic);
+    return noErr;
+  }
+  BandWork<D>* work = new (workBlock) BandWork<D>();
+  work->shape = shape;
+  work->curve = curve;
+  work->slotCount = kSlotsPerWorker * workers;
+  workers = allocateWorkers(work, bands, beta, workers);
+  int32_t started = 0;
+  for (; started < workers; ++started) {
+    try {
+      work->threads[started] = std::thread(workBands<D>, work, started);
+    } catch (const std::exception&) {
+      break;  // no more threads to be had: the ones started do the work
+    }
+  }
+  if (started == 0) {
+    releaseBandWork(work);
+    freeBlock(carry);
+    closeTraffic(&traffic);
+    return noErr;
+  }
+  *ran = true;
+  {
+    std::lock_guard<std::mutex> hold(work->lock);
+    work->slotCount = kSlotsPerWorker * started;
+  }
+
+  // Reads band `band` into its slot: the rows the previous band read too come
+  // from the carried halo, the others from the store.
+  const size_t rowBytes = size_t(shape.rowBytes);
+  int32_t nextRead = 0;
+  int32_t carryTop = 0;
+  OSErr readErr = noErr;
+  int32_t failStep = height;  // the row whose step meets the failed read in the one thread's walk
+  auto readBand = [&](int32_t band) {
+    BandSlot<D>* slot = &work->slots[band % work->slotCount];
+    const BandSpan span = bandSpan(bands, band, 0, height, kHalo, height);
+    uint8_t* rows = reinterpret_cast<uint8_t*>(slot->rows);
+    const uint8_t* carried = reinterpret_cast<const uint8_t*>(carry);
+    for (int32_t r = span.top; r < nextRead; ++r) {
+      std::memcpy(rows + (r - span.top) * rowBytes, carried + (r - carryTop) * rowBytes, rowBytes);
+    }
+    int32_t r = nextRead > span.top ? nextRead : span.top;
+    for (; r < span.bottom; ++r) {
+      readErr = readRunRow(&traffic, r, rows + (r - span.top) * rowBytes);
+      if (readErr != noErr) {
+        // the one thread reads row r at row r - 7's step, or before the first
+        failStep = r - kHalo;
+        break;
+      }
+    }
+    nextRead = r;
+    carryTop = nextRead - 2 * kHalo > span.top ? nextRead - 2 * kHalo : span.top;
+    std::memcpy(carry, rows + (carryTop - span.top) * rowBytes, (nextRead - carryTop) * rowBytes);
+    std::lock_guard<std::mutex> hold(work->lock);
+    slot->band = band;
+    slot->span = span;
+    slot->rowCount = nextRead - span.top;
+    slot->result = noErr;
+    // a band cut short before its first own row has nothing to equalise
+    slot->state = failStep <= span.first ? kSlotDone : kSlotReady;
+    work->changed.notify_all();
+  };
+
+  int32_t read = 0;
+  for (int32_t band = 0; band < bands.bandCount && err == noErr; ++band) {
+    for (; read < bands.bandCount && read < band + work->slotCount && readErr == noErr; ++read) {
+      readBand(read);
+    }
+    BandSlot<D>* slot = &work->slots[band % work->slotCount];
+    {
+      std::unique_lock<std::mutex> hold(work->lock);
+      work->changed.wait(hold, [&] { return slot->state == kSlotDone; });
+    }
+    err = slot->result;
+    const BandSpan span = slot->span;
+    for (int32_t i = span.first; err == noErr && i < span.end; ++i) {
+      if (i > failStep) {
+        err = readErr;
+        break;
+      }
+      if (context != nullptr) {
+        reportProgress(context, i, height);
+        if (testAbort(context)) {
+          err = userCanceledErr;
+          break;
+        }
+      }
+      if (i == failStep) {
+        err = readErr;
+        break;
+      }
+      err = writeRunRow(&traffic, i, slot->rows + size_t(i - span.top) * size_t(shape.rowSamples));
+    }
+    std::lock_guard<std::mutex> hold(work->lock);
+    slot->state = kSlotFree;
+  }
+
+  // Workers stop after the band they hold (within one band of an abort).
+  {
+    std::lock_guard<std::mutex> hold(work->lock);
+    work->stop = true;
+    work->changed.notify_all();
+  }
+  for (int32_t w = 0; w < started; ++w) work->threads[w].join();
+
+  // Rows finished before an abort or an error are written all the same.
+  const OSErr flushed = flushRunRows(&traffic);
+  if (err == noErr) err = flushed;
+  releaseBandWork(work);
+  freeBlock(carry);
+  closeTraffic(&traffic);
+  return err;
+}
+
 }  // namespace
 
 template <class D>
@@ -79,66 +461,29 @@ OSErr equaliseRows(RunRows rows, int32_t width, int32_t height, int32_t channels
   const int64_t storedSamples = (int64_t(width) + 4) * channels;
   const int64_t bufferBytes = (storedSamples + (rgb ? width : 0)) * int64_t(sizeof(Sample));
   if (bufferBytes > INT32_MAX) return memFullErr;
-  const int32_t rowSamples = int32_t(rowSamples64);
-  const int32_t rowBytes = rowSamples * int32_t(sizeof(Sample));
-  const ptrdiff_t intensityOffset = rgb ? ptrdiff_t(storedSamples) : 0;
+  RunShape shape;
+  shape.width = width;
+  shape.rowSamples = int32_t(rowSamples64);
+  shape.rowBytes = shape.rowSamples * int32_t(sizeof(Sample));
+  shape.bufferBytes = bufferBytes;
+  shape.rgb = rgb;
+  shape.intensityOffset = rgb ? ptrdiff_t(storedSamples) : 0;
 
   EqualiseCurve curve;
   const EqualiseParameters parameters = clampAndMakeCurve<D>(given, kRunCurve, &curve);
 
-  // The window rows, the grey result row, and a spare row that takes each new
-  // window row while the row it replaces is still counted in the histograms.
-  WindowRows<D> buffers;
-  if (allocateWindowRows(width, bufferBytes, &buffers) != noErr) return memFullErr;
-  RowTraffic traffic;
-  if (openTraffic(rows, height, rowBytes, &traffic) != noErr) {
-    closeTraffic(&traffic);
-    releaseWindowRows(&buffers);
-    return memFullErr;
+  // A store's rows, the module's run, go on threads when there are bands for
+  // them; rows in memory are already a band of a caller with threads of its own.
+  if (rows.store != nullptr) {
+    const int32_t threads = runThreadCount();
+    if (threads > 1) {
+      bool ran = false;
+      const OSErr err = equaliseInBands<D>(rows.store, shape, height, &curve, parameters.beta,
+                                           context, threads, &ran);
+      if (ran) return err;
+    }
   }
-  EqualiseWorkspace* workspace = buffers.workspace;
-  prepareBlend<D>(&workspace->blend, &curve, parameters.beta);
-
-  // A window row: the stored samples, and their intensities for RGB. 16-bit
-  // samples above 32768 need no pass of their own: every step reads them as 32768.
-  struct StoredRows {
-    RowTraffic* traffic;
-    int32_t width;
-    bool rgb;
-    ptrdiff_t intensityOffset;
-    OSErr fetch(int32_t row, Sample* buffer) {
-      const OSErr err = readRunRow(traffic, row, buffer);
-      if (rgb) collapseRgbRowInto<D>(buffer, width, buffer + intensityOffset);
-      return err;
-    }
-    Sample* levels(Sample* buffer) { return buffer + intensityOffset; }
-  } source{&traffic, width, rgb, intensityOffset};
-
-  // equalise and blend with the unprocessed row i: slot 7 holds it as the
-  // store does until it is written back, so it is not read again (later rows'
-  // windows hold their own copies of it, read before now)
-  auto equaliseRow = [&](int32_t i, Sample** window, Sample** levels) {
-    Sample* stored = window[kCentreSlot];
-    if (rgb) {
-      equaliseAndBlendRgbRow<D>(workspace, levels, &curve, stored);  // recoloured in place
-      return writeRunRow(&traffic, i, stored);
-    }
-    Sample* result = buffers.work[0];
-    equaliseAndBlendGreyRow<D>(workspace, levels, &curve, stored, result);
-    // Rows of other channel counts: samples past the first `width` pass
-    // unchanged (but for the 16-bit bound).
-    for (int32_t k = width; k < rowSamples; ++k) result[k] = Sample(D::read(stored[k]));
-    return writeRunRow(&traffic, i, result);
-  };
-  OSErr err =
-      walkWindow<D>(&buffers, bufferBytes, height, curve.radius, &source, context, equaliseRow);
-
-  // Rows finished before an abort or an error are written all the same.
-  const OSErr flushed = flushRunRows(&traffic);
-  if (err == noErr) err = flushed;
-  closeTraffic(&traffic);
-  releaseWindowRows(&buffers);
-  return err;
+  return equaliseOnOneThread<D>(rows, shape, height, &curve, parameters.beta, context);
 }
 
 template OSErr equaliseRows<Depth8>(RunRows, int32_t, int32_t, int32_t, const EqualiseParameters*,

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -268,8 +269,18 @@ OSErr BRISEL_CDECL hostPutEnumerated(PIWriteDescriptor token, DescriptorKeyID ke
 HostRunResult* activeResult = nullptr;
 const HostRunOptions* activeOptions = nullptr;
 int32_t activeAbortAt = -1;
+std::thread::id activeThread;  // the thread the run's selectors are called on
+
+// A module may work on threads of its own, but must call the host back on the
+// thread the host called it on.
+void countForeignCall() {
+  if (activeResult != nullptr && std::this_thread::get_id() != activeThread) {
+    ++activeResult->foreignThreadCalls;
+  }
+}
 
 void BRISEL_CDECL hostProgress(int32_t done, int32_t total) {
+  countForeignCall();
   if (activeResult) activeResult->progress.emplace_back(done, total);
   if (activeOptions && activeOptions->onProgress) activeOptions->onProgress(done, total);
 }
@@ -279,6 +290,7 @@ bool stopRequested(const HostRunOptions* options) {
 }
 
 Boolean BRISEL_CDECL hostAbort() {
+  countForeignCall();
   if (activeResult == nullptr) return 0;
   const int32_t call = activeResult->abortCalls++;
   if (stopRequested(activeOptions)) return 1;
@@ -513,7 +525,7 @@ void fillRecord(HostSession* session, const HostImage* image, const HostRunOptio
   record->filterRect = options.hasFilterRect
                            ? options.filterRect
                            : Rect{0, 0, int16_t(image->height), int16_t(image->width)};
-  record->maxSpace = 64 * 1024 * 1024;
+  record->maxSpace = options.maxSpace;
   record->haveMask = Boolean(!options.mask.empty());
   record->hostSig = fourCharCode("BRSL");
   record->imageMode = image->imageMode;
@@ -660,6 +672,7 @@ void runFilter(HostSession* session, HostImage* image, const HostRunOptions& opt
   fillRecord(session, image, options, &suites, &record);
 
   activeResult = result;
+  activeThread = std::this_thread::get_id();
   activeOptions = &options;
   activeAbortAt = options.abortAtCall;
 

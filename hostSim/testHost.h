@@ -105,6 +105,8 @@ struct HostRunOptions {
   // but a run that fails leaves the image part filtered (and, with extra
   // planes, part rearranged). For a caller that then discards the image.
   bool inPlace = false;
+  // The memory the host offers the module (maxSpace).
+  int32_t maxSpace = 64 * 1024 * 1024;
 };
 
 struct HostRunResult {
@@ -113,6 +115,7 @@ struct HostRunResult {
   std::string hostError;        // the module broke the host protocol
   int32_t continueCalls = 0;
   int32_t abortCalls = 0;
+  int32_t foreignThreadCalls = 0;  // progress or abort calls from another thread than the host's
   std::vector<std::pair<int32_t, int32_t>> progress;
   int16_t recordInfo = -1;
   bool recorded = false;  // a descriptor was left in descriptorParameters

@@ -135,6 +135,12 @@ echo victim > victim.txt
 ln -s victim.txt ref2.ppm.brisel-tmp  # the name an earlier version wrote through
 check "a link planted beside OUT is not followed" bash -c "$runner '$brisel' apply sample.ppm ref2.ppm --alpha 0.6 --beta 0.3 --gamma 0.8 --delta 0.1 > /dev/null && cmp -s ref.ppm ref2.ppm && [ \"\$(cat victim.txt)\" = victim ]"
 rm -f ref2.ppm.brisel-tmp
+# The module's threads: any count writes the bytes of one thread.
+for threads in 1 2 5; do
+  BRISEL_THREADS=$threads run apply sample.ppm threads$threads.ppm --alpha 0.6 --beta 0.3 --gamma 0.8 --delta 0.1 > /dev/null
+  BRISEL_THREADS=$threads run apply grey16.pgm threads$threads.pgm --alpha 0 --beta 0.2 --gamma 0.5 --delta 0.5 > /dev/null
+done
+check "threads: 1, 2 and 5 threads write the same files" bash -c "cmp -s threads1.ppm ref.ppm && cmp -s threads2.ppm ref.ppm && cmp -s threads5.ppm ref.ppm && cmp -s threads1.pgm threads2.pgm && cmp -s threads1.pgm threads5.pgm"
 # Two runs onto one OUT: OUT ends up whole, the image of a run that exited 0.
 # Each has a store folder of its own natively; under wine they share drive C:,
 # where a run may instead fail saying that the other holds the stores.

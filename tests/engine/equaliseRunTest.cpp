@@ -232,6 +232,52 @@ TEST_F(RunHostTest, AbortKeepsRowsFromTheAbortedOneUnprocessed) {
   }
 }
 
+#ifndef _WIN32
+// A store read that fails part way stops a run on any number of threads where
+// it stops the one thread's walk: the same code, the same progress and abort
+// calls, the same rows written before it.
+TEST_F(RunHostTest, AFailedStoreReadStopsEveryThreadCountAtTheSameRow) {
+  const int width = 20;
+  const int height = 600;
+  const auto image = makeImage<uint8_t>(Pattern::Photo, width, height, 1, 255, 8);
+  const EqualiseParameters p = {0.3f, 0.1f, 0.6f, 0.5f};
+  std::vector<OSErr> codes;
+  std::vector<std::vector<uint8_t>> written;
+  std::vector<FakeHost> calls;
+  for (const char* threads : {"1", "2", "3"}) {
+    StoreDirectory directory;
+    directory.enter("briselRead");
+    RowStore* store = nullptr;
+    ASSERT_EQ(createColourStore(width, height, 1, &store), noErr);
+    ASSERT_EQ(writeStoreRows(store, 0, height, image.data()), noErr);
+    // The file ends inside row 300, so the batch read from row 256 on comes
+    // back short; the one thread reads row 256 at row 249's step.
+    ASSERT_EQ(ftruncate(int(store->fileHandle), 6 + 300 * width + 5), 0);
+    store->position = -1;
+    fake = FakeHost();
+    setenv("BRISEL_THREADS", threads, 1);
+    codes.push_back(equaliseRows<Depth8>(RunRows{store, nullptr}, width, height, 1, &p, context));
+    unsetenv("BRISEL_THREADS");
+    calls.push_back(fake);
+    std::vector<uint8_t> rows(size_t(300) * width);
+    ASSERT_EQ(readStoreRows(store, 0, 300, rows.data()), noErr);
+    written.push_back(rows);
+    disposeColourStore(store);
+    directory.leave();
+  }
+  EXPECT_NE(codes[0], noErr);
+  EXPECT_EQ(calls[0].progress.size(), 250u);
+  EXPECT_NE(written[0], std::vector<uint8_t>(image.begin(), image.begin() + 300 * width));
+  for (size_t k = 1; k < codes.size(); ++k) {
+    SCOPED_TRACE(k + 1);
+    EXPECT_EQ(codes[k], codes[0]);
+    EXPECT_EQ(calls[k].progress, calls[0].progress);
+    EXPECT_EQ(calls[k].abortAnswers, calls[0].abortAnswers);
+    EXPECT_EQ(written[k], written[0]);
+  }
+}
+#endif
+
 TEST(RunMemory, EveryAllocationFailureGivesOutOfMemoryAndLeavesTheRows) {
   for (int channels : {1, 3}) {
     auto image = makeImage<uint8_t>(Pattern::Noise, 16, 4, channels, 255, 4);
