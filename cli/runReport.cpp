@@ -82,9 +82,10 @@ std::string describeResult(int16_t code, const HostImage& image, const HostRunOp
   const std::string number = std::to_string(code);
   switch (code) {
     case userCanceledErr:
-      if (area.right - area.left < 15) {
+      if (area.right - area.left < kMinAreaWidth) {
         return "the area to filter is " + std::to_string(area.right - area.left) +
-               " pixels wide; the filter needs at least 15 (cancelled, " + number + ")";
+               " pixels wide; the filter needs at least " + std::to_string(kMinAreaWidth) +
+               " (cancelled, " + number + ")";
       }
       return "the filter was cancelled (" + number + ")";
     case memFullErr:

@@ -4,13 +4,14 @@
 #include <cstdint>
 
 #include "core/hostInterface.h"
+#include "resources/filterParameters.h"
 
 // The window: 15 intensity rows y-7 .. y+7 around output row y, slot 7 the
 // current row. Only the first `width` samples of a slot are read.
 constexpr int32_t kWindowSlots = 15;
 constexpr int32_t kCentreSlot = 7;
 constexpr int32_t kMinRadius = 3;
-constexpr int32_t kMaxRadius = 7;
+constexpr int32_t kMaxRadius = kWindowHalo;
 constexpr int32_t kLevelCount = 256;  // a byte counter's range: any count indexes the table
 
 // The host's 16-bit range is 0..32768. A misbehaving host may hand over larger

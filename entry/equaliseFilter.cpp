@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr int32_t kMinWidth = 15;  // narrower areas are not processed
-
 void readParameters(const SignatureBlock* block, EqualiseParameters* parameters) {
   parameters->alpha = getFloatValue(block, ParameterAlpha);
   parameters->beta = getFloatValue(block, ParameterBeta);
@@ -46,7 +44,7 @@ OSErr settleParameters(RowStore* store, RunContext* context, SignatureBlock* blo
     clampParameters(parameters);
   }
   writeParameters(block, parameters);
-  if (context->width < kMinWidth) return userCanceledErr;
+  if (context->width < kMinAreaWidth) return userCanceledErr;
   return noErr;
 }
 

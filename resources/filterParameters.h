@@ -6,6 +6,12 @@
 #include "core/hostInterface.h"
 #include "resources/resourceIds.h"
 
+// The widest window is 15 pixels across (radius 7): narrower areas are not
+// processed, and every pixel's result depends on the pixels up to 7 away, so a
+// tile with that halo around it gives its part of the whole image's result.
+constexpr int32_t kWindowHalo = 7;
+constexpr int32_t kMinAreaWidth = 2 * kWindowHalo + 1;
+
 // The four parameters: their entries in the signature block, in the order the
 // block is filled, the dialog receives them and checks them at OK.
 enum : int32_t {

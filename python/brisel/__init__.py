@@ -20,7 +20,7 @@ __all__ = ["equalize", "MIN_WIDTH", "__version__"]
 __version__: str = _core.__version__
 
 #: The narrowest image the filter takes, in pixels (the plug-in's own limit).
-MIN_WIDTH: int = 15
+MIN_WIDTH: int = _core.MIN_WIDTH
 
 _VALUE_RANGES = ("full", "host")
 

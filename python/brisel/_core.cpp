@@ -85,6 +85,8 @@ void equalizeInto(const py::array& image, py::array& out, float alpha, float bet
 PYBIND11_MODULE(_core, module) {
   module.doc() = "The brisel engine's whole-image entry (use brisel.equalize).";
   module.attr("__version__") = BRISEL_VERSION;
+  module.attr("MIN_WIDTH") = kMinAreaWidth;
+  module.attr("HALO") = kWindowHalo;
   module.def("equalize_into", &equalizeInto, py::arg("image"), py::arg("out"), py::arg("alpha"),
              py::arg("beta"), py::arg("gamma"), py::arg("delta"), py::arg("threads"),
              py::arg("full_range"), py::arg("top") = 0, py::arg("left") = 0,

@@ -14,7 +14,7 @@ __all__ = ["equalize", "DEPTH"]
 
 #: Rows and columns of overlap each chunk takes from its neighbours: the
 #: largest window radius, so any parameters give the whole-image result.
-DEPTH: int = 7
+DEPTH: int = _core.HALO
 
 
 def _merge_small_chunks(chunks: Tuple[int, ...], least: int) -> Tuple[int, ...]:
