@@ -190,17 +190,25 @@ def _equalize_frames(block: np.ndarray, parameters: Tuple[float, float, float, f
     return out
 
 
+def _rechunk_frames(array, rows_axis: int):
+    """Rows and columns (the axes from rows_axis on) in chunks no smaller than
+    DEPTH, merged into their neighbours where smaller; the channels, when there
+    are any, in one chunk."""
+    chunks = list(array.chunks)
+    for axis in (rows_axis, rows_axis + 1):
+        chunks[axis] = _merge_small_chunks(chunks[axis], DEPTH)
+    if array.ndim == rows_axis + 3:
+        chunks[rows_axis + 2] = (array.shape[rows_axis + 2],)
+    if tuple(chunks) != array.chunks:
+        array = array.rechunk(tuple(chunks))
+    return array
+
+
 def _equalize_stack(array, parameters: Tuple[float, float, float, float], threads: int,
                     full_range: bool):
     """Frames are independent: chunks along N take no overlap, chunks across
     a frame take DEPTH rows or columns from their neighbours, as for one image."""
-    chunks = list(array.chunks)
-    for axis in (1, 2):
-        chunks[axis] = _merge_small_chunks(chunks[axis], DEPTH)
-    if array.ndim == 4:
-        chunks[3] = (array.shape[3],)
-    if tuple(chunks) != array.chunks:
-        array = array.rechunk(tuple(chunks))
+    array = _rechunk_frames(array, 1)
     halo = (len(array.chunks[1]) > 1, len(array.chunks[2]) > 1)
     depth = {axis: 0 for axis in range(array.ndim)}
     depth[1] = DEPTH if halo[0] else 0
@@ -280,11 +288,5 @@ def equalize(array, alpha: float = 0.0, beta: float = 0.0, gamma: float = 0.0,
     if _is_stack(array.shape):
         return _equalize_stack(array, parameters, threads, full_range)
 
-    chunks = list(array.chunks)
-    for axis in (0, 1):
-        chunks[axis] = _merge_small_chunks(chunks[axis], DEPTH)
-    if array.ndim == 3:
-        chunks[2] = (array.shape[2],)
-    if tuple(chunks) != array.chunks:
-        array = array.rechunk(tuple(chunks))
+    array = _rechunk_frames(array, 0)
     return _tile_graph(array, parameters, threads, full_range)
