@@ -60,7 +60,7 @@ std::vector<Sample> photoFor(const Case& c) {
   return makePhoto<Sample>(c.width, c.height, c.channels, c.sixteen ? 32768.0 : 255.0);
 }
 
-EqualiseParameters parametersOf(const Case& c) { return {c.alpha, kBeta, kGamma, kDelta}; }
+FilterValues parametersOf(const Case& c) { return {c.alpha, kBeta, kGamma, kDelta}; }
 
 void setPixelRate(benchmark::State& state, double pixelsPerIteration) {
   state.counters["Mpixel/s"] = benchmark::Counter(
@@ -87,7 +87,7 @@ void benchEngine(benchmark::State& state, const Case& c) {
   typedef typename D::Sample Sample;
   const std::vector<Sample> photo = photoFor<Sample>(c);
   std::vector<Sample> image;
-  const EqualiseParameters p = parametersOf(c);
+  const FilterValues p = parametersOf(c);
   for (auto _ : state) {
     state.PauseTiming();
     image = photo;
@@ -127,8 +127,7 @@ void benchStoreRun(benchmark::State& state, const Case& c) {
         (void)writeStoreRow(store, 0, y, rowBytes, photo.data() + size_t(y) * c.width * c.channels);
       }
       state.ResumeTiming();
-      const OSErr err = c.sixteen ? adaptiveEqualize16(store, context, block, true)
-                                  : adaptiveEqualize8(store, context, block, true);
+      const OSErr err = adaptiveEqualize(store, context, block, true, c.sixteen ? 16 : 8);
       if (err != 0) state.SkipWithError("store run failed");
     }
   }
@@ -158,11 +157,11 @@ void benchPreview(benchmark::State& state) {
     for (int y = 0; y < height; ++y) {
       (void)writeStoreRow(store, 0, y, rowBytes, photo.data() + size_t(y) * width * 3);
     }
-    const EqualiseParameters p = {0.0f, kBeta, kGamma, kDelta};
+    const FilterValues p = {0.0f, kBeta, kGamma, kDelta};
     const Rect source = {300, 400, 500, 620};
     for (auto _ : state) {
-      const OSErr err = sizeof(Sample) == 1 ? renderPreviewBits8(&bitmap, store, 3, source, &p)
-                                            : renderPreviewBits16(&bitmap, store, 3, source, &p);
+      const OSErr err =
+          renderPreviewBits(&bitmap, store, 3, int32_t(8 * sizeof(Sample)), source, &p);
       if (err != 0) state.SkipWithError("preview failed");
     }
   }

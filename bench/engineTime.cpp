@@ -54,7 +54,7 @@ int makeImage(const std::string& kind, int size, const char* path) {
 
 template <class D>
 double timeRun(std::vector<typename D::Sample>* image, int width, int height, int channels,
-               const EqualiseParameters& p) {
+               const FilterValues& p) {
   const auto start = std::chrono::steady_clock::now();
   const RunRows rows = {nullptr, image->data()};
   if (equaliseRows<D>(rows, width, height, channels, &p, nullptr) != 0) return -1;
@@ -91,7 +91,7 @@ bool loadImage(const char* path, HostImage* image) {
   return true;
 }
 
-int runImage(const char* path, const EqualiseParameters& p) {
+int runImage(const char* path, const FilterValues& p) {
   HostImage image;
   if (!loadImage(path, &image)) return 1;
   const int channels = image.planes;
@@ -108,7 +108,7 @@ int runImage(const char* path, const EqualiseParameters& p) {
   return 0;
 }
 
-int runModule(const char* library, const char* path, const float values[4]) {
+int runModule(const char* library, const char* path, const float values[kParameterCount]) {
   HostImage image;
   if (!loadImage(path, &image)) return 1;
   HostSession session;
@@ -143,13 +143,13 @@ int main(int argc, char** argv) {
   const std::string command = argc > 1 ? argv[1] : "";
   if (command == "make" && argc == 5) return makeImage(argv[2], std::atoi(argv[3]), argv[4]);
   if (command == "run" && argc == 7) {
-    const EqualiseParameters p = {float(std::atof(argv[3])), float(std::atof(argv[4])),
-                                  float(std::atof(argv[5])), float(std::atof(argv[6]))};
-    return runImage(argv[2], p);
+    FilterValues p;
+    for (int32_t i = 0; i < kParameterCount; ++i) p.value[i] = float(std::atof(argv[3 + i]));
+    return runImage(argv[2], clampFilterValues(p));  // as the filter takes them
   }
   if (command == "module" && argc == 8) {
-    const float values[4] = {float(std::atof(argv[4])), float(std::atof(argv[5])),
-                             float(std::atof(argv[6])), float(std::atof(argv[7]))};
+    const float values[kParameterCount] = {float(std::atof(argv[4])), float(std::atof(argv[5])),
+                                           float(std::atof(argv[6])), float(std::atof(argv[7]))};
     return runModule(argv[2], argv[3], values);
   }
   std::fprintf(stderr,

@@ -59,7 +59,7 @@ int main() {
       image[size_t(y) * kSide + x] = uint8_t(value > 255 ? 255 : value);
     }
   }
-  const EqualiseParameters p = {0.0f, 0.5f, 0.7f, 0.5f};
+  const FilterValues p = {0.0f, 0.5f, 0.7f, 0.5f};
   std::vector<uint8_t> work(image.size()), out(image.size());
   const Timing inMemory = bestTiming([&] {
     std::copy(image.begin(), image.end(), work.begin());  // a fresh image, as the entry reads

@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
   if (!writePgm(in.c_str(), photo, width, height)) return 1;
 
   // brisel at R = 7 (alpha 0, a 15 x 15 window), with noise rejection and curve
-  const EqualiseParameters parameters = {0.0f, 0.5f, 0.7f, 0.5f};
+  const FilterValues parameters = {0.0f, 0.5f, 0.7f, 0.5f};
   std::vector<uint8_t> work;
   cv::Mat source(height, width, CV_8UC1, const_cast<uint8_t*>(photo.data()));
   cv::Mat result;

@@ -41,9 +41,9 @@ int writeRecord(const std::string& path, const HostDescriptor& descriptor) {
 // The four values every file of a batch gets, learnt by running the filter
 // once on a small blank image with the batch's parameters: the settings file,
 // the replay file and the dialog count exactly as in a single run.
-int resolveBatchValues(const Arguments& args, float used[4]) {
+int resolveBatchValues(const Arguments& args, FilterValues* used) {
   HostRunOptions options;
-  bool given[4];
+  bool given[kParameterCount];
   if (const int code = buildParameters(args, &options, given)) return code;
   std::string error;
   const std::string plugin = args.plugin.empty() ? defaultModulePath() : args.plugin;
@@ -64,7 +64,7 @@ int resolveBatchValues(const Arguments& args, float used[4]) {
   if (!args.recordPath.empty()) {
     if (const int code = writeRecord(args.recordPath, result.recordedDescriptor)) return code;
   }
-  if (!args.dialog) warnIfSettingsUnused(settingsBefore, given, used);
+  if (!args.dialog) warnIfSettingsUnused(settingsBefore, given, *used);
   return 0;
 }
 
@@ -229,8 +229,8 @@ int applyBatch(Arguments& args) {
   }
   std::string error;
   if (!checkBatchOutputs(files, &error)) return fail(error);
-  float used[4];
-  if (const int code = resolveBatchValues(args, used)) return code;
+  FilterValues used;
+  if (const int code = resolveBatchValues(args, &used)) return code;
   if (folderMissing && !makeFolder(args.outputFolder, &error)) return fail(error);
   printValues(stdout, "", used);
   // Every file runs with the values just printed, and nothing else from the
@@ -240,11 +240,11 @@ int applyBatch(Arguments& args) {
   each.recordPath.clear();
   each.dialog = false;
   std::vector<std::string> arguments;
-  for (int p = 0; p < 4; ++p) {
+  for (int32_t p = 0; p < kParameterCount; ++p) {
     each.given[p] = true;
-    each.values[p] = std::strtod(formatValue(used[p]).c_str(), nullptr);
+    each.values[p] = std::strtod(formatValue(used.value[p]).c_str(), nullptr);
     arguments.push_back(std::string("--") + kFilterParameters[p].name);
-    arguments.push_back(formatValue(used[p]));
+    arguments.push_back(formatValue(used.value[p]));
   }
   if (args.hasSelect) {
     arguments.push_back("--select");

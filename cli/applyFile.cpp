@@ -230,7 +230,7 @@ int runOneFile(const Arguments& args, const std::string& input, const std::strin
 
   HostRunOptions options;
   if (const int code = settleArea(args, input, image, &options)) return code;
-  bool given[4];
+  bool given[kParameterCount];
   if (const int code = buildParameters(args, &options, given)) return code;
 
   const std::string plugin = args.plugin.empty() ? defaultModulePath() : args.plugin;
@@ -253,8 +253,8 @@ int runOneFile(const Arguments& args, const std::string& input, const std::strin
   if (result.result != 0) {
     return fail(inputName(input) + ": " + describeResult(result.result, image, options, result));
   }
-  float used[4];
-  if (!findUsedValues(result, used)) return fail("the filter did not report the values it used");
+  FilterValues used;
+  if (!findUsedValues(result, &used)) return fail("the filter did not report the values it used");
 
   if (const int code = writeOutputs(args, output, target, recordTarget, image, source, outputKind,
                                     result, batch, files)) {

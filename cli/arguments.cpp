@@ -14,11 +14,13 @@
 
 namespace {
 
-const char kUsage[] =
+const char kUsageHead[] =
     "usage: brisel apply IN OUT [options]           filter one image\n"
     "       brisel apply IN... -o DIR [options]     filter a batch into folder DIR\n"
     "       brisel apply --help | brisel --help | brisel --version\n"
-    "options: [--alpha A] [--beta B] [--gamma G] [--delta D] [--plugin PATH] [--dialog]\n"
+    "options:";
+const char kUsageTail[] =
+    " [--plugin PATH] [--dialog]\n"
     "         [--record FILE] [--replay FILE] [--select TOP,LEFT,BOTTOM,RIGHT] [--mask MASK.pgm]\n"
     "         [--suffix TEXT] [--jobs N] [--format png|tif|jpg|pgm|ppm] [--quality N]\n"
     "         [--] [IN...]\n"
@@ -41,17 +43,29 @@ const char kUsage[] =
     "  Exit codes: 0 all files written, 1 a file failed, 2 a usage error, 130 or 143 interrupted.\n"
     "  Results go to stdout, errors and warnings to stderr (no colour is used).\n";
 
-const char kApplyHelp[] =
+const char kApplyHelpHead[] =
     "usage: brisel apply IN OUT [options]\n"
     "       brisel apply IN... -o DIR [--suffix TEXT] [--jobs N] [options]\n"
     "\n"
     "Runs the Adaptive Equalization filter on IN and writes OUT, or on every IN into DIR.\n"
     "\n"
-    "The filter's four parameters, each a number from 0 to 1:\n"
-    "  --alpha A  window 15x15 at 0, 13x13 up to 0.25, 11x11 up to 0.5, 9x9 up to 0.75, else 7x7\n"
-    "  --beta B   share of the original blended back: 0 none (full effect), 1 image unchanged\n"
-    "  --gamma G  contrast expansion: 0 plain equalisation (rank in window), 1 steepest curve\n"
-    "  --delta D  noise rejection: weight of the 3x3 neighbours' mean in the value ranked, 0 off\n"
+    "The filter's four parameters, each a number from 0 to 1:\n";
+
+// What each parameter does, in the table's order.
+const char* const kParameterHelp[kParameterCount] = {
+    "window 15x15 at 0, 13x13 up to 0.25, 11x11 up to 0.5, 9x9 up to 0.75, else 7x7",
+    "share of the original blended back: 0 none (full effect), 1 image unchanged",
+    "contrast expansion: 0 plain equalisation (rank in window), 1 steepest curve",
+    "noise rejection: weight of the 3x3 neighbours' mean in the value ranked, 0 off",
+};
+
+// Where the parameters' help begins on their lines.
+constexpr size_t kHelpColumn = 13;
+
+// The values of the examples, in the table's order.
+const char* const kExampleValues[kParameterCount] = {"0.3", "0.2", "0.5", "0.3"};
+
+const char kApplyHelpBody[] =
     "A parameter not given is taken from the --replay file, else from the filter's settings file\n"
     "OMKApref.xxx. The file the filter makes when there is none holds 0 for all four: a 15x15\n"
     "window, plain equalisation at full strength, no original blended back, no noise rejection.\n"
@@ -100,13 +114,23 @@ const char kApplyHelp[] =
     "IN '-' is read from standard input; OUT '-', /dev/stdout or /dev/fd/N is written into\n"
     "that open stream as it is (appended to, when it was opened so). Any other OUT is written\n"
     "beside itself and renamed over it when complete. An option's value may follow it or be\n"
-    "joined to it with '=' (--alpha=0.3).\n"
+    "joined to it with '=' (";
+const char kApplyHelpTail[] =
+    ").\n"
     "\n"
     "Exit codes: 0 every file written, 1 a file failed, 2 a usage error, 130 or 143 interrupted.\n"
     "\n"
-    "Examples:\n"
-    "  brisel apply scan.tif scan-eq.tif --alpha 0.3 --beta 0.2 --gamma 0.5 --delta 0.3\n"
-    "  brisel apply frames/*.tif -o equalized --suffix -eq --jobs 2 --alpha 0.3\n";
+    "Examples:\n";
+
+// "--name", and its value's name in the usage: the name's first letter in capitals.
+std::string optionOf(int32_t parameter) {
+  return std::string("--") + kFilterParameters[parameter].name;
+}
+
+std::string valueNameOf(int32_t parameter) {
+  return std::string(
+      1, char(std::toupper(static_cast<unsigned char>(kFilterParameters[parameter].name[0]))));
+}
 
 bool parseSelect(const char* text, Rect* rect) {
   long v[4];
@@ -121,8 +145,33 @@ bool parseSelect(const char* text, Rect* rect) {
 
 }  // namespace
 
+std::string usageText() {
+  std::string text = kUsageHead;
+  for (int32_t p = 0; p < kParameterCount; ++p) {
+    text += " [" + optionOf(p) + " " + valueNameOf(p) + "]";
+  }
+  return text + kUsageTail;
+}
+
+std::string applyHelpText() {
+  std::string text = kApplyHelpHead;
+  for (int32_t p = 0; p < kParameterCount; ++p) {
+    std::string option = "  " + optionOf(p) + " " + valueNameOf(p);
+    option.resize(kHelpColumn, ' ');
+    text += option + kParameterHelp[p] + "\n";
+  }
+  const std::string first = optionOf(0) + "=" + kExampleValues[0];
+  text += kApplyHelpBody + first + kApplyHelpTail + "  brisel apply scan.tif scan-eq.tif";
+  for (int32_t p = 0; p < kParameterCount; ++p) {
+    text += " " + optionOf(p) + " " + kExampleValues[p];
+  }
+  text += "\n  brisel apply frames/*.tif -o equalized --suffix -eq --jobs 2 " + optionOf(0) + " " +
+          kExampleValues[0] + "\n";
+  return text;
+}
+
 int usageError(const std::string& message) {
-  std::fprintf(stderr, "brisel: error: %s\n%s", message.c_str(), kUsage);
+  std::fprintf(stderr, "brisel: error: %s\n%s", message.c_str(), usageText().c_str());
   return 2;
 }
 
@@ -173,7 +222,7 @@ int parseOption(const std::string& arg, OptionCursor* cursor, Arguments* args, b
   if (arg == "--") {
     *optionsEnded = true;
   } else if (arg == "--help" || arg == "-h") {
-    std::fputs(kApplyHelp, stdout);
+    std::fputs(applyHelpText().c_str(), stdout);
     std::exit(0);
   } else if (arg == "-o" || arg == "--output-dir") {
     if (!takeValue(cursor, &v)) return usageError(arg + " needs a folder");
@@ -247,7 +296,7 @@ int parseArguments(int argc, char** argv, Arguments* args) {
   if (argc < 2 || std::strcmp(argv[1], "apply") != 0) {
     if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 ||
                       std::strcmp(argv[1], "help") == 0)) {
-      std::fputs(kUsage, stdout);
+      std::fputs(usageText().c_str(), stdout);
       std::exit(0);
     }
     return usageError(argc < 2 ? "no command given" : std::string("unknown command ") + argv[1]);
@@ -268,8 +317,8 @@ int parseArguments(int argc, char** argv, Arguments* args) {
     }
     const char* v = nullptr;
     bool matched = false;
-    for (int p = 0; p < 4; ++p) {
-      if (arg == std::string("--") + kFilterParameters[p].name) {
+    for (int32_t p = 0; p < kParameterCount; ++p) {
+      if (arg == optionOf(p)) {
         matched = true;
         if (!takeValue(&cursor, &v)) return usageError(arg + " needs a value");
         if (!parseUnitValue(v, &args->values[p])) {
@@ -319,15 +368,14 @@ void settleDialogChoice(Arguments* args) {
 
 namespace {
 
-// The replay file's four parameters must be what --alpha and the others
-// accept: a number from 0 to 1, recorded as "doub". The filter would quietly
-// drop a number out of range (and use the settings file's value instead), and
-// this host's descriptors would hand it a "bool" or "long" as a number.
-// Returns 0, else the exit code of the reported problem.
+// The replay file's parameters must be what their options accept: a number from 0 to 1, recorded as
+// "doub". The filter would quietly drop a number out of range (and use the settings file's value
+// instead), and this host's descriptors would hand it a "bool" or "long" as a number. Returns 0,
+// else the exit code of the reported problem.
 int checkReplayValues(const std::string& path, const std::vector<DescriptorLine>& lines,
-                      bool given[4]) {
+                      bool given[kParameterCount]) {
   for (const DescriptorLine& line : lines) {
-    for (int p = 0; p < 4; ++p) {
+    for (int32_t p = 0; p < kParameterCount; ++p) {
       if (line.key != kFilterParameters[p].keyText) continue;
       double number;
       if (line.type != "doub" || !parseUnitValue(line.value.c_str(), &number)) {
@@ -346,9 +394,9 @@ int checkReplayValues(const std::string& path, const std::vector<DescriptorLine>
 // The descriptor and dialog choice from the command line and the replay file;
 // given says which parameters do not come from the settings file. Returns 0,
 // else the exit code of the reported problem.
-int buildParameters(const Arguments& args, HostRunOptions* options, bool given[4]) {
+int buildParameters(const Arguments& args, HostRunOptions* options, bool given[kParameterCount]) {
   options->playInfo = args.dialog ? plugInDialogDisplay : plugInDialogDontDisplay;
-  for (int p = 0; p < 4; ++p) given[p] = args.given[p];
+  for (int32_t p = 0; p < kParameterCount; ++p) given[p] = args.given[p];
   std::string error;
   if (!args.replayPath.empty()) {
     FILE* f = openPlainFile(args.replayPath, &error);
@@ -365,7 +413,7 @@ int buildParameters(const Arguments& args, HostRunOptions* options, bool given[4
     if (const int code = checkReplayValues(args.replayPath, lines, given)) return code;
     options->hasDescriptor = true;
   }
-  for (int p = 0; p < 4; ++p) {
+  for (int32_t p = 0; p < kParameterCount; ++p) {
     if (!args.given[p]) continue;
     setDescriptorFloat(&options->descriptor, codeFromText(kFilterParameters[p].keyText),
                        args.values[p]);

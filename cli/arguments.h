@@ -7,6 +7,7 @@
 
 #include "cli/imageKinds.h"
 #include "hostSim/testHost.h"
+#include "resources/filterParameters.h"
 
 struct Arguments {
   std::vector<std::string> inputs;
@@ -19,9 +20,10 @@ struct Arguments {
   bool dialog = false;
   bool hasSelect = false;
   Rect select{0, 0, 0, 0};
-  // alpha, beta, gamma, delta
-  bool given[4] = {false, false, false, false};
-  double values[4] = {0, 0, 0, 0};
+  // By parameter. The numbers stay as typed, in double: the descriptor carries
+  // them so, and the filter rounds them to float itself.
+  bool given[kParameterCount] = {};
+  double values[kParameterCount] = {};
 };
 
 // A malformed command: the line and the usage text; returns the exit code 2.
@@ -31,6 +33,10 @@ int valueError(const std::string& message);
 
 // A parameter's text as a number from 0 to 1; false when it is not one.
 bool parseUnitValue(const char* text, double* value);
+
+// The texts of brisel --help and brisel apply --help.
+std::string usageText();
+std::string applyHelpText();
 
 // Returns 0 when parsed, else the exit code of the reported problem. --help
 // and --version print and exit here.
@@ -42,4 +48,4 @@ void settleDialogChoice(Arguments* args);
 // The descriptor and dialog choice from the command line and the replay file;
 // given says which parameters do not come from the settings file. Returns 0,
 // else the exit code of the reported problem.
-int buildParameters(const Arguments& args, HostRunOptions* options, bool given[4]);
+int buildParameters(const Arguments& args, HostRunOptions* options, bool given[kParameterCount]);

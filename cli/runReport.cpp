@@ -64,10 +64,6 @@ std::string describeFileError(int16_t code, const HostRunResult& result) {
 
 bool sameValue(float a, float b) { return a == b || (std::isnan(a) && std::isnan(b)); }
 
-// The filter takes a settings value outside 0..1 as the nearest end, NaN
-// as 0.
-float clampAsFilter(float value) { return !(value > 0.0f) ? 0.0f : value > 1.0f ? 1.0f : value; }
-
 }  // namespace
 
 int fail(const std::string& message) {
@@ -116,10 +112,10 @@ SettingsValues readSettingsValues() {
   settings.busy = isModuleFileInUse("OMKApref.xxx");
   unsigned char bytes[16];
   if (std::fseek(f, 484, SEEK_SET) == 0 && std::fread(bytes, 1, 16, f) == 16) {
-    for (int p = 0; p < 4; ++p) {
+    for (int32_t p = 0; p < kParameterCount; ++p) {
       const uint32_t bits = uint32_t(bytes[4 * p]) | uint32_t(bytes[4 * p + 1]) << 8 |
                             uint32_t(bytes[4 * p + 2]) << 16 | uint32_t(bytes[4 * p + 3]) << 24;
-      std::memcpy(&settings.values[p], &bits, 4);
+      std::memcpy(&settings.values.value[p], &bits, 4);
     }
     settings.known = true;
   }
@@ -138,41 +134,47 @@ std::string formatValue(float value) {
 }
 
 // The values the filter recorded for the run, which are the values it used.
-bool findUsedValues(const HostRunResult& result, float used[4]) {
+bool findUsedValues(const HostRunResult& result, FilterValues* used) {
   if (!result.recorded) return false;
-  bool found[4] = {false, false, false, false};
+  bool found[kParameterCount] = {};
   for (const HostDescriptorItem& item : result.recordedDescriptor.items) {
-    for (int p = 0; p < 4; ++p) {
+    for (int32_t p = 0; p < kParameterCount; ++p) {
       if (item.key == codeFromText(kFilterParameters[p].keyText) &&
           item.type == codeFromText("doub")) {
-        used[p] = float(item.number);
+        used->value[p] = float(item.number);
         found[p] = true;
       }
     }
   }
-  return found[0] && found[1] && found[2] && found[3];
+  for (bool one : found) {
+    if (!one) return false;
+  }
+  return true;
 }
 
 // Says when a parameter not given was not the settings file's value. Either
 // the file held values the filter cannot use (out of 0..1, NaN), which it
 // took as the nearest it can; or the run could not open the file (another run
 // held it) and went on with 0 for every parameter it would have read there.
-void warnIfSettingsUnused(const SettingsValues& before, const bool given[4], const float used[4]) {
+void warnIfSettingsUnused(const SettingsValues& before, const bool given[kParameterCount],
+                          const FilterValues& used) {
   const SettingsValues after = readSettingsValues();
   const bool held = before.busy || after.busy;
   const bool known = before.known || after.known;
   std::string instead, file;
   bool unopened = false;
-  for (int p = 0; p < 4; ++p) {
+  for (int32_t p = 0; p < kParameterCount; ++p) {
     if (given[p]) continue;
-    const bool matches = (before.known && sameValue(before.values[p], used[p])) ||
-                         (after.known && sameValue(after.values[p], used[p]));
-    if (matches || (!known && !(held && used[p] == 0))) continue;
-    const float inFile = after.known ? after.values[p] : before.values[p];
-    if (!known || clampAsFilter(inFile) != used[p]) unopened = true;
+    const float value = used.value[p];
+    const bool matches = (before.known && sameValue(before.values.value[p], value)) ||
+                         (after.known && sameValue(after.values.value[p], value));
+    if (matches || (!known && !(held && value == 0))) continue;
+    const float inFile = after.known ? after.values.value[p] : before.values.value[p];
+    // The filter takes a value outside 0..1 as the nearest end, NaN as 0.
+    if (!known || clampParameter(inFile) != value) unopened = true;
     const std::string name =
         std::string(instead.empty() ? "" : ", ") + kFilterParameters[p].name + " ";
-    instead += name + formatValue(used[p]);
+    instead += name + formatValue(value);
     if (known) file += name + formatValue(inFile);
   }
   if (instead.empty()) return;
@@ -192,9 +194,12 @@ void warnIfSettingsUnused(const SettingsValues& before, const bool given[4], con
 
 bool interrupted() { return *interruptFlag() != 0; }
 
-void printValues(FILE* to, const std::string& name, const float used[4]) {
-  std::fprintf(to, "brisel: %s%salpha %s beta %s gamma %s delta %s\n", name.c_str(),
-               name.empty() ? "" : ": ", formatValue(used[0]).c_str(), formatValue(used[1]).c_str(),
-               formatValue(used[2]).c_str(), formatValue(used[3]).c_str());
+void printValues(FILE* to, const std::string& name, const FilterValues& used) {
+  std::string line = "brisel: " + name + (name.empty() ? "" : ": ");
+  for (int32_t p = 0; p < kParameterCount; ++p) {
+    line += std::string(p == 0 ? "" : " ") + kFilterParameters[p].name + " " +
+            formatValue(used.value[p]);
+  }
+  std::fprintf(to, "%s\n", line.c_str());
   std::fflush(to);
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "hostSim/testHost.h"
+#include "resources/filterParameters.h"
 
 // One error line; returns the exit code 1.
 int fail(const std::string& message);
@@ -21,22 +22,24 @@ std::string describeResult(int16_t code, const HostImage& image, const HostRunOp
 struct SettingsValues {
   bool known = false;
   bool busy = false;
-  float values[4] = {0, 0, 0, 0};
+  FilterValues values = {};
 };
 
 SettingsValues readSettingsValues();
 
 // Says when a parameter not given was not the settings file's value (read
 // again here, and compared with before, read ahead of the run).
-void warnIfSettingsUnused(const SettingsValues& before, const bool given[4], const float used[4]);
+void warnIfSettingsUnused(const SettingsValues& before, const bool given[kParameterCount],
+                          const FilterValues& used);
 
 // The shortest text that reads back as the same float.
 std::string formatValue(float value);
 
 // The values the filter recorded for the run, which are the values it used.
-bool findUsedValues(const HostRunResult& result, float used[4]);
+bool findUsedValues(const HostRunResult& result, FilterValues* used);
 
-// One line of the four values used, after "name: " when a name is given.
-void printValues(FILE* to, const std::string& name, const float used[4]);
+// One line of the values used, each after its parameter's name, after "name: "
+// when a name is given.
+void printValues(FILE* to, const std::string& name, const FilterValues& used);
 
 bool interrupted();

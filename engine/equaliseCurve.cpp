@@ -1,18 +1,19 @@
-// equaliseCurve.cpp -- the parameters' rules and the contrast curve tabulated by count
+// equaliseCurve.cpp -- the window's radius and the contrast curve tabulated by count
 #include <cmath>
 
 #include "engine/equaliseKernels.h"
 
 namespace {
 
-void makeCurve(EqualiseCurve* curve, float alpha, float gamma, float delta, double scale,
+void makeCurve(EqualiseCurve* curve, const FilterValues& values, double scale,
                bool plainAtGammaZero) {
-  curve->radius = radiusForAlpha(alpha);
+  curve->radius = windowRadius(values);
   const float area = areaForRadius(curve->radius);
   curve->area = int32_t(area);
-  curve->delta = clampParameter(delta);
+  curve->delta = values.value[ParameterDelta];
+  curve->beta = values.value[ParameterBeta];
   const double n = area;
-  const double g = clampParameter(gamma);
+  const double g = values.value[ParameterGamma];
   for (int32_t count = 0; count < kLevelCount; ++count) {
     if (count > curve->area) {
       curve->level[count] = curve->level[curve->area];  // no window holds more
@@ -36,23 +37,11 @@ void makeCurve(EqualiseCurve* curve, float alpha, float gamma, float delta, doub
 
 }  // namespace
 
-float clampParameter(float value) {
-  if (!(value > 0.0f)) return 0.0f;  // NaN, negatives and -0 alike
-  return value > 1.0f ? 1.0f : value;
-}
-
-void clampParameters(EqualiseParameters* parameters) {
-  parameters->alpha = clampParameter(parameters->alpha);
-  parameters->beta = clampParameter(parameters->beta);
-  parameters->gamma = clampParameter(parameters->gamma);
-  parameters->delta = clampParameter(parameters->delta);
-}
-
-int32_t radiusForAlpha(float alpha) {
+int32_t windowRadius(const FilterValues& values) {
   // In double: in single precision 7 - 4 alpha rounds up to 6 for alphas just
   // above 0.25. Alpha 0 gives the largest window, alpha 1 the smallest.
   const double span = double(kMaxRadius - kMinRadius);
-  return int32_t(double(kMaxRadius) - span * double(clampParameter(alpha)));
+  return int32_t(double(kMaxRadius) - span * double(values.value[ParameterAlpha]));
 }
 
 float areaForRadius(int32_t radius) {
@@ -61,16 +50,16 @@ float areaForRadius(int32_t radius) {
 }
 
 template <class D>
-void makeEqualiseCurve(EqualiseCurve* curve, float alpha, float gamma, float delta) {
-  makeCurve(curve, alpha, gamma, delta, double(D::kMax), false);
+void makeEqualiseCurve(EqualiseCurve* curve, const FilterValues& values) {
+  makeCurve(curve, values, double(D::kMax), false);
 }
 
 template <class D>
-void makePreviewCurve(EqualiseCurve* curve, float alpha, float gamma, float delta) {
-  makeCurve(curve, alpha, gamma, delta, double(D::kMax), true);
+void makePreviewCurve(EqualiseCurve* curve, const FilterValues& values) {
+  makeCurve(curve, values, double(D::kMax), true);
 }
 
-template void makeEqualiseCurve<Depth8>(EqualiseCurve*, float, float, float);
-template void makeEqualiseCurve<Depth16>(EqualiseCurve*, float, float, float);
-template void makePreviewCurve<Depth8>(EqualiseCurve*, float, float, float);
-template void makePreviewCurve<Depth16>(EqualiseCurve*, float, float, float);
+template void makeEqualiseCurve<Depth8>(EqualiseCurve*, const FilterValues&);
+template void makeEqualiseCurve<Depth16>(EqualiseCurve*, const FilterValues&);
+template void makePreviewCurve<Depth8>(EqualiseCurve*, const FilterValues&);
+template void makePreviewCurve<Depth16>(EqualiseCurve*, const FilterValues&);

@@ -42,7 +42,7 @@ struct ImageJob {
   ImageArea area;
   Sample* out;  // the area's first pixel
   SampleSteps outSteps;
-  EqualiseParameters parameters;
+  FilterValues values;  // clamped
   int32_t radius;
   int32_t runLeft;  // the columns run: the area's and up to R either side
   int32_t runWidth;
@@ -164,7 +164,7 @@ void equaliseBands(ImageJob<D>* job) {
       gatherRow(*job, y, buffer + size_t(y - top) * rowSamples);
     }
     const OSErr err = equaliseRows<D>(RunRows{nullptr, buffer}, job->runWidth, bottom - top,
-                                      f.colourChannels, &job->parameters, nullptr);
+                                      f.colourChannels, &job->values, nullptr);
     if (err != noErr) {
       recordError(&job->error, err);
       break;
@@ -181,8 +181,8 @@ void equaliseBands(ImageJob<D>* job) {
 template <class D>
 OSErr equaliseImageArea(const ImageFrame* frame, const typename D::Sample* in, SampleSteps inSteps,
                         const ImageArea* area, typename D::Sample* out, SampleSteps outSteps,
-                        const EqualiseParameters* parameters, int32_t threads) {
-  if (frame == nullptr || parameters == nullptr || area == nullptr) return badImageFrameErr;
+                        const FilterValues* values, int32_t threads) {
+  if (frame == nullptr || values == nullptr || area == nullptr) return badImageFrameErr;
   const ImageFrame& f = *frame;
   const ImageArea& a = *area;
   if ((f.colourChannels != 1 && f.colourChannels != 3) || f.channels < f.colourChannels) {
@@ -203,9 +203,9 @@ OSErr equaliseImageArea(const ImageFrame* frame, const typename D::Sample* in, S
   job.area = a;
   job.out = out;
   job.outSteps = outSteps;
-  job.parameters = *parameters;
-  clampParameters(&job.parameters);
-  job.radius = radiusForAlpha(job.parameters.alpha);
+  // The library's entry: a caller's values may be any float.
+  job.values = clampFilterValues(*values);
+  job.radius = windowRadius(job.values);
   job.runLeft = a.left - job.radius > 0 ? a.left - job.radius : 0;
   const int32_t runEnd =
       a.left + a.width + job.radius < f.width ? a.left + a.width + job.radius : f.width;
@@ -242,21 +242,21 @@ OSErr equaliseImageArea(const ImageFrame* frame, const typename D::Sample* in, S
 
 template <class D>
 OSErr equaliseImage(const ImageFrame* frame, const typename D::Sample* in, SampleSteps inSteps,
-                    typename D::Sample* out, SampleSteps outSteps,
-                    const EqualiseParameters* parameters, int32_t threads) {
+                    typename D::Sample* out, SampleSteps outSteps, const FilterValues* values,
+                    int32_t threads) {
   if (frame == nullptr) return badImageFrameErr;
   const ImageArea whole = {0, 0, frame->height > 0 ? frame->height : 0,
                            frame->width > 0 ? frame->width : 0};
-  return equaliseImageArea<D>(frame, in, inSteps, &whole, out, outSteps, parameters, threads);
+  return equaliseImageArea<D>(frame, in, inSteps, &whole, out, outSteps, values, threads);
 }
 
 template OSErr equaliseImageArea<Depth8>(const ImageFrame*, const uint8_t*, SampleSteps,
                                          const ImageArea*, uint8_t*, SampleSteps,
-                                         const EqualiseParameters*, int32_t);
+                                         const FilterValues*, int32_t);
 template OSErr equaliseImageArea<Depth16>(const ImageFrame*, const uint16_t*, SampleSteps,
                                           const ImageArea*, uint16_t*, SampleSteps,
-                                          const EqualiseParameters*, int32_t);
+                                          const FilterValues*, int32_t);
 template OSErr equaliseImage<Depth8>(const ImageFrame*, const uint8_t*, SampleSteps, uint8_t*,
-                                     SampleSteps, const EqualiseParameters*, int32_t);
+                                     SampleSteps, const FilterValues*, int32_t);
 template OSErr equaliseImage<Depth16>(const ImageFrame*, const uint16_t*, SampleSteps, uint16_t*,
-                                      SampleSteps, const EqualiseParameters*, int32_t);
+                                      SampleSteps, const FilterValues*, int32_t);

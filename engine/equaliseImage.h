@@ -49,7 +49,7 @@ struct ImageArea {
 // A frame equaliseImage cannot describe (the host's parameter error).
 constexpr OSErr badImageFrameErr = -50;
 
-// Equalises the image from `in` into `out` with the four parameters (clamped,
+// Equalises the image from `in` into `out` with the four values (clamped here,
 // NaN taken as 0), exactly as one run over all its rows would: the rows are
 // split into horizontal bands with a halo of the window's radius, equalised on
 // up to `threads` threads. Any width of 1 or more is processed (columns past
@@ -62,8 +62,8 @@ constexpr OSErr badImageFrameErr = -50;
 // (at most 8 MiB) for its next call.
 template <class D>
 OSErr equaliseImage(const ImageFrame* frame, const typename D::Sample* in, SampleSteps inSteps,
-                    typename D::Sample* out, SampleSteps outSteps,
-                    const EqualiseParameters* parameters, int32_t threads);
+                    typename D::Sample* out, SampleSteps outSteps, const FilterValues* values,
+                    int32_t threads);
 
 // As equaliseImage, but writes only the area, each pixel as the whole image's
 // run gives it: out is the area's first pixel (out row 0 is image row
@@ -74,4 +74,4 @@ OSErr equaliseImage(const ImageFrame* frame, const typename D::Sample* in, Sampl
 template <class D>
 OSErr equaliseImageArea(const ImageFrame* frame, const typename D::Sample* in, SampleSteps inSteps,
                         const ImageArea* area, typename D::Sample* out, SampleSteps outSteps,
-                        const EqualiseParameters* parameters, int32_t threads);
+                        const FilterValues* values, int32_t threads);

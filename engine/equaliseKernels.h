@@ -52,20 +52,16 @@ struct Depth16 {
 
 // ---- parameters and the curve ----
 
-// The four parameters of a run, each a float in 0..1.
-struct EqualiseParameters {
-  float alpha;  // neighbourhood: larger values give a smaller window
-  float beta;   // fraction of the unprocessed image blended back
-  float gamma;  // contrast curve exponent 1 / (gamma + 1)
-  float delta;  // weight of the 3x3 neighbour average in the lookup value
-};
+// The engine takes the values of a run (FilterValues) clamped to 0..1 where
+// they entered the filter: the run stage, the dialog and equaliseImage clamp
+// them, and nothing below does again. What each value sets:
+//   ParameterAlpha  neighbourhood: larger values give a smaller window
+//   ParameterBeta   fraction of the unprocessed image blended back
+//   ParameterGamma  contrast curve exponent 1 / (gamma + 1)
+//   ParameterDelta  weight of the 3x3 neighbour average in the lookup value
 
-// The value clamped to [0, 1]; NaN becomes 0.
-float clampParameter(float value);
-void clampParameters(EqualiseParameters* parameters);
-// trunc(kMaxRadius - (kMaxRadius - kMinRadius) alpha) of the clamped alpha:
-// 7 - 4 alpha, 3..7.
-int32_t radiusForAlpha(float alpha);
+// trunc(kMaxRadius - (kMaxRadius - kMinRadius) alpha): 7 - 4 alpha, 3..7.
+int32_t windowRadius(const FilterValues& values);
 // The window area (2R + 1)^2 from the radius table; radii outside 3..7 are clamped.
 float areaForRadius(int32_t radius);
 inline int32_t clampRadius(int32_t radius) {
@@ -79,16 +75,17 @@ inline int32_t clampRadius(int32_t radius) {
 struct EqualiseCurve {
   int32_t radius;  // R, 3..7
   int32_t area;    // N = (2R + 1)^2
-  float delta;     // clamped noise rejection weight
+  float delta;     // noise rejection weight
+  float beta;      // share of the unprocessed image in the blend
   uint16_t level[kLevelCount];
 };
 
-// The run's curve from the parameters (clamped here): E = trunc(M f(count / N)).
+// The run's curve from the values: E = trunc(M f(count / N)).
 template <class D>
-void makeEqualiseCurve(EqualiseCurve* curve, float alpha, float gamma, float delta);
+void makeEqualiseCurve(EqualiseCurve* curve, const FilterValues& values);
 // The preview's curve: the same, except that gamma 0 skips the curve (f = K).
 template <class D>
-void makePreviewCurve(EqualiseCurve* curve, float alpha, float gamma, float delta);
+void makePreviewCurve(EqualiseCurve* curve, const FilterValues& values);
 
 // ---- intensities and colour ----
 
@@ -217,9 +214,9 @@ void equaliseLoadedRow(EqualiseWorkspace* workspace, const typename D::Sample* c
 
 // The row step and the blend in one pass, from histograms that hold the
 // window's slots 7 - R .. 7 + R; the same results as the row step followed by
-// the blend. The blend is tabulated first, once for a curve, a beta and a depth.
+// the blend. The blend is tabulated first, once for a curve (and its beta) and a depth.
 template <class D>
-void prepareBlend(BlendTables* tables, const EqualiseCurve* curve, float beta);
+void prepareBlend(BlendTables* tables, const EqualiseCurve* curve);
 // Grey: out[x] = trunc(beta source[x] + (1 - beta) E[x]).
 template <class D>
 void equaliseAndBlendGreyRow(EqualiseWorkspace* workspace, const typename D::Sample* const* window,

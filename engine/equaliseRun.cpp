@@ -135,7 +135,7 @@ OSErr walkRows(RowTraffic* traffic, WindowRows<D>* buffers, const RunShape& shap
 // The run on the calling thread alone: one window walked down all the rows.
 template <class D>
 OSErr equaliseOnOneThread(RunRows rows, const RunShape& shape, int32_t height,
-                          const EqualiseCurve* curve, float beta, const RunContext* context) {
+                          const EqualiseCurve* curve, const RunContext* context) {
   // The window rows, the grey result row, and a spare row that takes each new
   // window row while the row it replaces is still counted in the histograms.
   WindowRows<D> buffers;
@@ -146,7 +146,7 @@ OSErr equaliseOnOneThread(RunRows rows, const RunShape& shape, int32_t height,
     releaseWindowRows(&buffers);
     return memFullErr;
   }
-  prepareBlend<D>(&buffers.workspace->blend, curve, beta);
+  prepareBlend<D>(&buffers.workspace->blend, curve);
   OSErr err = walkRows<D>(&traffic, &buffers, shape, height, 0, height, curve, context);
 
   // Rows finished before an abort or an error are written all the same.
@@ -274,7 +274,7 @@ void releaseBandWork(BandWork<D>* work) {
 
 // The buffers of up to `workers` workers; the count that has all of its own.
 template <class D>
-int32_t allocateWorkers(BandWork<D>* work, const RowBands& bands, float beta, int32_t workers) {
+int32_t allocateWorkers(BandWork<D>* work, const RowBands& bands, int32_t workers) {
   const int64_t slotBytes = int64_t(bands.bandRows + 2 * kHalo) * work->shape.rowBytes;
   for (int32_t w = 0; w < workers; ++w) {
     BandSlot<D>* slots = &work->slots[w * kSlotsPerWorker];
@@ -292,7 +292,7 @@ int32_t allocateWorkers(BandWork<D>* work, const RowBands& bands, float beta, in
       std::memset(slots, 0, kSlotsPerWorker * sizeof *slots);
       return w;
     }
-    prepareBlend<D>(&work->buffers[w].workspace->blend, work->curve, beta);
+    prepareBlend<D>(&work->buffers[w].workspace->blend, work->curve);
   }
   return workers;
 }
@@ -304,8 +304,8 @@ int32_t allocateWorkers(BandWork<D>* work, const RowBands& bands, float beta, in
 // made here, on the calling thread.
 template <class D>
 OSErr equaliseInBands(RowStore* store, const RunShape& shape, int32_t height,
-                      const EqualiseCurve* curve, float beta, const RunContext* context,
-                      int32_t threads, bool* ran) {
+                      const EqualiseCurve* curve, const RunContext* context, int32_t threads,
+                      bool* ran) {
   typedef typename D::Sample Sample;
   *ran = false;
   int64_t budget = kRunMemoryBytes;
@@ -335,7 +335,7 @@ OSErr equaliseInBands(RowStore* store, const RunShape& shape, int32_t height,
   work->shape = shape;
   work->curve = curve;
   work->slotCount = kSlotsPerWorker * workers;
-  workers = allocateWorkers(work, bands, beta, workers);
+  workers = allocateWorkers(work, bands, workers);
   int32_t started = 0;
   for (; started < workers; ++started) {
     try {
@@ -448,7 +448,7 @@ OSErr equaliseInBands(RowStore* store, const RunShape& shape, int32_t height,
 
 template <class D>
 OSErr equaliseRows(RunRows rows, int32_t width, int32_t height, int32_t channels,
-                   const EqualiseParameters* given, const RunContext* context) {
+                   const FilterValues* values, const RunContext* context) {
   typedef typename D::Sample Sample;
   if (width < 1 || height < 1) return noErr;
   if (channels < 1) channels = 1;
@@ -470,7 +470,7 @@ OSErr equaliseRows(RunRows rows, int32_t width, int32_t height, int32_t channels
   shape.intensityOffset = rgb ? ptrdiff_t(storedSamples) : 0;
 
   EqualiseCurve curve;
-  const EqualiseParameters parameters = clampAndMakeCurve<D>(given, kRunCurve, &curve);
+  makeEqualiseCurve<D>(&curve, *values);
 
   // A store's rows, the module's run, go on threads when there are bands for
   // them; rows in memory are already a band of a caller with threads of its own.
@@ -478,15 +478,15 @@ OSErr equaliseRows(RunRows rows, int32_t width, int32_t height, int32_t channels
     const int32_t threads = runThreadCount();
     if (threads > 1) {
       bool ran = false;
-      const OSErr err = equaliseInBands<D>(rows.store, shape, height, &curve, parameters.beta,
-                                           context, threads, &ran);
+      const OSErr err =
+          equaliseInBands<D>(rows.store, shape, height, &curve, context, threads, &ran);
       if (ran) return err;
     }
   }
-  return equaliseOnOneThread<D>(rows, shape, height, &curve, parameters.beta, context);
+  return equaliseOnOneThread<D>(rows, shape, height, &curve, context);
 }
 
-template OSErr equaliseRows<Depth8>(RunRows, int32_t, int32_t, int32_t, const EqualiseParameters*,
+template OSErr equaliseRows<Depth8>(RunRows, int32_t, int32_t, int32_t, const FilterValues*,
                                     const RunContext*);
-template OSErr equaliseRows<Depth16>(RunRows, int32_t, int32_t, int32_t, const EqualiseParameters*,
+template OSErr equaliseRows<Depth16>(RunRows, int32_t, int32_t, int32_t, const FilterValues*,
                                      const RunContext*);

@@ -17,10 +17,11 @@ struct RunRows {
 };
 
 // Rewrites every row in place with its equalised version, blended with beta of
-// the unprocessed row (parameters clamped here); D is Depth8 or Depth16.
+// the unprocessed row; the values are clamped (clampFilterValues) by the
+// caller. D is Depth8 or Depth16.
 // Progress and abort go through the context; a null context has neither. 0,
 // -128 (host abort), -108 (no working memory), or the first error of a store
 // read or write.
 template <class D>
 OSErr equaliseRows(RunRows rows, int32_t width, int32_t height, int32_t channels,
-                   const EqualiseParameters* parameters, const RunContext* context);
+                   const FilterValues* values, const RunContext* context);

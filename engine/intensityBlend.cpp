@@ -23,8 +23,8 @@ void collapseRgbRow(typename D::Sample* row, int32_t pixelCount, int32_t channel
 // 8-bit rows look every product up; 16-bit rows look up (1 - beta) E and form
 // the source's product per sample.
 template <class D>
-void prepareBlend(BlendTables* tables, const EqualiseCurve* curve, float beta) {
-  const double b = clampParameter(beta);
+void prepareBlend(BlendTables* tables, const EqualiseCurve* curve) {
+  const double b = curve->beta;
   const double keep = 1.0 - b;
   tables->beta = b;
   for (int32_t count = 0; count < kLevelCount; ++count) {
@@ -43,5 +43,5 @@ void prepareBlend(BlendTables* tables, const EqualiseCurve* curve, float beta) {
 
 template void collapseRgbRow<Depth8>(uint8_t*, int32_t, int32_t);
 template void collapseRgbRow<Depth16>(uint16_t*, int32_t, int32_t);
-template void prepareBlend<Depth8>(BlendTables*, const EqualiseCurve*, float);
-template void prepareBlend<Depth16>(BlendTables*, const EqualiseCurve*, float);
+template void prepareBlend<Depth8>(BlendTables*, const EqualiseCurve*);
+template void prepareBlend<Depth16>(BlendTables*, const EqualiseCurve*);

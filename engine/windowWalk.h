@@ -8,24 +8,6 @@
 #include "core/runContext.h"
 #include "engine/equaliseKernels.h"
 
-enum CurveKind { kRunCurve, kPreviewCurve };
-
-// The walk's head: the parameters clamped (a settings file or a caller may hold
-// any float, which could pick a radius without a window area or a bin past the
-// histogram), and the run's or the preview's curve from them.
-template <class D>
-EqualiseParameters clampAndMakeCurve(const EqualiseParameters* given, CurveKind kind,
-                                     EqualiseCurve* curve) {
-  EqualiseParameters clamped = *given;
-  clampParameters(&clamped);
-  if (kind == kPreviewCurve) {
-    makePreviewCurve<D>(curve, clamped.alpha, clamped.gamma, clamped.delta);
-  } else {
-    makeEqualiseCurve<D>(curve, clamped.alpha, clamped.gamma, clamped.delta);
-  }
-  return clamped;
-}
-
 // Walks the window down rows 0 .. rowCount - 1 of a row source, which has
 //   OSErr fetch(int32_t row, Sample* buffer): row 0 .. rowCount - 1 into a
 //     window buffer of bufferBytes, with its intensities where levels finds them;

@@ -10,40 +10,31 @@
 
 namespace {
 
-void readParameters(const SignatureBlock* block, EqualiseParameters* parameters) {
-  parameters->alpha = getFloatValue(block, ParameterAlpha);
-  parameters->beta = getFloatValue(block, ParameterBeta);
-  parameters->gamma = getFloatValue(block, ParameterGamma);
-  parameters->delta = getFloatValue(block, ParameterDelta);
+// The block's entries 0 .. kParameterCount - 1 are the parameters, in the
+// table's order (fillFilterSignature).
+FilterValues readValues(const SignatureBlock* block) {
+  FilterValues values;
+  for (int32_t p = 0; p < kParameterCount; ++p) values.value[p] = getFloatValue(block, p);
+  return values;
 }
 
-void writeParameters(SignatureBlock* block, const EqualiseParameters* parameters) {
-  setFloatValue(block, ParameterAlpha, parameters->alpha);
-  setFloatValue(block, ParameterBeta, parameters->beta);
-  setFloatValue(block, ParameterGamma, parameters->gamma);
-  setFloatValue(block, ParameterDelta, parameters->delta);
+void writeValues(SignatureBlock* block, const FilterValues& values) {
+  for (int32_t p = 0; p < kParameterCount; ++p) setFloatValue(block, p, values.value[p]);
 }
 
-// Everything before the rows are touched: the parameters (clamped, so that a
-// settings file with values out of range can neither pick a radius without a
-// window area nor index past the histogram), the dialog, the values used
+// Everything before the rows are touched: the values (clamped here, where
+// they enter the run, so that a settings file or descriptor with values out of
+// range can neither pick a radius without a window area nor index past the
+// histogram), the dialog (which clamps what it accepts), the values used
 // written back, the minimum width. 0 when the rows are to be equalised.
-OSErr settleParameters(RowStore* store, RunContext* context, SignatureBlock* block, bool skipDialog,
-                       bool sixteenBit, EqualiseParameters* parameters) {
+OSErr settleValues(RowStore* store, RunContext* context, SignatureBlock* block, bool skipDialog,
+                   int32_t depth, FilterValues* values) {
   if (store == nullptr || context == nullptr || block == nullptr) return userCanceledErr;
-  readParameters(block, parameters);
-  clampParameters(parameters);
-  if (!skipDialog) {
-    float* a = &parameters->alpha;
-    float* b = &parameters->beta;
-    float* g = &parameters->gamma;
-    float* d = &parameters->delta;
-    const int32_t answer = sixteenBit ? showParameterDialog16(store, context, a, b, g, d)
-                                      : showParameterDialog8(store, context, a, b, g, d);
-    if (answer != 0) return userCanceledErr;  // cancelled: nothing written back
-    clampParameters(parameters);
+  *values = clampFilterValues(readValues(block));
+  if (!skipDialog && showParameterDialog(store, context, values, depth) != 0) {
+    return userCanceledErr;  // cancelled: nothing written back
   }
-  writeParameters(block, parameters);
+  writeValues(block, *values);
   if (context->width < kMinAreaWidth) return userCanceledErr;
   return noErr;
 }
@@ -53,24 +44,16 @@ int32_t channelsOf(const RunContext* context) {
   return channels < 0 ? -channels : channels;
 }
 
-template <class D>
-OSErr runFilter(RowStore* store, RunContext* context, SignatureBlock* block, bool skipDialog) {
-  EqualiseParameters parameters;
-  const bool sixteenBit = sizeof(typename D::Sample) == 2;
-  const OSErr err = settleParameters(store, context, block, skipDialog, sixteenBit, &parameters);
-  if (err != noErr) return err;
-  return equaliseRows<D>(RunRows{store, nullptr}, context->width, context->height,
-                         channelsOf(context), &parameters, context);
-}
-
 }  // namespace
 
-OSErr adaptiveEqualize8(RowStore* store, RunContext* context, SignatureBlock* block,
-                        bool skipDialog) {
-  return runFilter<Depth8>(store, context, block, skipDialog);
-}
-
-OSErr adaptiveEqualize16(RowStore* store, RunContext* context, SignatureBlock* block,
-                         bool skipDialog) {
-  return runFilter<Depth16>(store, context, block, skipDialog);
+OSErr adaptiveEqualize(RowStore* store, RunContext* context, SignatureBlock* block, bool skipDialog,
+                       int32_t depth) {
+  FilterValues values;
+  const OSErr err = settleValues(store, context, block, skipDialog, depth, &values);
+  if (err != noErr) return err;
+  const RunRows rows{store, nullptr};
+  return depth == 16 ? equaliseRows<Depth16>(rows, context->width, context->height,
+                                             channelsOf(context), &values, context)
+                     : equaliseRows<Depth8>(rows, context->width, context->height,
+                                            channelsOf(context), &values, context);
 }

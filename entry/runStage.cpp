@@ -36,9 +36,8 @@ void doRunStage(FilterGlobals* globals) {
   (void)fillFilterSignature(context, block);
 
   const bool skipDialog = readScriptingParameters(record, block);
-  const OSErr err = globals->bitsPerChannel == 16
-                        ? adaptiveEqualize16(globals->colourStore, context, block, skipDialog)
-                        : adaptiveEqualize8(globals->colourStore, context, block, skipDialog);
+  const OSErr err =
+      adaptiveEqualize(globals->colourStore, context, block, skipDialog, globals->bitsPerChannel);
   if (err != noErr) {
     globals->phase = PhaseDone;
     globals->result = err;

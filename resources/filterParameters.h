@@ -45,6 +45,27 @@ constexpr FilterParameter kFilterParameters[kParameterCount] = {
      "Adaptive Equalization Delta"},
 };
 
+// The four values of a run, indexed by ParameterAlpha .. ParameterDelta. Each
+// is in 0..1 once clamped where it enters the filter; the engine and the
+// preview take them as they are.
+struct FilterValues {
+  float value[kParameterCount];
+};
+
+// The value clamped to [0, 1]; NaN, negatives and -0 become 0, so a settings
+// file or a caller's float can pick neither a radius without a window area
+// nor a bin past the histogram.
+inline float clampParameter(float value) {
+  if (!(value > 0.0f)) return 0.0f;
+  return value > 1.0f ? 1.0f : value;
+}
+
+inline FilterValues clampFilterValues(const FilterValues& values) {
+  FilterValues clamped;
+  for (int32_t p = 0; p < kParameterCount; ++p) clamped.value[p] = clampParameter(values.value[p]);
+  return clamped;
+}
+
 constexpr DescriptorKeyID parameterKey(int32_t parameter) {
   return fourCharCode(kFilterParameters[parameter].keyText);
 }

@@ -87,15 +87,12 @@ int32_t frameHeight(const DialogState* state) {
 
 void beginDialogState(DialogState* state, const DialogParams* params) {
   state->params = *params;
-  state->target[ParameterAlpha] = params->alpha;
-  state->target[ParameterBeta] = params->beta;
-  state->target[ParameterGamma] = params->gamma;
-  state->target[ParameterDelta] = params->delta;
+  state->target = params->values;
   state->context = params->context;
   if (state->context != nullptr) state->context->previewStore = params->store;
   for (int32_t p = 0; p < kParameterCount; ++p) {
-    state->value[p] = state->target[p] != nullptr ? *state->target[p] : 0.0f;
-    state->position[p] = positionForValue(state->value[p]);
+    state->values.value[p] = state->target != nullptr ? state->target->value[p] : 0.0f;
+    state->position[p] = positionForValue(state->values.value[p]);
   }
   state->imageWidth = 0;
   state->imageHeight = 0;
@@ -128,8 +125,10 @@ int32_t applyEditText(DialogState* state, int32_t parameter, const char* text, b
   if (!validParameter(parameter)) return 0;
   const double t = numberFromText(text);
   if (acceptTypedNumber(t)) {
-    state->value[parameter] = float(t);
-    if (!setByScroll) state->position[parameter] = positionForValue(state->value[parameter]);
+    state->values.value[parameter] = clampParameter(float(t));
+    if (!setByScroll) {
+      state->position[parameter] = positionForValue(state->values.value[parameter]);
+    }
   }
   return state->position[parameter];
 }
@@ -138,15 +137,13 @@ int32_t confirmEditTexts(DialogState* state, const char* const texts[kParameterC
   for (int32_t p = 0; p < kParameterCount; ++p) {
     const double t = numberFromText(texts[p]);
     if (!acceptConfirmedNumber(t)) return p;
-    state->value[p] = float(t);
+    state->values.value[p] = clampParameter(float(t));
   }
   return -1;
 }
 
 void writeBackValues(const DialogState* state) {
-  for (int32_t p = 0; p < kParameterCount; ++p) {
-    if (state->target[p] != nullptr) *state->target[p] = state->value[p];
-  }
+  if (state->target != nullptr) *state->target = state->values;
 }
 
 bool scrollCodePosition(int32_t code, int32_t current, int32_t thumb, int32_t maximum,
@@ -192,7 +189,7 @@ bool scrollParameterBar(DialogState* state, int32_t parameter, int32_t code, int
   if (!scrollCodePosition(code, current, thumb, kPositionMax, &wanted)) return false;
   *position = clampPosition(wanted, 0, kPositionMax);
   state->position[parameter] = *position;
-  state->value[parameter] = valueForPosition(*position);
+  state->values.value[parameter] = valueForPosition(*position);
   return true;
 }
 

@@ -26,23 +26,22 @@ enum : int32_t {
   ScrollEnd = 8,  // this one and all above change nothing
 };
 
-// What the dialog is handed: where the caller's values live, the run and the
-// colour store the preview reads from.
+// What the dialog is handed: where the caller's values live (clamped), the run
+// and the colour store the preview reads from.
 struct DialogParams {
-  float* alpha;
-  float* beta;
-  float* gamma;
-  float* delta;
+  FilterValues* values;
   RunContext* context;
   RowStore* store;
 };
 
 // The open dialog's working state; the caller's values are untouched until OK.
+// The values are in 0..1 throughout: every value the dialog accepts is clamped
+// as it is taken.
 struct DialogState {
   DialogParams params;
-  float* target[kParameterCount];  // alpha, beta, gamma, delta
+  FilterValues* target;  // null: nothing is written back
   RunContext* context;
-  float value[kParameterCount];
+  FilterValues values;
   int32_t position[kParameterCount];  // 0..100
   int32_t imageWidth;
   int32_t imageHeight;
@@ -80,17 +79,18 @@ void beginDialogState(DialogState* state, const DialogParams* params);
 // and the pan ranges (image size - frame size + 1, or 0).
 void setPreviewArea(DialogState* state, Rect frame);
 
-// An edit field's text changed: the value follows a valid text, and the result is
+// An edit field's text changed: the value follows a valid text (clamped, so "-0"
+// is 0), and the result is
 // the position the paired bar is to show. Text typed by the user re-derives the
 // position from the value; text a scroll handler set (setByScroll) keeps the
 // position scrolled to, so a line step is not undone by the text's rounding.
 int32_t applyEditText(DialogState* state, int32_t parameter, const char* text, bool setByScroll);
 
-// OK: checks the texts (alpha, beta, gamma, delta) in that order, storing each
-// accepted value at once. Returns the first parameter refused, or -1 when all
-// four were accepted.
+// OK: checks the texts in the order of the parameters, storing each accepted
+// value (clamped) at once. Returns the first parameter refused, or -1 when all
+// were accepted.
 int32_t confirmEditTexts(DialogState* state, const char* const texts[kParameterCount]);
-// Writes the four values through the caller's pointers (null pointers skipped).
+// Writes the values to the caller's (a null target is skipped).
 void writeBackValues(const DialogState* state);
 
 // The position a scroll code asks for, from the bar's current position, the

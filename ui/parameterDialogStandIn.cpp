@@ -2,13 +2,7 @@
 #include "core/runContext.h"
 #include "ui/parameterDialog.h"
 
-int32_t showParameterDialog8(RowStore* store, RunContext* context, float*, float*, float*, float*) {
-  if (context != nullptr) context->previewStore = store;
-  return 0;
-}
-
-int32_t showParameterDialog16(RowStore* store, RunContext* context, float*, float*, float*,
-                              float*) {
+int32_t showParameterDialog(RowStore* store, RunContext* context, FilterValues*, int32_t) {
   if (context != nullptr) context->previewStore = store;
   return 0;
 }

@@ -11,10 +11,10 @@
 
 namespace {
 
-// One per depth: only one dialog is open at a time, and each variant keeps its
-// state while it is open.
-struct DialogVariant {
-  bool sixteenBit;
+// The open dialog: the dialog is modal and the module shows one at a time, so
+// one record serves both depths and keeps its state while the dialog is open.
+struct OpenDialog {
+  int32_t depth;  // bits per channel of the image previewed
   DialogParams params;
   DialogState state;
   // Set while a scroll handler puts a value's text into its field: the change
@@ -23,8 +23,7 @@ struct DialogVariant {
   bool settingFromScroll;
 };
 
-DialogVariant variant8{false, {}, {}, false};
-DialogVariant variant16{true, {}, {}, false};
+OpenDialog openDialog{8, {}, {}, false};
 
 // The order the fields are filled in at opening, and the bars set up.
 const int32_t kFillOrder[kParameterCount] = {ParameterAlpha, ParameterGamma, ParameterDelta,
@@ -72,7 +71,7 @@ void readEditText(HWND dialog, int32_t controlId, char* text) {
   GetDlgItemTextA(dialog, controlId, text, kEditTextMax + 1);
 }
 
-INT_PTR initialiseDialog(DialogVariant* v, HWND dialog, LPARAM lParam) {
+INT_PTR initialiseDialog(OpenDialog* v, HWND dialog, LPARAM lParam) {
   const DialogParams* params = reinterpret_cast<const DialogParams*>(lParam);
   if (params == nullptr) {
     EndDialog(dialog, kButtonCancelId);
@@ -83,7 +82,7 @@ INT_PTR initialiseDialog(DialogVariant* v, HWND dialog, LPARAM lParam) {
   beginDialogState(state, params);
   for (int32_t parameter : kFillOrder) {
     const int32_t edit = editForParameter(parameter);
-    setEditNumber(dialog, edit, state->value[parameter]);
+    setEditNumber(dialog, edit, state->values.value[parameter]);
     selectAllText(dialog, edit);
   }
   SetFocus(GetDlgItem(dialog, editForParameter(ParameterAlpha)));
@@ -111,7 +110,7 @@ INT_PTR initialiseDialog(DialogVariant* v, HWND dialog, LPARAM lParam) {
   return 0;  // the focus is set
 }
 
-INT_PTR handleCommand(DialogVariant* v, HWND dialog, WPARAM wParam) {
+INT_PTR handleCommand(OpenDialog* v, HWND dialog, WPARAM wParam) {
   DialogState* state = &v->state;
   const int32_t id = LOWORD(wParam);
   const int32_t notification = HIWORD(wParam);
@@ -149,7 +148,7 @@ INT_PTR handleCommand(DialogVariant* v, HWND dialog, WPARAM wParam) {
   return 0;
 }
 
-INT_PTR handleScroll(DialogVariant* v, HWND dialog, bool vertical, WPARAM wParam, LPARAM lParam) {
+INT_PTR handleScroll(OpenDialog* v, HWND dialog, bool vertical, WPARAM wParam, LPARAM lParam) {
   DialogState* state = &v->state;
   const HWND bar = reinterpret_cast<HWND>(lParam);
   if (bar == nullptr) return 0;
@@ -165,7 +164,7 @@ INT_PTR handleScroll(DialogVariant* v, HWND dialog, bool vertical, WPARAM wParam
     SetScrollPos(bar, SB_CTL, position, TRUE);
     const int32_t edit = editForParameter(parameter);
     v->settingFromScroll = true;
-    setEditNumber(dialog, edit, state->value[parameter]);
+    setEditNumber(dialog, edit, state->values.value[parameter]);
     v->settingFromScroll = false;
     selectAllText(dialog, edit);
     SetFocus(GetDlgItem(dialog, edit));
@@ -186,22 +185,14 @@ INT_PTR handleScroll(DialogVariant* v, HWND dialog, bool vertical, WPARAM wParam
 
 // The preview goes through a device context of the whole client area, then
 // the frame's outline one pixel outside it on every side.
-INT_PTR paintDialog(DialogVariant* v, HWND dialog) {
+INT_PTR paintDialog(OpenDialog* v, HWND dialog) {
   const DialogState* state = &v->state;
   PAINTSTRUCT paint;
   BeginPaint(dialog, &paint);
   HDC dc = GetDC(dialog);
   if (dc != nullptr) {
     const Rect frame = state->previewFrame;
-    const float a = state->value[ParameterAlpha];
-    const float b = state->value[ParameterBeta];
-    const float g = state->value[ParameterGamma];
-    const float d = state->value[ParameterDelta];
-    if (v->sixteenBit) {
-      renderPreview16(dc, frame, state->sourceRect, state->context, a, b, g, d);
-    } else {
-      renderPreview8(dc, frame, state->sourceRect, state->context, a, b, g, d);
-    }
+    renderPreview(dc, frame, state->sourceRect, state->context, &state->values, v->depth);
     HPEN pen = CreatePen(PS_SOLID, 1, RGB(0, 0, 0));
     if (pen != nullptr) {
       SelectObject(dc, pen);
@@ -219,7 +210,7 @@ INT_PTR paintDialog(DialogVariant* v, HWND dialog) {
   return 0;
 }
 
-INT_PTR handleMessage(DialogVariant* v, HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR handleMessage(OpenDialog* v, HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
       return initialiseDialog(v, dialog, lParam);
@@ -236,12 +227,8 @@ INT_PTR handleMessage(DialogVariant* v, HWND dialog, UINT message, WPARAM wParam
   }
 }
 
-INT_PTR CALLBACK parameterDialogProc8(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  return handleMessage(&variant8, dialog, message, wParam, lParam);
-}
-
-INT_PTR CALLBACK parameterDialogProc16(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  return handleMessage(&variant16, dialog, message, wParam, lParam);
+INT_PTR CALLBACK parameterDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  return handleMessage(&openDialog, dialog, message, wParam, lParam);
 }
 
 // The host's window, when it names one; a handle that is not a window would
@@ -255,29 +242,19 @@ HWND ownerWindow(const RunContext* context) {
   return owner != nullptr && IsWindow(owner) ? owner : nullptr;
 }
 
-int32_t showParameterDialog(DialogVariant* v, DLGPROC proc, RowStore* store, RunContext* context,
-                            float* alpha, float* beta, float* gamma, float* delta) {
+}  // namespace
+
+int32_t showParameterDialog(RowStore* store, RunContext* context, FilterValues* values,
+                            int32_t depth) {
   if (context == nullptr) return -1;
-  v->params = DialogParams{alpha, beta, gamma, delta, context, store};
+  OpenDialog* v = &openDialog;
+  v->depth = depth;
+  v->params = DialogParams{values, context, store};
   context->previewStore = store;
   const INT_PTR answer = DialogBoxParamA(static_cast<HINSTANCE>(getModuleInstance()),
                                          MAKEINTRESOURCEA(kDialogTemplateId), ownerWindow(context),
-                                         proc, reinterpret_cast<LPARAM>(&v->params));
+                                         parameterDialogProc, reinterpret_cast<LPARAM>(&v->params));
   // Only OK ends the dialog with 1. Cancel gives 2, a dialog that could not be
   // made -1, and an owner the system refused 0: none of them is a confirmation.
   return answer == kButtonOkId ? 0 : -1;
-}
-
-}  // namespace
-
-int32_t showParameterDialog8(RowStore* store, RunContext* context, float* alpha, float* beta,
-                             float* gamma, float* delta) {
-  return showParameterDialog(&variant8, parameterDialogProc8, store, context, alpha, beta, gamma,
-                             delta);
-}
-
-int32_t showParameterDialog16(RowStore* store, RunContext* context, float* alpha, float* beta,
-                              float* gamma, float* delta) {
-  return showParameterDialog(&variant16, parameterDialogProc16, store, context, alpha, beta, gamma,
-                             delta);
 }

@@ -47,17 +47,13 @@ struct PreviewRows {
 };
 
 template <class D>
-OSErr renderPreviewBits(const PreviewBitmap* bitmap, RowStore* store, int32_t channels, Rect source,
-                        const EqualiseParameters* parameters) {
+OSErr renderDepth(const PreviewBitmap* bitmap, RowStore* store, int32_t channels, Rect source,
+                  const FilterValues& values) {
   typedef typename D::Sample Sample;
-  if (bitmap == nullptr || bitmap->bits == nullptr || bitmap->width < 1 || bitmap->height < 1 ||
-      store == nullptr || parameters == nullptr || (channels != 1 && channels != 3)) {
-    return memFullErr;
-  }
   const int32_t width = bitmap->width;
   const int32_t height = bitmap->height;
   EqualiseCurve curve;
-  const EqualiseParameters p = clampAndMakeCurve<D>(parameters, kPreviewCurve, &curve);
+  makePreviewCurve<D>(&curve, values);
 
   // The rectangle in view stands for the whole image: its first and last rows
   // are replicated above and below it. At most one frame of lines is drawn.
@@ -90,8 +86,9 @@ OSErr renderPreviewBits(const PreviewBitmap* bitmap, RowStore* store, int32_t ch
     uint16_t* line = bitmap->bits + int64_t(height - 1 - i) * width;
     for (int32_t x = 0; x < visible; ++x) {
       const Sample* pixel = original + x * channels;
-      line[x] = channels == 3 ? rgbPreviewPixel<D>(result[x], pixel[0], pixel[1], pixel[2], p.beta)
-                              : greyPreviewPixel<D>(result[x], pixel[0], p.beta);
+      line[x] = channels == 3
+                    ? rgbPreviewPixel<D>(result[x], pixel[0], pixel[1], pixel[2], curve.beta)
+                    : greyPreviewPixel<D>(result[x], pixel[0], curve.beta);
     }
     return noErr;
   };
@@ -134,14 +131,14 @@ void disposePreviewBitmap(PreviewBitmap* bitmap) {
   bitmap->bits = nullptr;
 }
 
-OSErr renderPreviewBits8(const PreviewBitmap* bitmap, RowStore* store, int32_t channels,
-                         Rect source, const EqualiseParameters* parameters) {
-  return renderPreviewBits<Depth8>(bitmap, store, channels, source, parameters);
-}
-
-OSErr renderPreviewBits16(const PreviewBitmap* bitmap, RowStore* store, int32_t channels,
-                          Rect source, const EqualiseParameters* parameters) {
-  return renderPreviewBits<Depth16>(bitmap, store, channels, source, parameters);
+OSErr renderPreviewBits(const PreviewBitmap* bitmap, RowStore* store, int32_t channels,
+                        int32_t depth, Rect source, const FilterValues* values) {
+  if (bitmap == nullptr || bitmap->bits == nullptr || bitmap->width < 1 || bitmap->height < 1 ||
+      store == nullptr || values == nullptr || (channels != 1 && channels != 3)) {
+    return memFullErr;
+  }
+  return depth == 16 ? renderDepth<Depth16>(bitmap, store, channels, source, *values)
+                     : renderDepth<Depth8>(bitmap, store, channels, source, *values);
 }
 
 template <class D>

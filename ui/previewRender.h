@@ -34,12 +34,11 @@ void disposePreviewBitmap(PreviewBitmap* bitmap);
 // Equalises source (rows top..bottom-1, columns from left) as if it were the
 // whole image and draws line i of it into bitmap row height-1-i. Lines below
 // the rectangle, and columns past the image's right edge, stay white.
-// channels is 1 (grey) or 3 (RGB). 0, or -108 (no working memory, a channel
-// count other than 1 or 3, no store) with the bits left white.
-OSErr renderPreviewBits8(const PreviewBitmap* bitmap, RowStore* store, int32_t channels,
-                         Rect source, const EqualiseParameters* parameters);
-OSErr renderPreviewBits16(const PreviewBitmap* bitmap, RowStore* store, int32_t channels,
-                          Rect source, const EqualiseParameters* parameters);
+// channels is 1 (grey) or 3 (RGB), depth the bits per channel (16, else 8);
+// the values are the dialog's, clamped. 0, or -108 (no working memory, a
+// channel count other than 1 or 3, no store) with the bits left white.
+OSErr renderPreviewBits(const PreviewBitmap* bitmap, RowStore* store, int32_t channels,
+                        int32_t depth, Rect source, const FilterValues* values);
 
 // One pixel from the output intensity e and the original sample(s), beta
 // already clamped to [0, 1]; D is Depth8 or Depth16. 16-bit samples are drawn

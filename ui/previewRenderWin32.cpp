@@ -57,29 +57,16 @@ int32_t channelsOf(const RunContext* context) {
   return context->channels < 0 ? -int32_t(context->channels) : context->channels;
 }
 
-typedef OSErr (*RenderBits)(const PreviewBitmap* bitmap, RowStore* store, int32_t channels,
-                            Rect source, const EqualiseParameters* parameters);
+}  // namespace
 
-void renderPreview(RenderBits renderBits, HDC target, Rect frame, Rect source,
-                   const RunContext* context, const EqualiseParameters& parameters) {
+void renderPreview(HDC target, Rect frame, Rect source, const RunContext* context,
+                   const FilterValues* values, int32_t depth) {
   if (target == nullptr || context == nullptr) return;
   PreviewBitmap bitmap;
   if (createPreviewBitmap(frame, &bitmap) != noErr) return;
-  if (renderBits(&bitmap, context->previewStore, channelsOf(context), source, &parameters) ==
-      noErr) {
+  if (renderPreviewBits(&bitmap, context->previewStore, channelsOf(context), depth, source,
+                        values) == noErr) {
     drawPreviewBitmap(target, frame, &bitmap);
   }
   disposePreviewBitmap(&bitmap);
-}
-
-}  // namespace
-
-void renderPreview8(HDC target, Rect frame, Rect source, const RunContext* context, float alpha,
-                    float beta, float gamma, float delta) {
-  renderPreview(renderPreviewBits8, target, frame, source, context, {alpha, beta, gamma, delta});
-}
-
-void renderPreview16(HDC target, Rect frame, Rect source, const RunContext* context, float alpha,
-                     float beta, float gamma, float delta) {
-  renderPreview(renderPreviewBits16, target, frame, source, context, {alpha, beta, gamma, delta});
 }

@@ -98,10 +98,9 @@ def _check_value_range(value_range: str) -> bool:
     return value_range == "full"
 
 
-def _check_parameters(alpha: float, beta: float, gamma: float,
-                      delta: float) -> Tuple[float, float, float, float]:
-    return (_check_parameter("alpha", alpha), _check_parameter("beta", beta),
-            _check_parameter("gamma", gamma), _check_parameter("delta", delta))
+def _check_parameters(*values: float) -> Tuple[float, ...]:
+    """The parameters in the filter's order (_core.PARAMETERS), each checked."""
+    return tuple(_check_parameter(name, value) for name, value in zip(_core.PARAMETERS, values))
 
 
 def equalize(image: np.ndarray, alpha: float = 0.0, beta: float = 0.0, gamma: float = 0.0,
@@ -206,7 +205,7 @@ def _check_out(image: np.ndarray, out: np.ndarray) -> None:
         raise ValueError("out is read-only")
 
 
-def _equalize_stack(image: np.ndarray, parameters: Tuple[float, float, float, float],
+def _equalize_stack(image: np.ndarray, parameters: Tuple[float, ...],
                     threads: int, out: Optional[np.ndarray], full_range: bool) -> np.ndarray:
     """Each frame on its own, the frames spread over the threads (and a
     frame's rows over what is left of them when there are fewer frames)."""
@@ -237,7 +236,7 @@ def _equalize_stack(image: np.ndarray, parameters: Tuple[float, float, float, fl
     return out
 
 
-def _equalize_checked(image: np.ndarray, parameters: Tuple[float, float, float, float],
+def _equalize_checked(image: np.ndarray, parameters: Tuple[float, ...],
                       threads: int, out: Optional[np.ndarray], full_range: bool) -> np.ndarray:
     # Arrays whose strides are not whole samples (views into records) or whose
     # data is misaligned are copied; ascontiguousarray alone would hand back a
@@ -246,16 +245,16 @@ def _equalize_checked(image: np.ndarray, parameters: Tuple[float, float, float, 
         image = np.require(image, requirements=["A", "C"])
     if out is None:
         out = np.empty(image.shape, dtype=image.dtype)
-        _core.equalize_into(image, out, *parameters, threads, full_range)
+        _core.equalize_into(image, out, parameters, threads, full_range)
         return out
     _check_out(image, out)
     if np.may_share_memory(image, out) or any(s % out.itemsize for s in out.strides) \
             or not out.flags.aligned:
         result = np.empty(image.shape, dtype=image.dtype)
-        _core.equalize_into(image, result, *parameters, threads, full_range)
+        _core.equalize_into(image, result, parameters, threads, full_range)
         out[...] = result
         return out
-    _core.equalize_into(image, out, *parameters, threads, full_range)
+    _core.equalize_into(image, out, parameters, threads, full_range)
     return out
 
 

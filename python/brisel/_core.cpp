@@ -1,7 +1,9 @@
 // _core.cpp -- the Python binding of the whole-image entry: checked arrays in, the GIL released
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
+#include <array>
 #include <cstdint>
 #include <new>
 #include <string>
@@ -30,19 +32,21 @@ bool sampleSteps(const py::array& array, SampleSteps* steps) {
 template <class D>
 OSErr runImage(const ImageFrame& frame, const py::array& image, SampleSteps inSteps,
                const ImageArea& area, py::array& out, SampleSteps outSteps,
-               const EqualiseParameters& parameters, int32_t threads) {
+               const FilterValues& values, int32_t threads) {
   typedef typename D::Sample Sample;
   const Sample* in = static_cast<const Sample*>(image.data());
   Sample* target = static_cast<Sample*>(out.mutable_data());
   py::gil_scoped_release released;
-  return equaliseImageArea<D>(&frame, in, inSteps, &area, target, outSteps, &parameters, threads);
+  return equaliseImageArea<D>(&frame, in, inSteps, &area, target, outSteps, &values, threads);
 }
 
 // The Python layer has checked dtypes, shapes, writability and overlap; this
 // checks again what would make the C++ side read or write out of bounds. out
 // takes the area of its own size whose first pixel is the image's (top, left).
-void equalizeInto(const py::array& image, py::array& out, float alpha, float beta, float gamma,
-                  float delta, int32_t threads, bool fullRange, int64_t top, int64_t left) {
+// values: the parameters in the order of PARAMETERS (clamped by the engine).
+void equalizeInto(const py::array& image, py::array& out,
+                  const std::array<float, kParameterCount>& given, int32_t threads, bool fullRange,
+                  int64_t top, int64_t left) {
   const bool wide = image.dtype().is(py::dtype::of<uint16_t>());
   if (!wide && !image.dtype().is(py::dtype::of<uint8_t>())) {
     throw py::type_error("image must be uint8 or uint16");
@@ -69,12 +73,13 @@ void equalizeInto(const py::array& image, py::array& out, float alpha, float bet
     throw py::value_error("arrays must be aligned with strides of whole samples");
   }
   if (!out.writeable()) throw py::value_error("out is read-only");
-  const EqualiseParameters parameters = {alpha, beta, gamma, delta};
+  FilterValues values;
+  for (int32_t p = 0; p < kParameterCount; ++p) values.value[p] = given[size_t(p)];
   const ImageArea area = {int32_t(top), int32_t(left), int32_t(out.shape(0)),
                           int32_t(out.shape(1))};
   const OSErr err =
-      wide ? runImage<Depth16>(frame, image, inSteps, area, out, outSteps, parameters, threads)
-           : runImage<Depth8>(frame, image, inSteps, area, out, outSteps, parameters, threads);
+      wide ? runImage<Depth16>(frame, image, inSteps, area, out, outSteps, values, threads)
+           : runImage<Depth8>(frame, image, inSteps, area, out, outSteps, values, threads);
   if (err == memFullErr) throw std::bad_alloc();  // MemoryError
   if (err != noErr)
     throw py::value_error("the engine refused the image (error " + std::to_string(err) + ")");
@@ -87,9 +92,11 @@ PYBIND11_MODULE(_core, module) {
   module.attr("__version__") = BRISEL_VERSION;
   module.attr("MIN_WIDTH") = kMinAreaWidth;
   module.attr("HALO") = kWindowHalo;
-  module.def("equalize_into", &equalizeInto, py::arg("image"), py::arg("out"), py::arg("alpha"),
-             py::arg("beta"), py::arg("gamma"), py::arg("delta"), py::arg("threads"),
-             py::arg("full_range"), py::arg("top") = 0, py::arg("left") = 0,
+  py::tuple names(static_cast<size_t>(kParameterCount));
+  for (int32_t p = 0; p < kParameterCount; ++p) names[size_t(p)] = kFilterParameters[p].name;
+  module.attr("PARAMETERS") = names;
+  module.def("equalize_into", &equalizeInto, py::arg("image"), py::arg("out"), py::arg("values"),
+             py::arg("threads"), py::arg("full_range"), py::arg("top") = 0, py::arg("left") = 0,
              "Equalises image, or the area of out's size at (top, left), into out (unchecked "
              "beyond memory safety; see brisel.equalize).");
 }

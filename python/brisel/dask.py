@@ -76,7 +76,7 @@ def _halo_strips(block: np.ndarray) -> Tuple[np.ndarray, ...]:
 
 
 def _equalize_tile(block: np.ndarray, strips: Tuple[Optional[Tuple[np.ndarray, ...]], ...],
-                   parameters: Tuple[float, float, float, float], threads: int,
+                   parameters: Tuple[float, ...], threads: int,
                    full_range: bool) -> np.ndarray:
     """A chunk equalised as its part of the whole array: the chunk framed by
     its neighbours' strips (none past the array's edges, which the engine
@@ -110,18 +110,18 @@ def _equalize_tile(block: np.ndarray, strips: Tuple[Optional[Tuple[np.ndarray, .
     out = np.empty(block.shape, dtype=block.dtype)
     # The tile may be narrower than the filter's minimum at the array's edges;
     # the whole array was checked, and the engine takes any width.
-    _core.equalize_into(tile, out, *parameters, threads, full_range, top, before)
+    _core.equalize_into(tile, out, parameters, threads, full_range, top, before)
     return out
 
 
-def _tile_graph(array, parameters: Tuple[float, float, float, float], threads: int,
+def _tile_graph(array, parameters: Tuple[float, ...], threads: int,
                 full_range: bool):
     """Two tasks a chunk: one cuts its halo strips, one equalises it framed
     by its neighbours' strips."""
     return _framed_chunk_graph(array, _equalize_tile, parameters, threads, full_range)
 
 
-def _framed_chunk_graph(array, tile_task, parameters: Tuple[float, float, float, float],
+def _framed_chunk_graph(array, tile_task, parameters: Tuple[float, ...],
                         threads: int, full_range: bool):
     """Two tasks a chunk: one cuts its halo strips, one calls ``tile_task``
     with the chunk and its neighbours' strips (the bench times a copy in the
@@ -167,7 +167,7 @@ def _framed_chunk_graph(array, tile_task, parameters: Tuple[float, float, float,
                     meta=np.empty((0,) * array.ndim, dtype=array.dtype))
 
 
-def _equalize_frames(block: np.ndarray, parameters: Tuple[float, float, float, float],
+def _equalize_frames(block: np.ndarray, parameters: Tuple[float, ...],
                      threads: int, full_range: bool, halo: Tuple[bool, bool],
                      block_info=None) -> np.ndarray:
     """A chunk of a stack: each of its frames framed by the neighbouring
@@ -185,7 +185,7 @@ def _equalize_frames(block: np.ndarray, parameters: Tuple[float, float, float, f
              block.shape[2] - before - after) + block.shape[3:]
     out = np.empty(shape, dtype=block.dtype)
     for frame in range(block.shape[0]):
-        _core.equalize_into(block[frame], out[frame], *parameters, threads, full_range, top,
+        _core.equalize_into(block[frame], out[frame], parameters, threads, full_range, top,
                             before)
     return out
 
@@ -204,7 +204,7 @@ def _rechunk_frames(array, rows_axis: int):
     return array
 
 
-def _equalize_stack(array, parameters: Tuple[float, float, float, float], threads: int,
+def _equalize_stack(array, parameters: Tuple[float, ...], threads: int,
                     full_range: bool):
     """Frames are independent: chunks along N take no overlap, chunks across
     a frame take DEPTH rows or columns from their neighbours, as for one image."""

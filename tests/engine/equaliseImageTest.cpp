@@ -20,14 +20,14 @@ TYPED_TEST_SUITE(ImageTest, Depths);
 // One run over all rows of a contiguous grey or RGB image: what every banding must give.
 template <class D>
 std::vector<typename D::Sample> runWhole(std::vector<typename D::Sample> image, int width,
-                                         int height, int colour, const EqualiseParameters& p) {
+                                         int height, int colour, const FilterValues& p) {
   EXPECT_EQ(equaliseRows<D>(RunRows{nullptr, image.data()}, width, height, colour, &p, nullptr), 0);
   return image;
 }
 
 template <class D>
 std::vector<typename D::Sample> runImage(const std::vector<typename D::Sample>& image, int width,
-                                         int height, int colour, const EqualiseParameters& p,
+                                         int height, int colour, const FilterValues& p,
                                          int threads) {
   std::vector<typename D::Sample> out(image.size(), 0);
   const ImageFrame frame = {width, height, colour, colour, false};
@@ -45,7 +45,7 @@ TYPED_TEST(ImageTest, BandsOnThreadsEqualOneRun) {
     for (float alpha : {0.0f, 0.3f, 0.5f, 0.75f, 1.0f}) {
       for (int height : {1, 6, 23, 61}) {
         const int width = 5 + int(seed % 4) * 9;
-        const EqualiseParameters p = {alpha, 0.25f, 0.6f, seed % 2 ? 0.4f : 0.0f};
+        const FilterValues p = {alpha, 0.25f, 0.6f, seed % 2 ? 0.4f : 0.0f};
         const auto image =
             makeImage<Sample>(kPatterns[seed % 6], width, height, colour, TypeParam::kMax, seed);
         ++seed;
@@ -65,7 +65,7 @@ TYPED_TEST(ImageTest, BandsOnThreadsEqualOneRun) {
 TYPED_TEST(ImageTest, StridedViewsAndExtraChannels) {
   typedef typename TypeParam::Sample Sample;
   const int width = 21, height = 40, pad = 5, stride = width * 4 + pad;
-  const EqualiseParameters p = {0.1f, 0.0f, 0.3f, 0.5f};
+  const FilterValues p = {0.1f, 0.0f, 0.3f, 0.5f};
   const auto rgb = makeImage<Sample>(Pattern::Photo, width, height, 3, TypeParam::kMax, 9);
   std::vector<Sample> rgba(size_t(stride) * height, Sample(77));
   std::vector<Sample> out(rgba.size(), Sample(1));
@@ -113,7 +113,7 @@ TYPED_TEST(ImageTest, AreasOfTilesEqualTheWholeImage) {
     const auto image =
         makeImage<Sample>(kPatterns[seed % 6], width, height, channels, TypeParam::kMax, seed);
     for (float alpha : {0.0f, 0.5f, 1.0f}) {
-      const EqualiseParameters p = {alpha, 0.2f, 0.5f, 0.4f};
+      const FilterValues p = {alpha, 0.2f, 0.5f, 0.4f};
       std::vector<Sample> whole(image.size());
       ASSERT_EQ(equaliseImage<TypeParam>(&frame, image.data(), steps, whole.data(), steps, &p, 1),
                 0);
@@ -164,7 +164,7 @@ TYPED_TEST(ImageTest, AreasOfTilesEqualTheWholeImage) {
 TEST(ImageAreas, OutsideTheFrameRefused) {
   uint8_t pixels[64] = {};
   uint8_t out[64] = {};
-  const EqualiseParameters p = {0.0f, 0.0f, 0.0f, 0.0f};
+  const FilterValues p = {0.0f, 0.0f, 0.0f, 0.0f};
   const SampleSteps steps = {8, 1, 1};
   const ImageFrame grey = {8, 8, 1, 1, false};
   for (ImageArea area : {ImageArea{-1, 0, 2, 2}, ImageArea{0, 7, 2, 2}, ImageArea{7, 0, 2, 1},
@@ -181,7 +181,7 @@ TEST(ImageAreas, OutsideTheFrameRefused) {
 // files, around the same run.
 TEST(ImageFullRange, MapsAroundTheRun) {
   const int width = 30, height = 17;
-  const EqualiseParameters p = {0.0f, 0.5f, 0.2f, 0.0f};
+  const FilterValues p = {0.0f, 0.5f, 0.2f, 0.0f};
   auto full = makeImage<uint16_t>(Pattern::Noise, width, height, 1, 65535, 4);
   full[0] = 65535;
   full[1] = 0;
@@ -206,7 +206,7 @@ TEST(ImageFrames, ParametersClampedFramesChecked) {
             runImage<Depth8>(image, 16, 16, 1, {0.0f, 1.0f, 0.0f, 0.5f}, 1));
 
   uint8_t pixels[64] = {};
-  const EqualiseParameters nan = {std::nanf(""), 2.0f, -1.0f, 0.5f};
+  const FilterValues nan = {std::nanf(""), 2.0f, -1.0f, 0.5f};
   const SampleSteps steps = {8, 1, 1};
   const ImageFrame twoColours = {8, 8, 2, 2, false};
   const ImageFrame tooFew = {8, 8, 1, 3, false};

@@ -29,7 +29,7 @@ void expectRowMatches(const std::vector<std::vector<typename D::Sample>>& slots,
   const Sample* window[kWindowSlots];
   for (int s = 0; s < kWindowSlots; ++s) window[s] = slots[size_t(s)].data();
   EqualiseCurve curve;
-  makeEqualiseCurve<D>(&curve, alpha, gamma, delta);
+  makeEqualiseCurve<D>(&curve, {alpha, 0.0f, gamma, delta});
   EqualiseWorkspace* workspace = nullptr;
   ASSERT_EQ(createEqualiseWorkspace(width, &workspace), 0);
   std::vector<Sample> engine(size_t(width), 0x5A);
@@ -79,7 +79,7 @@ TYPED_TEST(RowStepTest, SlidingHistogramsMatchReferenceDownAnImage) {
       std::vector<Sample> image =
           makeImage<Sample>(pattern, width, height, 1, TypeParam::kMax, seed++);
       EqualiseCurve curve;
-      makeEqualiseCurve<TypeParam>(&curve, alpha, gamma, delta);
+      makeEqualiseCurve<TypeParam>(&curve, {alpha, 0.0f, gamma, delta});
       const int r = curve.radius;
       EqualiseWorkspace* workspace = nullptr;
       ASSERT_EQ(createEqualiseWorkspace(width, &workspace), 0);
@@ -118,7 +118,7 @@ TYPED_TEST(RowStepTest, UniformWindowGivesTheTopLevel) {
       const Sample* window[kWindowSlots];
       for (int s = 0; s < kWindowSlots; ++s) window[s] = slots[size_t(s)].data();
       EqualiseCurve curve;
-      makeEqualiseCurve<TypeParam>(&curve, alpha, 0.7f, 0.5f);
+      makeEqualiseCurve<TypeParam>(&curve, {alpha, 0.0f, 0.7f, 0.5f});
       EqualiseWorkspace* workspace = nullptr;
       ASSERT_EQ(createEqualiseWorkspace(21, &workspace), 0);
       std::vector<Sample> out(21);
@@ -144,7 +144,7 @@ TYPED_TEST(RowStepTest, RankExtremesWithoutNoiseRejection) {
       const Sample* window[kWindowSlots];
       for (int s = 0; s < kWindowSlots; ++s) window[s] = slots[size_t(s)].data();
       EqualiseCurve curve;
-      makeEqualiseCurve<TypeParam>(&curve, alpha, 0.4f, 0.0f);
+      makeEqualiseCurve<TypeParam>(&curve, {alpha, 0.0f, 0.4f, 0.0f});
       EqualiseWorkspace* workspace = nullptr;
       ASSERT_EQ(createEqualiseWorkspace(width, &workspace), 0);
       std::vector<Sample> out(width);
@@ -167,7 +167,7 @@ TEST(RowStep8, NoiseRejectionUsesTheSinglePrecisionTwelfth) {
   const uint8_t* window[kWindowSlots];
   for (int s = 0; s < kWindowSlots; ++s) window[s] = slots[size_t(s)].data();
   EqualiseCurve curve;
-  makeEqualiseCurve<Depth8>(&curve, 0.0f, 0.7f, 0.3f);
+  makeEqualiseCurve<Depth8>(&curve, {0.0f, 0.0f, 0.7f, 0.3f});
   EqualiseWorkspace* workspace = nullptr;
   ASSERT_EQ(createEqualiseWorkspace(width, &workspace), 0);
   std::vector<uint8_t> out(width);
@@ -199,7 +199,7 @@ TEST(RowStep16, SamplesAboveTheHostRangeCountAs32768) {
       clampedWindow[s] = clamped[size_t(s)].data();
     }
     EqualiseCurve curve;
-    makeEqualiseCurve<Depth16>(&curve, 0.0f, 0.7f, delta);
+    makeEqualiseCurve<Depth16>(&curve, {0.0f, 0.0f, 0.7f, delta});
     EqualiseWorkspace* workspace = nullptr;
     ASSERT_EQ(createEqualiseWorkspace(width, &workspace), 0);
     std::vector<uint16_t> fromRaw(width);
@@ -229,7 +229,7 @@ TYPED_TEST(RowStepTest, OnePassBlendEqualsRowStepThenBlend) {
   for (float beta : {0.0f, 0.37f, 1.0f, 0.999f}) {
     for (float alpha : kAlphaForRadius) {
       EqualiseCurve curve;
-      makeEqualiseCurve<TypeParam>(&curve, alpha, 0.7f, 0.3f);
+      makeEqualiseCurve<TypeParam>(&curve, {alpha, beta, 0.7f, 0.3f});
       std::vector<std::vector<Sample>> rows;
       for (int s = 0; s < kWindowSlots; ++s) {
         rows.push_back(makeImage<Sample>(kPatterns[seed % 6], width, 1, 1, top, seed));
@@ -240,7 +240,7 @@ TYPED_TEST(RowStepTest, OnePassBlendEqualsRowStepThenBlend) {
       const std::vector<Sample> source = makeImage<Sample>(Pattern::Noise, width, 1, 1, top, seed);
       EqualiseWorkspace* workspace = nullptr;
       ASSERT_EQ(createEqualiseWorkspace(width, &workspace), 0);
-      prepareBlend<TypeParam>(&workspace->blend, &curve, beta);
+      prepareBlend<TypeParam>(&workspace->blend, &curve);
       std::vector<Sample> split(width);
       std::vector<Sample> fused(width);
       equaliseRow<TypeParam>(workspace, window, &curve, split.data());
@@ -310,20 +310,28 @@ TEST(Parameters, ClampedWithNaNAsZero) {
   EXPECT_EQ(clampParameter(1.5f), 1.0f);
   EXPECT_EQ(clampParameter(0.3f), 0.3f);
   EXPECT_FALSE(std::signbit(clampParameter(-0.0f)));
+  const FilterValues clamped = clampFilterValues({std::nanf(""), 2.0f, -0.0f, 0.3f});
+  EXPECT_EQ(clamped.value[ParameterAlpha], 0.0f);
+  EXPECT_EQ(clamped.value[ParameterBeta], 1.0f);
+  EXPECT_FALSE(std::signbit(clamped.value[ParameterGamma]));
+  EXPECT_EQ(clamped.value[ParameterDelta], 0.3f);
 }
 
+// The radius of an alpha as it enters the filter, clamped.
+int32_t radiusAt(float alpha) { return windowRadius(clampFilterValues({alpha, 0.0f, 0.0f, 0.0f})); }
+
 TEST(Parameters, RadiusTableAndItsBoundaries) {
-  EXPECT_EQ(radiusForAlpha(0.0f), 7);
-  EXPECT_EQ(radiusForAlpha(0.25f), 6);
-  EXPECT_EQ(radiusForAlpha(0.5f), 5);
-  EXPECT_EQ(radiusForAlpha(0.75f), 4);
-  EXPECT_EQ(radiusForAlpha(1.0f), 3);
-  EXPECT_EQ(radiusForAlpha(1e-6f), 6);
+  EXPECT_EQ(radiusAt(0.0f), 7);
+  EXPECT_EQ(radiusAt(0.25f), 6);
+  EXPECT_EQ(radiusAt(0.5f), 5);
+  EXPECT_EQ(radiusAt(0.75f), 4);
+  EXPECT_EQ(radiusAt(1.0f), 3);
+  EXPECT_EQ(radiusAt(1e-6f), 6);
   // 7 - 4a for the float just above 0.25 is below 6 in double, 6 in float.
-  EXPECT_EQ(radiusForAlpha(std::nextafter(0.25f, 1.0f)), 5);
-  EXPECT_EQ(radiusForAlpha(std::nanf("")), 7);
-  EXPECT_EQ(radiusForAlpha(-3.0f), 7);
-  EXPECT_EQ(radiusForAlpha(9.0f), 3);
+  EXPECT_EQ(radiusAt(std::nextafter(0.25f, 1.0f)), 5);
+  EXPECT_EQ(radiusAt(std::nanf("")), 7);
+  EXPECT_EQ(radiusAt(-3.0f), 7);
+  EXPECT_EQ(radiusAt(9.0f), 3);
   for (int32_t r = 3; r <= 7; ++r) EXPECT_EQ(areaForRadius(r), float((2 * r + 1) * (2 * r + 1)));
   EXPECT_EQ(areaForRadius(1), 49.0f);
   EXPECT_EQ(areaForRadius(99), 225.0f);
@@ -334,8 +342,9 @@ TEST(Curve, RunsFromZeroToTheScaleWithoutFalling) {
     for (float alpha : kAlphaForRadius) {
       EqualiseCurve c8;
       EqualiseCurve c16;
-      makeEqualiseCurve<Depth8>(&c8, alpha, gamma, 0.0f);
-      makeEqualiseCurve<Depth16>(&c16, alpha, gamma, 0.0f);
+      const FilterValues values = clampFilterValues({alpha, 0.0f, gamma, 0.0f});
+      makeEqualiseCurve<Depth8>(&c8, values);
+      makeEqualiseCurve<Depth16>(&c16, values);
       EXPECT_EQ(c8.level[0], 0);
       EXPECT_EQ(c8.level[c8.area], 255);
       EXPECT_EQ(c16.level[c16.area], 32768);
@@ -350,10 +359,10 @@ TEST(Curve, RunsFromZeroToTheScaleWithoutFalling) {
 TEST(Curve, PreviewSkipsTheCurveOnlyAtGammaZero) {
   EqualiseCurve preview;
   EqualiseCurve run;
-  makePreviewCurve<Depth8>(&preview, 0.0f, 0.0f, 0.0f);
+  makePreviewCurve<Depth8>(&preview, {0.0f, 0.0f, 0.0f, 0.0f});
   for (int32_t n = 0; n <= 225; ++n) EXPECT_EQ(preview.level[n], int(255.0 * (double(n) / 225.0)));
-  makePreviewCurve<Depth16>(&preview, 0.6f, 0.4f, 0.0f);
-  makeEqualiseCurve<Depth16>(&run, 0.6f, 0.4f, 0.0f);
+  makePreviewCurve<Depth16>(&preview, {0.6f, 0.0f, 0.4f, 0.0f});
+  makeEqualiseCurve<Depth16>(&run, {0.6f, 0.0f, 0.4f, 0.0f});
   for (int32_t n = 0; n <= run.area; ++n) EXPECT_EQ(preview.level[n], run.level[n]);
 }
 

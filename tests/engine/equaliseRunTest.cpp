@@ -29,14 +29,15 @@ namespace {
 
 template <class D>
 OSErr runInMemory(std::vector<typename D::Sample>& image, int width, int height, int channels,
-                  const EqualiseParameters& p, const RunContext* context = nullptr) {
+                  const FilterValues& p, const RunContext* context = nullptr) {
   return equaliseRows<D>(RunRows{nullptr, image.data()}, width, height, channels, &p, context);
 }
 
 template <typename Sample>
 int runReference(std::vector<Sample>& image, int width, int height, int channels,
-                 const EqualiseParameters& p) {
-  return referenceRun(image, width, height, channels, p.alpha, p.beta, p.gamma, p.delta);
+                 const FilterValues& p) {
+  return referenceRun(image, width, height, channels, p.value[ParameterAlpha],
+                      p.value[ParameterBeta], p.value[ParameterGamma], p.value[ParameterDelta]);
 }
 
 template <typename D>
@@ -46,14 +47,15 @@ TYPED_TEST_SUITE(RunTest, Depths);
 
 template <typename D>
 void expectRunMatches(const std::vector<typename D::Sample>& image, int width, int height,
-                      int channels, const EqualiseParameters& p) {
+                      int channels, const FilterValues& p) {
   std::vector<typename D::Sample> engine = image;
   std::vector<typename D::Sample> reference = image;
   ASSERT_EQ(runInMemory<D>(engine, width, height, channels, p), 0);
   ASSERT_EQ(runReference(reference, width, height, channels, p), 0);
-  ASSERT_EQ(engine, reference) << width << "x" << height << "x" << channels << " alpha " << p.alpha
-                               << " beta " << p.beta << " gamma " << p.gamma << " delta "
-                               << p.delta;
+  ASSERT_EQ(engine, reference) << width << "x" << height << "x" << channels << " alpha "
+                               << p.value[ParameterAlpha] << " beta " << p.value[ParameterBeta]
+                               << " gamma " << p.value[ParameterGamma] << " delta "
+                               << p.value[ParameterDelta];
 }
 
 TYPED_TEST(RunTest, MatchesReferenceOverWidthsAndHeights) {
@@ -65,8 +67,8 @@ TYPED_TEST(RunTest, MatchesReferenceOverWidthsAndHeights) {
   for (int channels : {1, 3}) {
     for (int width = 15; width <= 40; ++width) {
       for (int height = 1; height <= 9; ++height) {
-        EqualiseParameters p = {alphas[seed % 8], betas[seed % 3], gammas[(seed / 3) % 3],
-                                deltas[(seed / 9) % 3]};
+        FilterValues p = {alphas[seed % 8], betas[seed % 3], gammas[(seed / 3) % 3],
+                          deltas[(seed / 9) % 3]};
         auto image = makeImage<typename TypeParam::Sample>(kPatterns[seed % 6], width, height,
                                                            channels, TypeParam::kMax, seed);
         ++seed;
@@ -96,26 +98,27 @@ TYPED_TEST(RunTest, MatchesReferenceOverTheParameterGrid) {
   }
 }
 
-TYPED_TEST(RunTest, ParametersOutOfRangeAreClamped) {
+// The engine takes values clamped where they entered the filter: out of range
+// and NaN values, clamped so, give the reference's results for the values as
+// given (which it clamps itself).
+TYPED_TEST(RunTest, ValuesClampedAtTheEntryMatchTheReferenceOutOfRange) {
+  typedef typename TypeParam::Sample Sample;
   const float inf = std::numeric_limits<float>::infinity();
   const float nan = std::nanf("");
-  const EqualiseParameters cases[] = {{nan, nan, nan, nan},
-                                      {-1.0f, 2.0f, -inf, inf},
-                                      {inf, -0.5f, 7.0f, -2.0f},
-                                      {3.0f, nan, 1.5f, nan}};
+  const FilterValues cases[] = {{nan, nan, nan, nan},
+                                {-1.0f, 2.0f, -inf, inf},
+                                {inf, -0.5f, 7.0f, -2.0f},
+                                {3.0f, nan, 1.5f, nan},
+                                {-0.0f, -0.0f, -0.0f, -0.0f}};
   uint32_t seed = 900;
-  for (const EqualiseParameters& p : cases) {
+  for (const FilterValues& p : cases) {
     for (int channels : {1, 3}) {
-      auto image = makeImage<typename TypeParam::Sample>(Pattern::Photo, 29, 12, channels,
-                                                         TypeParam::kMax, seed++);
-      expectRunMatches<TypeParam>(image, 29, 12, channels, p);
-      std::vector<typename TypeParam::Sample> given = image;
-      std::vector<typename TypeParam::Sample> clamped = image;
-      EqualiseParameters settled = p;
-      clampParameters(&settled);
-      ASSERT_EQ(runInMemory<TypeParam>(given, 29, 12, channels, p), 0);
-      ASSERT_EQ(runInMemory<TypeParam>(clamped, 29, 12, channels, settled), 0);
-      EXPECT_EQ(given, clamped);
+      auto image = makeImage<Sample>(Pattern::Photo, 29, 12, channels, TypeParam::kMax, seed++);
+      std::vector<Sample> engine = image;
+      std::vector<Sample> reference = image;
+      ASSERT_EQ(runInMemory<TypeParam>(engine, 29, 12, channels, clampFilterValues(p)), 0);
+      ASSERT_EQ(runReference(reference, 29, 12, channels, p), 0);
+      EXPECT_EQ(engine, reference);
     }
   }
 }
@@ -152,7 +155,7 @@ TEST(Run16, SamplesAboveTheHostRangeAreReadAs32768) {
     auto image = makeImage<uint16_t>(Pattern::Noise, 26, 8, channels, 65535, 77);
     auto clamped = image;
     for (uint16_t& sample : clamped) sample = sample > 32768 ? 32768 : sample;
-    const EqualiseParameters p = {0.1f, 0.3f, 0.7f, 0.5f};
+    const FilterValues p = {0.1f, 0.3f, 0.7f, 0.5f};
     expectRunMatches<Depth16>(image, 26, 8, channels, p);
     ASSERT_EQ(runInMemory<Depth16>(image, 26, 8, channels, p), 0);
     ASSERT_EQ(runInMemory<Depth16>(clamped, 26, 8, channels, p), 0);
@@ -219,7 +222,7 @@ TEST_F(RunHostTest, AbortKeepsRowsFromTheAbortedOneUnprocessed) {
       fake.abortAtAnswer = abortRow;
       auto image = makeImage<uint16_t>(Pattern::Photo, width, height, channels, 32768, 9);
       auto reference = image;
-      const EqualiseParameters p = {0.5f, 0.2f, 0.7f, 0.5f};
+      const FilterValues p = {0.5f, 0.2f, 0.7f, 0.5f};
       ASSERT_EQ(runReference(reference, width, height, channels, p), 0);
       EXPECT_EQ(runInMemory<Depth16>(image, width, height, channels, p, context), -128);
       const size_t rowSamples = size_t(width) * channels;
@@ -240,7 +243,7 @@ TEST_F(RunHostTest, AFailedStoreReadStopsEveryThreadCountAtTheSameRow) {
   const int width = 20;
   const int height = 600;
   const auto image = makeImage<uint8_t>(Pattern::Photo, width, height, 1, 255, 8);
-  const EqualiseParameters p = {0.3f, 0.1f, 0.6f, 0.5f};
+  const FilterValues p = {0.3f, 0.1f, 0.6f, 0.5f};
   std::vector<OSErr> codes;
   std::vector<std::vector<uint8_t>> written;
   std::vector<FakeHost> calls;
@@ -317,7 +320,7 @@ TEST(RunStore, AFailedFinalWriteFailsTheRun) {
   for (int32_t y = 0; y < 6; ++y) {
     ASSERT_EQ(writeStoreRow(store, 0, y, 20, image.data() + y * 20), noErr);
   }
-  const EqualiseParameters p = {0.5f, 0.0f, 0.5f, 0.5f};
+  const FilterValues p = {0.5f, 0.0f, 0.5f, 0.5f};
   // The same file, read-only, behind the store's descriptor: reads go on,
   // writes fail.
   const int data = int(store->fileHandle);

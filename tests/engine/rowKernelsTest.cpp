@@ -58,12 +58,12 @@ void expectBuildMatches(int32_t build, std::mt19937* random) {
                            std::to_string(channels) + " alpha " + std::to_string(alpha);
 
   EqualiseCurve curve;
-  makeEqualiseCurve<D>(&curve, alpha, gamma, delta);
+  makeEqualiseCurve<D>(&curve, {alpha, beta, gamma, delta});
   const int r = curve.radius;
   EqualiseWorkspace* workspace = nullptr;
   ASSERT_EQ(createEqualiseWorkspace(width, &workspace), 0);
   workspace->kernels = build;
-  prepareBlend<D>(&workspace->blend, &curve, beta);
+  prepareBlend<D>(&workspace->blend, &curve);
   const int checkedRow = below(height);
   for (int y = 0; y < height; ++y) {
     const Sample* window[kWindowSlots];

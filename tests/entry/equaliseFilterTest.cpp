@@ -33,8 +33,7 @@ namespace {
 
 template <class D>
 OSErr runFilter(RowStore* s, RunContext* c, SignatureBlock* b, bool skip) {
-  return sizeof(typename D::Sample) == 1 ? adaptiveEqualize8(s, c, b, skip)
-                                         : adaptiveEqualize16(s, c, b, skip);
+  return adaptiveEqualize(s, c, b, skip, int32_t(8 * sizeof(typename D::Sample)));
 }
 
 // A colour store in a directory of its own, a context and a signature block.
@@ -88,7 +87,10 @@ class EntryTest : public ::testing::Test {
   }
 
   void expectParameters(const float* values) {
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(getFloatValue(block_, i), values[i]) << "entry " << i;
+    for (int i = 0; i < kParameterCount; ++i) {
+      EXPECT_EQ(getFloatValue(block_, i), values[i]) << "entry " << i;
+      EXPECT_EQ(std::signbit(getFloatValue(block_, i)), std::signbit(values[i])) << "entry " << i;
+    }
   }
 
   // Engine through the store against the reference run in memory.
@@ -163,7 +165,7 @@ TEST_F(EntryTest, AbortBetweenBatchesKeepsTheFinishedRows) {
     context_->filterRecord = &record;
     abortQueries = 0;
     abortAtQuery = abortRow;
-    EXPECT_EQ(adaptiveEqualize8(store_, context_, block_, true), -128);
+    EXPECT_EQ(adaptiveEqualize(store_, context_, block_, true, 8), -128);
     context_->filterRecord = nullptr;
     std::vector<uint8_t> reference = image;
     ASSERT_EQ(referenceRun(reference, width, height, 1, p[0], p[1], p[2], p[3]), 0);
@@ -190,7 +192,7 @@ TEST_F(EntryTest, SamplesAboveTheHostRangeAreReadAs32768) {
 
 TEST_F(EntryTest, ParametersOutOfRangeAreClampedAndWrittenBack) {
   const float inf = std::numeric_limits<float>::infinity();
-  const float given[] = {std::nanf(""), -inf, 3.0f, -0.25f};
+  const float given[] = {std::nanf(""), -inf, 3.0f, -0.0f};
   const float used[] = {0.0f, 0.0f, 1.0f, 0.0f};
   expectEntryMatches<Depth8>(16, 5, 3, given, 7);
   expectParameters(used);
@@ -202,7 +204,7 @@ TEST_F(EntryTest, NegativeChannelCountIsTakenAsItsSize) {
   makeStore(image, 18, 4, 3);
   context_->channels = -3;
   setParameters(p);
-  ASSERT_EQ(adaptiveEqualize8(store_, context_, block_, true), 0);
+  ASSERT_EQ(adaptiveEqualize(store_, context_, block_, true, 8), 0);
   ASSERT_EQ(referenceRun(image, 18, 4, 3, p[0], p[1], p[2], p[3]), 0);
   EXPECT_EQ(readStore<uint8_t>(18, 4, 3), image);
 }
@@ -214,7 +216,7 @@ TEST_F(EntryTest, NarrowAreaIsCancelledAfterTheWriteBack) {
     std::vector<uint16_t> image = makeImage<uint16_t>(Pattern::Noise, width, 6, 1, 32768, 9);
     makeStore(image, width, 6, 1);
     setParameters(given);
-    EXPECT_EQ(adaptiveEqualize16(store_, context_, block_, true), -128);
+    EXPECT_EQ(adaptiveEqualize(store_, context_, block_, true, 16), -128);
     EXPECT_EQ(readStore<uint16_t>(width, 6, 1), image);
     expectParameters(used);
     disposeColourStore(store_);
@@ -231,7 +233,7 @@ TEST_F(EntryTest, DialogSeesTheStoreAndItsValuesAreUsed) {
   std::vector<uint8_t> image = makeImage<uint8_t>(Pattern::Photo, 15, 3, 1, 255, 10);
   makeStore(image, 15, 3, 1);
   setParameters(p);
-  ASSERT_EQ(adaptiveEqualize8(store_, context_, block_, false), 0);
+  ASSERT_EQ(adaptiveEqualize(store_, context_, block_, false, 8), 0);
   EXPECT_EQ(context_->previewStore, store_);
   ASSERT_EQ(referenceRun(image, 15, 3, 1, p[0], p[1], p[2], p[3]), 0);
   EXPECT_EQ(readStore<uint8_t>(15, 3, 1), image);
@@ -248,13 +250,13 @@ TEST_F(EntryTest, OutOfMemoryLeavesTheStoreAsItWas) {
   // and write batches
   for (int32_t budget = 0; budget < 20; ++budget) {
     setAllocationBudget(budget);
-    const OSErr err = adaptiveEqualize16(store_, context_, block_, true);
+    const OSErr err = adaptiveEqualize(store_, context_, block_, true, 16);
     setAllocationBudget(-1);
     ASSERT_EQ(err, -108) << "budget " << budget;
     ASSERT_EQ(readStore<uint16_t>(21, 5, 3), image);
   }
   setAllocationBudget(20);
-  EXPECT_EQ(adaptiveEqualize16(store_, context_, block_, true), 0);
+  EXPECT_EQ(adaptiveEqualize(store_, context_, block_, true, 16), 0);
   setAllocationBudget(-1);
 }
 
@@ -267,7 +269,7 @@ TEST_F(EntryTest, StoreFailureStopsTheRunWithItsCode) {
   context_->channels = 1;
   const float p[] = {0.0f, 0.0f, 0.0f, 0.0f};
   setParameters(p);
-  const OSErr err = adaptiveEqualize8(&broken, context_, block_, true);
+  const OSErr err = adaptiveEqualize(&broken, context_, block_, true, 8);
   EXPECT_NE(err, 0);
   EXPECT_NE(err, -128);
 }
@@ -276,9 +278,9 @@ TEST_F(EntryTest, MissingRecordsAreRefused) {
   RowStore broken = {kNoFile, 20, kNoFile, 4, nullptr};
   context_->width = 20;
   context_->height = 4;
-  EXPECT_EQ(adaptiveEqualize8(nullptr, context_, block_, true), -128);
-  EXPECT_EQ(adaptiveEqualize8(&broken, nullptr, block_, true), -128);
-  EXPECT_EQ(adaptiveEqualize16(&broken, context_, nullptr, true), -128);
+  EXPECT_EQ(adaptiveEqualize(nullptr, context_, block_, true, 8), -128);
+  EXPECT_EQ(adaptiveEqualize(&broken, nullptr, block_, true, 8), -128);
+  EXPECT_EQ(adaptiveEqualize(&broken, context_, nullptr, true, 16), -128);
 }
 
 }  // namespace

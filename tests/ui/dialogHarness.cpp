@@ -224,7 +224,7 @@ HostImage makePatternImage(int width, int height, int depth, bool rgb) {
 
 // The bits the portable renderer makes of the image for the frame and rectangle.
 std::vector<uint16_t> portablePreview(const HostImage& image, Rect frame, Rect source,
-                                      const EqualiseParameters& parameters) {
+                                      const FilterValues& parameters) {
   std::vector<uint16_t> bits;
   RowStore* store = nullptr;
   const int32_t channels = image.planes;
@@ -239,9 +239,7 @@ std::vector<uint16_t> portablePreview(const HostImage& image, Rect frame, Rect s
   }
   PreviewBitmap bitmap;
   if (createPreviewBitmap(frame, &bitmap) == 0) {
-    const OSErr err = image.depth == 16
-                          ? renderPreviewBits16(&bitmap, store, channels, source, &parameters)
-                          : renderPreviewBits8(&bitmap, store, channels, source, &parameters);
+    const OSErr err = renderPreviewBits(&bitmap, store, channels, image.depth, source, &parameters);
     if (err == 0) bits.assign(bitmap.bits, bitmap.bits + size_t(bitmap.width) * bitmap.height);
     disposePreviewBitmap(&bitmap);
   }

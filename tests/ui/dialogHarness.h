@@ -46,7 +46,7 @@ bool samePixel(uint16_t preview, uint32_t screen);
 HostImage makePatternImage(int width, int height, int depth, bool rgb);
 // The bits the portable renderer makes of the image for the frame and rectangle.
 std::vector<uint16_t> portablePreview(const HostImage& image, Rect frame, Rect source,
-                                      const EqualiseParameters& parameters);
+                                      const FilterValues& parameters);
 // Compares the frame as shown with the preview bits; the frame control's own
 // black border covers the outermost ring of the frame, so that ring is skipped.
 ::testing::AssertionResult previewShown(const std::vector<uint32_t>& shown, Rect frame,

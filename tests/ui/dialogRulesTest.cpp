@@ -1,6 +1,7 @@
 // dialogRulesTest.cpp -- the dialog's values, positions, texts, OK checks, scroll codes, panning
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -21,25 +22,17 @@ std::string formatted(float value) {
 
 // A dialog opened on the four values, with an image and frame of the given sizes.
 struct OpenDialog {
-  float values[kParameterCount];
+  FilterValues values;
   RunContext context{};
   DialogState state{};
 
   OpenDialog(float alpha, float beta, float gamma, float delta, int16_t width = 400,
-             int16_t height = 300, Rect frame = Rect{10, 12, 210, 212}) {
-    values[ParameterAlpha] = alpha;
-    values[ParameterBeta] = beta;
-    values[ParameterGamma] = gamma;
-    values[ParameterDelta] = delta;
+             int16_t height = 300, Rect frame = Rect{10, 12, 210, 212})
+      : values{alpha, beta, gamma, delta} {
     context.width = width;
     context.height = height;
     context.channels = 1;
-    const DialogParams params{&values[ParameterAlpha],
-                              &values[ParameterBeta],
-                              &values[ParameterGamma],
-                              &values[ParameterDelta],
-                              &context,
-                              reinterpret_cast<RowStore*>(&context)};
+    const DialogParams params{&values, &context, reinterpret_cast<RowStore*>(&context)};
     beginDialogState(&state, &params);
     setPreviewArea(&state, frame);
   }
@@ -112,7 +105,7 @@ TEST(DialogRules, TypingAcceptsWhatRoundsIntoRangeAndOkTheExactDouble) {
 
 TEST(DialogRules, OpeningReadsValuesDerivesPositionsAndPointsThePreviewAtTheStore) {
   OpenDialog d(0.29f, 0.5f, 1.0f, 0.0f);
-  EXPECT_EQ(d.state.value[ParameterAlpha], 0.29f);
+  EXPECT_EQ(d.state.values.value[ParameterAlpha], 0.29f);
   EXPECT_EQ(d.state.position[ParameterAlpha], 28);
   EXPECT_EQ(d.state.position[ParameterBeta], 50);
   EXPECT_EQ(d.state.position[ParameterGamma], 100);
@@ -126,21 +119,21 @@ TEST(DialogRules, OpeningReadsValuesDerivesPositionsAndPointsThePreviewAtTheStor
 TEST(DialogRules, TypedTextSetsValueAndPositionOnlyWhenValid) {
   OpenDialog d(0.5f, 0.5f, 0.5f, 0.5f);
   EXPECT_EQ(applyEditText(&d.state, ParameterAlpha, "0.29", false), 28);
-  EXPECT_EQ(d.state.value[ParameterAlpha], float(0.29));
+  EXPECT_EQ(d.state.values.value[ParameterAlpha], float(0.29));
 
   // Out of range: value and position stay, and the bar is put back to them.
   EXPECT_EQ(applyEditText(&d.state, ParameterAlpha, "1.5", false), 28);
-  EXPECT_EQ(d.state.value[ParameterAlpha], float(0.29));
+  EXPECT_EQ(d.state.values.value[ParameterAlpha], float(0.29));
   EXPECT_EQ(applyEditText(&d.state, ParameterAlpha, "-0.2", false), 28);
   EXPECT_EQ(applyEditText(&d.state, ParameterAlpha, "1e300", false), 28);
 
   // Empty and non-numeric texts are 0.
   EXPECT_EQ(applyEditText(&d.state, ParameterGamma, "", false), 0);
-  EXPECT_EQ(d.state.value[ParameterGamma], 0.0f);
+  EXPECT_EQ(d.state.values.value[ParameterGamma], 0.0f);
   EXPECT_EQ(applyEditText(&d.state, ParameterDelta, "x", false), 0);
 
   EXPECT_EQ(applyEditText(&d.state, ParameterBeta, "1.00000001", false), 100);
-  EXPECT_EQ(d.state.value[ParameterBeta], 1.0f);
+  EXPECT_EQ(d.state.values.value[ParameterBeta], 1.0f);
   EXPECT_EQ(applyEditText(&d.state, 7, "0.3", false), 0);  // no such parameter: nothing
 }
 
@@ -164,11 +157,11 @@ TEST(DialogRules, LineArrowsMoveEveryPositionDespiteTheTextsRounding) {
     int32_t position = -1;
     ASSERT_TRUE(scrollParameterBar(&d.state, ParameterGamma, ScrollLineDown, bar, 0, &position));
     ASSERT_EQ(position, step);
-    const std::string text = formatted(d.state.value[ParameterGamma]);
+    const std::string text = formatted(d.state.values.value[ParameterGamma]);
     bar = applyEditText(&d.state, ParameterGamma, text.c_str(), true);
     ASSERT_EQ(bar, step) << text;
     ASSERT_EQ(d.state.position[ParameterGamma], step);
-    ASSERT_EQ(d.state.value[ParameterGamma], float(numberFromText(text.c_str())));
+    ASSERT_EQ(d.state.values.value[ParameterGamma], float(numberFromText(text.c_str())));
   }
   // Typing afterwards follows the plain rule again.
   EXPECT_EQ(applyEditText(&d.state, ParameterGamma, "0.29", false), 28);
@@ -178,26 +171,34 @@ TEST(DialogRules, OkChecksInTheOrderAlphaBetaGammaDeltaAndStoresAsItGoes) {
   OpenDialog d(0.1f, 0.2f, 0.3f, 0.4f);
   const char* allValid[] = {"0.25", "", "1", "abc"};
   EXPECT_EQ(confirmEditTexts(&d.state, allValid), -1);
-  EXPECT_EQ(d.state.value[ParameterAlpha], 0.25f);
-  EXPECT_EQ(d.state.value[ParameterBeta], 0.0f);
-  EXPECT_EQ(d.state.value[ParameterGamma], 1.0f);
-  EXPECT_EQ(d.state.value[ParameterDelta], 0.0f);
+  EXPECT_EQ(d.state.values.value[ParameterAlpha], 0.25f);
+  EXPECT_EQ(d.state.values.value[ParameterBeta], 0.0f);
+  EXPECT_EQ(d.state.values.value[ParameterGamma], 1.0f);
+  EXPECT_EQ(d.state.values.value[ParameterDelta], 0.0f);
   writeBackValues(&d.state);
-  EXPECT_EQ(d.values[ParameterAlpha], 0.25f);
-  EXPECT_EQ(d.values[ParameterGamma], 1.0f);
+  EXPECT_EQ(d.values.value[ParameterAlpha], 0.25f);
+  EXPECT_EQ(d.values.value[ParameterGamma], 1.0f);
 
   OpenDialog e(0.1f, 0.2f, 0.3f, 0.4f);
   // Edits 6 (beta) and 4 (gamma) both invalid: beta is named first.
   const char* betaAndGamma[] = {"0.75", "2", "-1", "0.5"};
   EXPECT_EQ(confirmEditTexts(&e.state, betaAndGamma), ParameterBeta);
-  EXPECT_EQ(e.state.value[ParameterAlpha], 0.75f);  // taken before the refusal
-  EXPECT_EQ(e.state.value[ParameterGamma], 0.3f);
-  EXPECT_EQ(e.values[ParameterAlpha], 0.1f);  // nothing written back
+  EXPECT_EQ(e.state.values.value[ParameterAlpha], 0.75f);  // taken before the refusal
+  EXPECT_EQ(e.state.values.value[ParameterGamma], 0.3f);
+  EXPECT_EQ(e.values.value[ParameterAlpha], 0.1f);  // nothing written back
 
   const char* justAboveOne[] = {"1.00000001", "0", "0", "0"};
   EXPECT_EQ(confirmEditTexts(&e.state, justAboveOne), ParameterAlpha);
   const char* deltaOnly[] = {"0", "0", "0", "1.5"};
   EXPECT_EQ(confirmEditTexts(&e.state, deltaOnly), ParameterDelta);
+
+  // "-0" is a number from 0 to 1: taken, typed or confirmed, as 0.
+  applyEditText(&e.state, ParameterBeta, "-0", false);
+  EXPECT_FALSE(std::signbit(e.state.values.value[ParameterBeta]));
+  const char* negativeZero[] = {"-0", "-0.0", "0", "0"};
+  EXPECT_EQ(confirmEditTexts(&e.state, negativeZero), -1);
+  EXPECT_FALSE(std::signbit(e.state.values.value[ParameterAlpha]));
+  EXPECT_FALSE(std::signbit(e.state.values.value[ParameterBeta]));
 }
 
 TEST(DialogRules, ScrollCodesStepPageJumpAndStopAtTheEnd) {
@@ -230,7 +231,7 @@ TEST(DialogRules, ParameterBarsClampTo0Through100AndSetTheValue) {
   int32_t position = -1;
   ASSERT_TRUE(scrollParameterBar(&d.state, ParameterBeta, ScrollPageDown, 0, 0, &position));
   EXPECT_EQ(position, 15);
-  EXPECT_EQ(d.state.value[ParameterBeta], valueForPosition(15));
+  EXPECT_EQ(d.state.values.value[ParameterBeta], valueForPosition(15));
   ASSERT_TRUE(scrollParameterBar(&d.state, ParameterBeta, ScrollLineUp, 0, 0, &position));
   EXPECT_EQ(position, 0);
   ASSERT_TRUE(scrollParameterBar(&d.state, ParameterBeta, ScrollPageDown, 95, 0, &position));

@@ -197,8 +197,8 @@ TEST_F(ParameterDialogTest, ImageSmallerThanTheFrameCannotBePanned) {
   });
   // The store is the run's while the dialog is open; the expectation comes after.
   const Rect whole{0, 0, int16_t(image.height), int16_t(image.width)};
-  EXPECT_TRUE(previewShown(shown, frame_,
-                           portablePreview(image, frame_, whole, EqualiseParameters{0, 0, 0, 0})));
+  EXPECT_TRUE(
+      previewShown(shown, frame_, portablePreview(image, frame_, whole, FilterValues{0, 0, 0, 0})));
 }
 
 TEST_F(ParameterDialogTest, ImageAsWideAsTheFrameHasOnePanPosition) {
@@ -227,8 +227,8 @@ TEST_F(ParameterDialogTest, ImageAsWideAsTheFrameHasOnePanPosition) {
       EXPECT_TRUE(press(d, IDCANCEL));
     });
     const Rect whole{0, 0, int16_t(image.height), int16_t(image.width)};
-    EXPECT_TRUE(previewShown(
-        shown, frame_, portablePreview(image, frame_, whole, EqualiseParameters{0, 0, 0, 0})));
+    EXPECT_TRUE(previewShown(shown, frame_,
+                             portablePreview(image, frame_, whole, FilterValues{0, 0, 0, 0})));
   }
 }
 
@@ -255,8 +255,8 @@ TEST_F(ParameterDialogTest, TallImagePansDownToItsLastRow) {
     EXPECT_TRUE(press(d, IDCANCEL));
   });
   const Rect rows100{100, 0, int16_t(frameH_ + 100), int16_t(image.width)};
-  EXPECT_TRUE(previewShown(
-      atBottom, frame_, portablePreview(image, frame_, rows100, EqualiseParameters{0, 0, 0, 0})));
+  EXPECT_TRUE(previewShown(atBottom, frame_,
+                           portablePreview(image, frame_, rows100, FilterValues{0, 0, 0, 0})));
 }
 
 // ---- the preview ----
@@ -287,7 +287,7 @@ TEST_F(ParameterDialogTest, PreviewOnScreenIsThePortablePreview) {
         EXPECT_TRUE(press(d, IDCANCEL));
       });
       const Rect source{int16_t(v), int16_t(h), int16_t(v + frameH_), int16_t(h + frameW_)};
-      const EqualiseParameters parameters{0.3f, 0.2f, 0.6f, 0.4f};
+      const FilterValues parameters{0.3f, 0.2f, 0.6f, 0.4f};
       EXPECT_TRUE(
           previewShown(shown.pixels, frame_, portablePreview(image, frame_, source, parameters)));
     }

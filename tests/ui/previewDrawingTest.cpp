@@ -28,7 +28,7 @@ class PreviewDrawingTest : public ::testing::Test {
   }
 };
 
-// A memory context over 64 x 48 pixels of one colour, drawn on by renderPreview8.
+// A memory context over 64 x 48 pixels of one colour, drawn on by renderPreview.
 struct Canvas {
   HDC dc = nullptr;
   HBITMAP bitmap = nullptr;
@@ -82,23 +82,24 @@ TEST_F(PreviewDrawingTest, FailuresDrawNothingAndSuccessDrawsTheBitsAtTheFrame) 
   context->previewStore = store;
   const Rect frame{4, 6, 35, 47};  // 41 wide: the bitmap is 42
   const Rect source{3, 5, 34, 46};
-  const EqualiseParameters parameters{0.4f, 0.3f, 0.2f, 0.1f};
+  const FilterValues parameters{0.4f, 0.3f, 0.2f, 0.1f};
+  const FilterValues zero{0, 0, 0, 0};
 
   // The bits, the 17 rows and the histograms: every allocation failing in turn.
   for (int32_t budget = 0; budget < 19; ++budget) {
     Canvas canvas;
     setAllocationBudget(budget);
-    renderPreview8(canvas.dc, frame, source, context, 0.4f, 0.3f, 0.2f, 0.1f);
+    renderPreview(canvas.dc, frame, source, context, &parameters, 8);
     setAllocationBudget(-1);
     EXPECT_TRUE(canvas.untouched()) << budget;
   }
   {
     Canvas canvas;
-    renderPreview8(canvas.dc, Rect{10, 10, 10, 30}, source, context, 0, 0, 0, 0);  // no pixels
-    renderPreview8(canvas.dc, frame, source, nullptr, 0, 0, 0, 0);
-    renderPreview8(nullptr, frame, source, context, 0, 0, 0, 0);
+    renderPreview(canvas.dc, Rect{10, 10, 10, 30}, source, context, &zero, 8);  // no pixels
+    renderPreview(canvas.dc, frame, source, nullptr, &zero, 8);
+    renderPreview(nullptr, frame, source, context, &zero, 8);
     context->channels = 2;
-    renderPreview8(canvas.dc, frame, source, context, 0, 0, 0, 0);
+    renderPreview(canvas.dc, frame, source, context, &zero, 8);
     context->channels = 3;
     EXPECT_TRUE(canvas.untouched());
   }
@@ -106,10 +107,10 @@ TEST_F(PreviewDrawingTest, FailuresDrawNothingAndSuccessDrawsTheBitsAtTheFrame) 
     // A context that is gone: the blit fails, and nothing else happens.
     HDC gone = CreateCompatibleDC(nullptr);
     DeleteDC(gone);
-    renderPreview8(gone, frame, source, context, 0.4f, 0.3f, 0.2f, 0.1f);
+    renderPreview(gone, frame, source, context, &parameters, 8);
   }
   Canvas canvas;
-  renderPreview8(canvas.dc, frame, source, context, 0.4f, 0.3f, 0.2f, 0.1f);
+  renderPreview(canvas.dc, frame, source, context, &parameters, 8);
   GdiFlush();
   disposeRunContext(context);
   disposeColourStore(store);

@@ -84,10 +84,9 @@ class PreviewRenderTest : public ::testing::Test {
     PreviewBitmap bitmap;
     EXPECT_EQ(createPreviewBitmap(frame, &bitmap), 0);
     if (bitmap.bits == nullptr) return {};
-    const EqualiseParameters parameters{a, b, g, d};
-    const OSErr result = sixteenBit
-                             ? renderPreviewBits16(&bitmap, store_, channels, source, &parameters)
-                             : renderPreviewBits8(&bitmap, store_, channels, source, &parameters);
+    const FilterValues parameters{a, b, g, d};
+    const OSErr result =
+        renderPreviewBits(&bitmap, store_, channels, sixteenBit ? 16 : 8, source, &parameters);
     if (err != nullptr) *err = result;
     std::vector<uint16_t> bits(bitmap.bits, bitmap.bits + size_t(bitmap.width) * bitmap.height);
     disposePreviewBitmap(&bitmap);
@@ -198,13 +197,13 @@ TEST_F(PreviewRenderTest, FailedAllocationsDrawNothing) {
   const ReferenceImage image = makeImage(40, 30, 3, false, 9);
   storeImage(image, false);
   const Rect frame{0, 0, 30, 40};
-  const EqualiseParameters parameters{0.2f, 0.1f, 0.4f, 0.3f};
+  const FilterValues parameters{0.2f, 0.1f, 0.4f, 0.3f};
   // Every allocation of the call, failing in turn: 17 rows and the row step's workspace.
   for (int32_t budget = 0; budget <= 18; ++budget) {
     PreviewBitmap bitmap;
     ASSERT_EQ(createPreviewBitmap(frame, &bitmap), 0);
     setAllocationBudget(budget);
-    const OSErr err = renderPreviewBits8(&bitmap, store_, 3, Rect{0, 0, 30, 40}, &parameters);
+    const OSErr err = renderPreviewBits(&bitmap, store_, 3, 8, Rect{0, 0, 30, 40}, &parameters);
     setAllocationBudget(-1);
     if (err != 0) {
       EXPECT_EQ(err, memFullErr);
@@ -247,9 +246,10 @@ TEST_F(PreviewRenderTest, BadArgumentsDrawNothing) {
   PreviewBitmap empty;
   EXPECT_EQ(createPreviewBitmap(Rect{4, 4, 4, 9}, &empty), memFullErr);
   EXPECT_EQ(empty.bits, nullptr);
-  const EqualiseParameters parameters{0, 0, 0, 0};
-  EXPECT_EQ(renderPreviewBits8(&empty, store_, 1, whole, &parameters), memFullErr);
-  EXPECT_EQ(renderPreviewBits8(nullptr, store_, 1, whole, &parameters), memFullErr);
+  const FilterValues parameters{0, 0, 0, 0};
+  EXPECT_EQ(renderPreviewBits(&empty, store_, 1, 8, whole, &parameters), memFullErr);
+  EXPECT_EQ(renderPreviewBits(nullptr, store_, 1, 16, whole, &parameters), memFullErr);
+  EXPECT_EQ(renderPreviewBits(&empty, store_, 1, 16, whole, nullptr), memFullErr);
 }
 
 TEST(PreviewPixels, BitmapIsEvenWidthedAndFrameHigh) {
