@@ -263,6 +263,7 @@ check "batch: a file as the folder refused, naming it" bash -c "[ $rc = 1 ] && g
 run apply sample.ppm -o unmade --replay adir > /dev/null 2> err.txt; rc=$?
 check "batch: a refused batch makes no folder" bash -c "[ $rc = 1 ] && [ ! -e unmade ]"
 check "help and version" bash -c "$runner '$brisel' apply --help | grep -q 'Exit codes' && $runner '$brisel' --version | grep -q '^brisel [0-9]'"
+check "help: each parameter's option, usage and example" bash -c "$runner '$brisel' apply --help | tr -d '\r' > help.txt && grep -qx '  --beta B   share of the original blended back: 0 none (full effect), 1 image unchanged' help.txt && grep -qx '  brisel apply scan.tif scan-eq.tif --alpha 0.3 --beta 0.2 --gamma 0.5 --delta 0.3' help.txt && $runner '$brisel' --help | tr -d '\r' | grep -q '^options: \[--alpha A\] \[--beta B\] \[--gamma G\] \[--delta D\] \[--plugin PATH\]'"
 
 # The replay file's values replace the settings file's: no warning that it went unread.
 run apply sample.ppm replayed.ppm --replay steps.txt > said.txt 2> err.txt
