@@ -9,7 +9,7 @@
 #include "cli/moduleFiles.h"
 #include "cli/userFiles.h"
 #include "core/hostErrors.h"
-#include "hostSim/descriptorText.h"
+#include "pluginHost/descriptorText.h"
 #include "resources/filterParameters.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "hostSim/testHost.h"
+#include "pluginHost/pluginHost.h"
 
 // One error line; returns the exit code 1.
 int fail(const std::string& message);

@@ -11,7 +11,7 @@
 #include "core/memory.h"
 #include "core/runContext.h"
 #include "entry/settingsFile.h"
-#include "hostSim/descriptorText.h"
+#include "pluginHost/descriptorText.h"
 #include "resources/filterParameters.h"
 #include "tests/support/hostFixture.h"
 

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "hostSim/descriptorText.h"
+#include "pluginHost/descriptorText.h"
 #include "params/textFormat.h"
 #include "resources/resourceIds.h"
 #include "store/rowStore.h"
