@@ -3,7 +3,7 @@
 //   engineTime make grey8|rgb16 SIZE OUT.pnm   a photograph-like test image (maxval 255 or 65535)
 //   engineTime run IN.pnm ALPHA BETA GAMMA DELTA   seconds the in-memory run takes
 //   engineTime module LIB IN.pnm ALPHA BETA GAMMA DELTA   seconds the module LIB takes through
-//       the test host on the image in memory: its rows through its stores, no image files
+//       the plug-in host on the image in memory: its rows through its stores, no image files
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -16,8 +16,8 @@
 
 #include "core/sampleRange.h"
 #include "engine/equaliseRun.h"
-#include "hostSim/descriptorText.h"
-#include "hostSim/testHost.h"
+#include "pluginHost/descriptorText.h"
+#include "pluginHost/pluginHost.h"
 #include "resources/filterParameters.h"
 
 namespace {

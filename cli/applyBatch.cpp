@@ -15,7 +15,7 @@
 #include "cli/moduleFiles.h"
 #include "cli/runReport.h"
 #include "cli/userFiles.h"
-#include "hostSim/descriptorText.h"
+#include "pluginHost/descriptorText.h"
 #include "resources/filterParameters.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "cli/pnm.h"
 #include "cli/runReport.h"
 #include "cli/userFiles.h"
-#include "hostSim/descriptorText.h"
+#include "pluginHost/descriptorText.h"
 
 namespace {
 

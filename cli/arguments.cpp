@@ -9,7 +9,7 @@
 
 #include "cli/runReport.h"
 #include "cli/userFiles.h"
-#include "hostSim/descriptorText.h"
+#include "pluginHost/descriptorText.h"
 #include "resources/filterParameters.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "cli/imageKinds.h"
-#include "hostSim/testHost.h"
+#include "pluginHost/pluginHost.h"
 #include "resources/filterParameters.h"
 
 struct Arguments {

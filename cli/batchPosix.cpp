@@ -14,6 +14,7 @@
 
 #include "cli/batch.h"
 #include "cli/interrupt.h"
+#include "core/fixedFiles.h"
 
 namespace {
 
@@ -27,8 +28,8 @@ std::string errorsPath(const Slot& slot) { return slot.folder + ".err"; }
 
 void removeSlot(const Slot& slot) {
   // The module leaves no files behind a finished run; a killed one may.
-  for (const char* name : {"BackingS.xxx", "OpacityS.xxx", "MaskImag.xxx", "OMKApref.xxx"}) {
-    unlink((slot.folder + "/" + name).c_str());
+  for (const char* name : {kColourStoreName, kExtraStoreName, kMaskStoreName, kSettingsFileName}) {
+    unlink((slot.folder + "/" + plainFileName(name)).c_str());
   }
   rmdir(slot.folder.c_str());
   unlink(errorsPath(slot).c_str());

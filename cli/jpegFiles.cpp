@@ -152,6 +152,61 @@ int readIccProfile(j_decompress_ptr c, JpegReport* report, JOCTET** data, unsign
   return 0;
 }
 
+// The colour planes of the image, the decoder set to give them: 1 or 3, or 0
+// with a reason for colour spaces the host does not take.
+int32_t chooseJpegColours(j_decompress_ptr c, const std::string& path, std::string* error) {
+  if (c->jpeg_color_space == JCS_GRAYSCALE) {
+    c->out_color_space = JCS_GRAYSCALE;
+    return 1;
+  }
+  if (c->jpeg_color_space == JCS_YCbCr || c->jpeg_color_space == JCS_RGB) {
+    c->out_color_space = JCS_RGB;
+    return 3;
+  }
+  if (c->jpeg_color_space == JCS_CMYK || c->jpeg_color_space == JCS_YCCK) {
+    *error = path + ": CMYK JPEG files are not supported (grey or RGB only)";
+    return 0;
+  }
+  *error = path + ": JPEG files of " + std::to_string(c->num_components) +
+           " colour components are not supported (grey or RGB only)";
+  return 0;
+}
+
+// The density and the markers kept for the output, from the header: EXIF
+// (and its orientation), ICC pieces and comments; the other application
+// markers are named as dropped.
+void readJpegMetadata(j_decompress_ptr c, ImageSource* source) {
+  // JFIF's density in TIFF's terms (units 0 none, 1 inch, 2 centimetre as 1,
+  // 2, 3); libjpeg's default 1:1 without a unit says nothing.
+  if (c->saw_JFIF_marker && !(c->density_unit == 0 && c->X_density == c->Y_density)) {
+    source->hasResolution = c->X_density > 0 && c->Y_density > 0 && c->density_unit <= 2;
+    source->badResolution = !source->hasResolution;
+    source->xResolution = float(c->X_density);
+    source->yResolution = float(c->Y_density);
+    source->resolutionUnit = uint16_t(c->density_unit + 1);
+  }
+  std::vector<std::string> dropped;
+  for (jpeg_saved_marker_ptr m = c->marker_list; m != nullptr; m = m->next) {
+    const bool icc = m->marker == JPEG_APP0 + 2 && startsWith(m, "ICC_PROFILE\0", 12);
+    if (m->marker == JPEG_APP0 + 1 || m->marker == JPEG_COM || icc) {
+      JpegMarker kept;
+      kept.code = uint8_t(m->marker);
+      kept.data.assign(m->data, m->data + m->data_length);
+      if (m->marker == JPEG_APP0 + 1 && startsWith(m, "Exif\0\0", 6) && !source->hasExif) {
+        source->hasExif = true;
+        source->orientation = exifOrientation(kept.data);
+      }
+      source->jpegMarkers.push_back(std::move(kept));
+      continue;
+    }
+    const std::string name = "APP" + std::to_string(m->marker - JPEG_APP0);
+    if (std::find(dropped.begin(), dropped.end(), name) == dropped.end()) dropped.push_back(name);
+  }
+  for (size_t i = 0; i < dropped.size(); ++i) {
+    source->jpegMarkersDropped += (i == 0 ? "the application markers " : ", ") + dropped[i];
+  }
+}
+
 }  // namespace
 
 bool readJpeg(FILE* f, const std::string& path, HostImage* image, ImageSource* source,
@@ -185,21 +240,8 @@ bool readJpeg(FILE* f, const std::string& path, HostImage* image, ImageSource* s
     }
     return failed("damaged JPEG file");
   }
-  int32_t channels = 0;
-  if (c.jpeg_color_space == JCS_GRAYSCALE) {
-    channels = 1;
-    c.out_color_space = JCS_GRAYSCALE;
-  } else if (c.jpeg_color_space == JCS_YCbCr || c.jpeg_color_space == JCS_RGB) {
-    channels = 3;
-    c.out_color_space = JCS_RGB;
-  } else if (c.jpeg_color_space == JCS_CMYK || c.jpeg_color_space == JCS_YCCK) {
-    *error = path + ": CMYK JPEG files are not supported (grey or RGB only)";
-    return false;
-  } else {
-    *error = path + ": JPEG files of " + std::to_string(c.num_components) +
-             " colour components are not supported (grey or RGB only)";
-    return false;
-  }
+  const int32_t channels = chooseJpegColours(&c, path, error);
+  if (channels == 0) return false;
   const uint32_t width = c.image_width, height = c.image_height;
   // The host's rectangles are 16-bit.
   if (width > 32767 || height > 32767) {
@@ -233,35 +275,7 @@ bool readJpeg(FILE* f, const std::string& path, HostImage* image, ImageSource* s
   *source = ImageSource();
   source->kind = ImageKind::jpeg;
   source->channels = channels;
-  // JFIF's density in TIFF's terms (units 0 none, 1 inch, 2 centimetre as 1,
-  // 2, 3); libjpeg's default 1:1 without a unit says nothing.
-  if (c.saw_JFIF_marker && !(c.density_unit == 0 && c.X_density == c.Y_density)) {
-    source->hasResolution = c.X_density > 0 && c.Y_density > 0 && c.density_unit <= 2;
-    source->badResolution = !source->hasResolution;
-    source->xResolution = float(c.X_density);
-    source->yResolution = float(c.Y_density);
-    source->resolutionUnit = uint16_t(c.density_unit + 1);
-  }
-  std::vector<std::string> dropped;
-  for (jpeg_saved_marker_ptr m = c.marker_list; m != nullptr; m = m->next) {
-    const bool icc = m->marker == JPEG_APP0 + 2 && startsWith(m, "ICC_PROFILE\0", 12);
-    if (m->marker == JPEG_APP0 + 1 || m->marker == JPEG_COM || icc) {
-      JpegMarker kept;
-      kept.code = uint8_t(m->marker);
-      kept.data.assign(m->data, m->data + m->data_length);
-      if (m->marker == JPEG_APP0 + 1 && startsWith(m, "Exif\0\0", 6) && !source->hasExif) {
-        source->hasExif = true;
-        source->orientation = exifOrientation(kept.data);
-      }
-      source->jpegMarkers.push_back(std::move(kept));
-      continue;
-    }
-    const std::string name = "APP" + std::to_string(m->marker - JPEG_APP0);
-    if (std::find(dropped.begin(), dropped.end(), name) == dropped.end()) dropped.push_back(name);
-  }
-  for (size_t i = 0; i < dropped.size(); ++i) {
-    source->jpegMarkersDropped += (i == 0 ? "the application markers " : ", ") + dropped[i];
-  }
+  readJpegMetadata(&c, source);
   JOCTET* icc = nullptr;
   unsigned int iccSize = 0;
   if (readIccProfile(&c, &report, &icc, &iccSize) == 0 && icc != nullptr) {

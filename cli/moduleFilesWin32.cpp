@@ -1,20 +1,19 @@
 // moduleFilesWin32.cpp -- the module's files: the root of drive C:, or the per-user folder
 #include <windows.h>
 
-#include <aclapi.h>
-#include <knownfolders.h>
-#include <objbase.h>
-#include <shlobj.h>
-
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "cli/moduleFiles.h"
+#include "core/fixedFiles.h"
+#include "core/hostErrors.h"
+#include "core/userFolderWin32.h"
 
 namespace {
 
 constexpr char kRoot[] = "c:\\";
-constexpr char kSettingsName[] = "OMKApref.xxx";
+const char* const kSettingsName = plainFileName(kSettingsFileName);
 
 // Whether this user may make files in the root of C:, found out as the module
 // finds out: by making one (deleted on close). A standard user may not, and
@@ -32,106 +31,57 @@ bool rootWritable() {
   return writable;
 }
 
-// The shell's local application data folder, unverified, as the module asks
-// for it; empty when there is none or it has no exact ANSI spelling.
+// The shell's local application data folder, as the module asks for it; empty
+// when there is none or it has no exact spelling in this code page.
 std::string localAppData() {
-  PWSTR wide = nullptr;
-  const HRESULT found =
-      SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_DONT_VERIFY, nullptr, &wide);
   char folder[MAX_PATH * 2];
-  BOOL approximated = FALSE;
-  const int length =
-      FAILED(found) || wide == nullptr
-          ? 0
-          : WideCharToMultiByte(AreFileApisANSI() ? CP_ACP : CP_OEMCP, WC_NO_BEST_FIT_CHARS, wide,
-                                -1, folder, int(sizeof folder), nullptr, &approximated);
-  CoTaskMemFree(wide);
-  if (length <= 1 || approximated) return "";
-  std::string text(folder);
-  while (text.size() > 3 && text.back() == '\\') text.pop_back();
-  return text;
+  return findLocalAppData(folder, sizeof folder) == noErr ? folder : "";
 }
 
 std::string userFolder() {
   const std::string local = localAppData();
-  return local.empty() ? "" : local + "\\brisel";
+  return local.empty() ? "" : local + kUserFolderName;
 }
 
-// The module's rule for links above the per-user folder: refused when the
-// folder holding the link lets others than this user, the system and the
-// administrators change what it holds.
-bool writableByOthers(const std::string& folder) {
-  PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetNamedSecurityInfoA(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                            nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
-    return true;
-  }
-  bool open = dacl == nullptr;
-  alignas(TOKEN_USER) BYTE userBytes[256];
-  DWORD userSize = 0;
-  PSID user = nullptr;
-  HANDLE token = nullptr;
-  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-    if (GetTokenInformation(token, TokenUser, userBytes, sizeof userBytes, &userSize)) {
-      user = reinterpret_cast<TOKEN_USER*>(userBytes)->User.Sid;
-    }
-    CloseHandle(token);
-  }
-  const DWORD changes = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE |
-                        WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
-  for (DWORD i = 0; !open && i < dacl->AceCount; ++i) {
-    ACE_HEADER* header = nullptr;
-    if (!GetAce(dacl, i, reinterpret_cast<void**>(&header))) break;
-    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE)) {
-      continue;
-    }
-    const ACCESS_ALLOWED_ACE* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
-    if ((ace->Mask & changes) == 0) continue;
-    const PSID sid = const_cast<DWORD*>(&ace->SidStart);  // the SID starts there
-    open = !((user != nullptr && EqualSid(sid, user)) || IsWellKnownSid(sid, WinLocalSystemSid) ||
-             IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
-             IsWellKnownSid(sid, WinCreatorOwnerSid));
-  }
-  LocalFree(descriptor);
-  return open;
-}
-
-// What keeps the module from the per-user folder, as the module checks it;
-// empty when nothing visibly does.
+// What keeps the module from the per-user folder, found by the module's own
+// checks; empty when nothing visibly does.
 std::string diagnoseUserFolder() {
   const std::string local = localAppData();
   if (local.empty()) {
     return "no per-user folder for the filter's files: the shell names no local application "
            "data folder that can be spelt in this code page";
   }
-  const std::string folder = local + "\\brisel";
-  // The module's longest name, OMKApref.xxx, and its backslash must fit.
-  if (folder.size() + 1 + sizeof kSettingsName > MAX_PATH) {
+  const std::string folder = local + kUserFolderName;
+  // The module's longest name, its settings file's, and its backslash must fit.
+  if (folder.size() + 1 + std::strlen(kSettingsName) + 1 > MAX_PATH) {
     return folder + " is longer than Windows paths may be (" + std::to_string(MAX_PATH) +
            " characters)";
   }
-  size_t start = local[1] == ':' ? 3 : local.find('\\', local.find('\\', 2) + 1) + 1;
-  for (size_t at = start; at <= local.size(); ++at) {
-    if (at < local.size() && local[at] != '\\') continue;
-    const std::string part = local.substr(0, at);
-    const DWORD attributes = GetFileAttributesA(part.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return part + " does not exist";
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return part + " is a file, not a folder";
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-        writableByOthers(part.substr(0, part.rfind('\\') + 1))) {
+  const FolderWalk walk = walkUserFolderAncestors(local.c_str());
+  const std::string part = local.substr(0, walk.partLength);
+  switch (walk.fault) {
+    case kFolderSound:
+      break;
+    case kFolderPartIsFile:
+      return part + " is a file, not a folder";
+    case kFolderPlantedLink:
       return part + " is a link in a folder others may write; refusing to use it";
-    }
+    case kFolderBadPath:
+      return local + " is no full path of a drive or share";
+    default:
+      return part + " does not exist";
   }
-  const DWORD attributes = GetFileAttributesA(folder.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    return GetLastError() == ERROR_FILE_NOT_FOUND ? folder + " could not be made" : "";
+  const FolderWalk check = checkUserFolder(folder.c_str(), false);
+  switch (check.fault) {
+    case kFolderSound:
+      return "";
+    case kFolderIsLink:
+      return folder + " is a link or junction; refusing to use it";
+    case kFolderPartIsFile:
+      return folder + " is a file, not a folder";
+    default:
+      return check.err == fnfErr ? folder + " could not be made" : "";
   }
-  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-    return folder + " is a link or junction; refusing to use it";
-  }
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return folder + " is a file, not a folder";
-  return "";
 }
 
 // The settings file the module reads: the shared one in the root, unless

@@ -107,6 +107,220 @@ int setupTransforms(png_structp png, png_infop info) {
   return 0;
 }
 
+// The rows as stored, each with its filter byte: what the file's compressed
+// bytes must inflate to.
+uint64_t storedPngBytes(png_structp png, png_infop info) {
+  const uint64_t storedRowBytes = (uint64_t(png_get_image_width(png, info)) *
+                                       png_get_bit_depth(png, info) * png_get_channels(png, info) +
+                                   7) /
+                                      8 +
+                                  1;
+  return storedRowBytes * png_get_image_height(png, info);
+}
+
+// Significant bits, resolution and ICC profile, from the header's chunks.
+void readPngMetadata(png_structp png, png_infop info, ImageSource* source) {
+  png_color_8p significant = nullptr;
+  if (png_get_sBIT(png, info, &significant) && significant != nullptr) {
+    source->hasSignificantBits = true;
+    const png_color_8 sig = *significant;
+    const uint8_t values[5] = {sig.red, sig.green, sig.blue, sig.gray, sig.alpha};
+    std::copy(values, values + 5, source->significantBits);
+  }
+  png_uint_32 xPixels = 0, yPixels = 0;
+  int unit = 0;
+  if (png_get_pHYs(png, info, &xPixels, &yPixels, &unit)) {
+    // PNG's numbers are below 2^31 and its units 0 or 1; others are left out.
+    source->hasPhysical =
+        unit <= PNG_RESOLUTION_METER && xPixels <= 0x7fffffffu && yPixels <= 0x7fffffffu;
+    source->badResolution = !source->hasPhysical;
+    source->xPixelsPerUnit = xPixels;
+    source->yPixelsPerUnit = yPixels;
+    source->physicalUnit = unit;
+  }
+  png_charp iccName = nullptr;
+  int iccCompression = 0;
+  png_bytep icc = nullptr;
+  png_uint_32 iccSize = 0;
+  if (png_get_iCCP(png, info, &iccName, &iccCompression, &icc, &iccSize) && icc != nullptr) {
+    source->iccProfile.assign(icc, icc + iccSize);
+  }
+}
+
+// The chunks kept for a PNG output (kCopiedChunks), read around the rows.
+void keepPngChunks(png_structp png, png_infop info, ImageSource* source) {
+  png_unknown_chunkp chunks = nullptr;
+  const int chunkCount = png_get_unknown_chunks(png, info, &chunks);
+  for (int i = 0; i < chunkCount; ++i) {
+    PngChunk chunk;
+    std::memcpy(chunk.name, chunks[i].name, 4);
+    chunk.data.assign(chunks[i].data, chunks[i].data + chunks[i].size);
+    chunk.location = chunks[i].location;
+    // The chromaticities also for a TIFF output: eight numbers times 100000.
+    if (std::strcmp(chunk.name, "cHRM") == 0 && chunk.data.size() == 32) {
+      source->hasWhitePoint = source->hasPrimaries = true;
+      float v[8];
+      for (int k = 0; k < 8; ++k) v[k] = float(bigEndian32(chunk.data.data() + 4 * k)) / 100000.0f;
+      std::copy(v, v + 2, source->whitePoint);
+      std::copy(v + 2, v + 8, source->primaries);
+    }
+    source->pngChunks.push_back(std::move(chunk));
+  }
+}
+
+// The chunks to write as they are: a TIFF's chromaticities as a cHRM chunk of
+// our own making (libpng's own would be dropped with an ICC profile it finds
+// fault with), or a PNG's kept chunks. They point into source and into
+// chromaticities.
+std::vector<png_unknown_chunk> collectPngChunks(const ImageSource& source,
+                                                uint8_t (&chromaticities)[32]) {
+  std::vector<png_unknown_chunk> chunks;
+  if (source.kind == ImageKind::tiff && pngChromaticities(source, chromaticities)) {
+    png_unknown_chunk u{};
+    std::memcpy(u.name, "cHRM", 5);
+    u.data = chromaticities;
+    u.size = sizeof chromaticities;
+    u.location = PNG_HAVE_IHDR;
+    chunks.push_back(u);
+  }
+  if (source.kind == ImageKind::png) {
+    for (const PngChunk& c : source.pngChunks) {
+      png_unknown_chunk u{};
+      std::memcpy(u.name, c.name, 5);
+      u.data = const_cast<png_bytep>(c.data.data());
+      u.size = c.data.size();
+      u.location = c.location;
+      chunks.push_back(u);
+    }
+  }
+  return chunks;
+}
+
+// The header and what goes before the rows. A profile or chunk libpng finds
+// fault with is left out with a warning. Returns 0, else 1 after a libpng error.
+int describePng(png_structp png, png_infop info, PngSink* sink, const HostImage& image,
+                const ImageSource& source, int colourType, std::vector<png_unknown_chunk>* chunks) {
+  if (setjmp(png_jmpbuf(png))) return 1;
+  png_set_benign_errors(png, 1);
+  png_set_write_fn(png, sink, writeToSink, flushSink);
+  png_set_IHDR(png, info, uint32_t(image.width), uint32_t(image.height), image.depth, colourType,
+               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  uint32_t xPixels = 0, yPixels = 0;
+  int32_t unit = 0;
+  if (source.kind == ImageKind::png && source.hasPhysical) {
+    png_set_pHYs(png, info, source.xPixelsPerUnit, source.yPixelsPerUnit, source.physicalUnit);
+  } else if (source.kind != ImageKind::png &&
+             pngResolutionFromTiff(source, &xPixels, &yPixels, &unit)) {
+    png_set_pHYs(png, info, xPixels, yPixels, unit);
+  }
+  if (!source.iccProfile.empty()) {
+    png_set_iCCP(png, info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, source.iccProfile.data(),
+                 uint32_t(source.iccProfile.size()));
+  }
+  if (source.kind == ImageKind::png && source.hasSignificantBits) {
+    png_color_8 sig{};
+    sig.red = source.significantBits[0];
+    sig.green = source.significantBits[1];
+    sig.blue = source.significantBits[2];
+    sig.gray = source.significantBits[3];
+    // Alpha made from a palette's transparency has every bit.
+    sig.alpha = source.significantBits[4] != 0 ? source.significantBits[4] : png_byte(image.depth);
+    png_set_sBIT(png, info, &sig);
+  }
+  if (!chunks->empty()) {
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS, kCopiedChunks, kCopiedChunkCount);
+    png_set_unknown_chunks(png, info, chunks->data(), int(chunks->size()));
+  }
+  return 0;
+}
+
+// libpng takes the rows one call at a time; the jump target covers each.
+int beginPngRows(png_structp png, png_infop info, bool wide) {
+  if (setjmp(png_jmpbuf(png))) return 1;
+  png_write_info(png, info);
+  if (wide) png_set_swap(png);
+  return 0;
+}
+
+int putPngRows(png_structp png, png_bytepp rows, png_uint_32 count) {
+  if (setjmp(png_jmpbuf(png))) return 1;
+  png_write_rows(png, rows, count);
+  return 0;
+}
+
+int endPngRows(png_structp png, png_infop info) {
+  if (setjmp(png_jmpbuf(png))) return 1;
+  png_write_end(png, info);
+  return 0;
+}
+
+// The planes of the file: the colour planes and at most one alpha plane.
+struct PngPlanes {
+  int channels;
+  int32_t alphaPlane;  // the host's extra plane written as alpha, or -1
+  int32_t planes;      // in the file
+};
+
+// One host row as the file's row: 16-bit colour samples turned to the file's
+// range, the extra planes left out but for the alpha plane.
+void stripPngRow(const HostImage& image, const PngPlanes& layout, const uint8_t* from,
+                 uint8_t* to) {
+  const bool wide = image.depth == 16;
+  const size_t s = wide ? 2 : 1;
+  const int channels = layout.channels;
+  const size_t alphaAt = size_t(channels + layout.alphaPlane) * s;
+  for (int32_t x = 0; x < image.width; ++x) {
+    const uint8_t* pixel = from + size_t(x) * size_t(image.planes) * s;
+    if (wide) {
+      for (int32_t c = 0; c < channels; ++c) {
+        uint16_t v;
+        std::memcpy(&v, pixel + 2 * c, 2);
+        v = fileFromHostSample(v, 65535);
+        std::memcpy(to + 2 * c, &v, 2);
+      }
+    } else {
+      std::memcpy(to, pixel, size_t(channels));
+    }
+    // The alpha plane holds the file's own samples.
+    if (layout.alphaPlane >= 0) std::memcpy(to + size_t(channels) * s, pixel + alphaAt, s);
+    to += size_t(layout.planes) * s;
+  }
+}
+
+// 8-bit rows with every plane go out as they are; others are turned to the
+// file's range, or stripped of planes, a block of rows at a time. Returns 0,
+// else 1 after a libpng error.
+int writePngRows(png_structp png, png_infop info, const HostImage& image, const PngPlanes& layout) {
+  const bool wide = image.depth == 16;
+  const size_t s = wide ? 2 : 1;
+  const size_t rowBytes = image.rowBytes();
+  const size_t outRowBytes = size_t(image.width) * size_t(layout.planes) * s;
+  const bool direct = !wide && layout.planes == image.planes;
+  const int32_t rowsPerBlock = direct ? image.height : int32_t((size_t(1) << 20) / outRowBytes + 1);
+  std::vector<uint8_t> block(direct ? 0 : outRowBytes * size_t(rowsPerBlock));
+  std::vector<png_bytep> rows(static_cast<size_t>(rowsPerBlock));
+  if (beginPngRows(png, info, wide) != 0) return 1;
+  for (int32_t top = 0; top < image.height; top += rowsPerBlock) {
+    const int32_t count = std::min(rowsPerBlock, image.height - top);
+    for (int32_t i = 0; i < count; ++i) {
+      const uint8_t* from = image.data.data() + size_t(top + i) * rowBytes;
+      if (direct) {
+        rows[size_t(i)] = const_cast<uint8_t*>(from);
+        continue;
+      }
+      uint8_t* to = block.data() + size_t(i) * outRowBytes;
+      rows[size_t(i)] = to;
+      if (layout.planes == image.planes) {
+        colourSamplesFromHost(from, to, size_t(image.width), layout.planes, layout.channels);
+      } else {
+        stripPngRow(image, layout, from, to);
+      }
+    }
+    if (putPngRows(png, rows.data(), uint32_t(count)) != 0) return 1;
+  }
+  return endPngRows(png, info);
+}
+
 }  // namespace
 
 bool readPng(FILE* f, const std::string& path, HostImage* image, ImageSource* source,
@@ -137,14 +351,8 @@ bool readPng(FILE* f, const std::string& path, HostImage* image, ImageSource* so
     }
     return failed("damaged PNG file");
   }
-  // The rows as stored, each with its filter byte: what the file's
-  // compressed bytes must inflate to (Deflate gives at most 1032 for one).
-  const uint64_t storedRowBytes = (uint64_t(png_get_image_width(png, info)) *
-                                       png_get_bit_depth(png, info) * png_get_channels(png, info) +
-                                   7) /
-                                      8 +
-                                  1;
-  const uint64_t storedBytes = storedRowBytes * png_get_image_height(png, info);
+  // Deflate gives at most 1032 bytes for one stored row.
+  const uint64_t storedBytes = storedPngBytes(png, info);
   const uint64_t fileCanHold = storedBytes <= mostDecodedBytes(fileBytes, 1032) ? UINT64_MAX : 0;
   if (setupTransforms(png, info) != 0) return failed("damaged PNG file");
   const uint32_t width = png_get_image_width(png, info);
@@ -163,53 +371,13 @@ bool readPng(FILE* f, const std::string& path, HostImage* image, ImageSource* so
   source->kind = ImageKind::png;
   source->channels = channels;
   source->extraPlanes = planes - channels;
-  png_color_8p significant = nullptr;
-  if (png_get_sBIT(png, info, &significant) && significant != nullptr) {
-    source->hasSignificantBits = true;
-    const png_color_8 sig = *significant;
-    const uint8_t values[5] = {sig.red, sig.green, sig.blue, sig.gray, sig.alpha};
-    std::copy(values, values + 5, source->significantBits);
-  }
-  png_uint_32 xPixels = 0, yPixels = 0;
-  int unit = 0;
-  if (png_get_pHYs(png, info, &xPixels, &yPixels, &unit)) {
-    // PNG's numbers are below 2^31 and its units 0 or 1; others are left out.
-    source->hasPhysical =
-        unit <= PNG_RESOLUTION_METER && xPixels <= 0x7fffffffu && yPixels <= 0x7fffffffu;
-    source->badResolution = !source->hasPhysical;
-    source->xPixelsPerUnit = xPixels;
-    source->yPixelsPerUnit = yPixels;
-    source->physicalUnit = unit;
-  }
-  png_charp iccName = nullptr;
-  int iccCompression = 0;
-  png_bytep icc = nullptr;
-  png_uint_32 iccSize = 0;
-  if (png_get_iCCP(png, info, &iccName, &iccCompression, &icc, &iccSize) && icc != nullptr) {
-    source->iccProfile.assign(icc, icc + iccSize);
-  }
+  readPngMetadata(png, info, source);
   std::vector<png_bytep> rows(height);
   for (uint32_t y = 0; y < height; ++y)
     rows[y] = image->data.data() + size_t(y) * image->rowBytes();
   // The rows are read straight into the image.
   if (readPngRows(png, info, rows.data()) != 0) return failed("damaged PNG file");
-  png_unknown_chunkp chunks = nullptr;
-  const int chunkCount = png_get_unknown_chunks(png, info, &chunks);
-  for (int i = 0; i < chunkCount; ++i) {
-    PngChunk chunk;
-    std::memcpy(chunk.name, chunks[i].name, 4);
-    chunk.data.assign(chunks[i].data, chunks[i].data + chunks[i].size);
-    chunk.location = chunks[i].location;
-    // The chromaticities also for a TIFF output: eight numbers times 100000.
-    if (std::strcmp(chunk.name, "cHRM") == 0 && chunk.data.size() == 32) {
-      source->hasWhitePoint = source->hasPrimaries = true;
-      float v[8];
-      for (int k = 0; k < 8; ++k) v[k] = float(bigEndian32(chunk.data.data() + 4 * k)) / 100000.0f;
-      std::copy(v, v + 2, source->whitePoint);
-      std::copy(v + 2, v + 8, source->primaries);
-    }
-    source->pngChunks.push_back(std::move(chunk));
-  }
+  keepPngChunks(png, info, source);
   if (bits == 16) colourSamplesToHost(image->data.data(), size_t(width) * height, planes, channels);
   return true;
 }
@@ -236,138 +404,20 @@ bool writePng(FILE* f, const std::string& path, const HostImage& image, const Im
              (sink.error != 0 ? std::string(std::strerror(sink.error)) : report.detail);
     return false;
   };
-  const int channels =
+  PngPlanes layout;
+  layout.channels =
       image.imageMode == plugInModeRGBColor || image.imageMode == plugInModeRGB48 ? 3 : 1;
   // PNG holds one extra plane, and only as alpha; the others are left out.
-  const int32_t alphaPlane = image.planes > channels ? alphaPlaneFor(source) : -1;
-  const int32_t planes = channels + (alphaPlane >= 0 ? 1 : 0);
-  const int colourType = channels == 3
-                             ? (alphaPlane >= 0 ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB)
-                             : (alphaPlane >= 0 ? PNG_COLOR_TYPE_GRAY_ALPHA : PNG_COLOR_TYPE_GRAY);
-  std::vector<png_unknown_chunk> chunks;
-  // A TIFF's chromaticities as a cHRM chunk of our own making: libpng's own
-  // would be dropped with an ICC profile it finds fault with.
+  layout.alphaPlane = image.planes > layout.channels ? alphaPlaneFor(source) : -1;
+  layout.planes = layout.channels + (layout.alphaPlane >= 0 ? 1 : 0);
+  const bool alpha = layout.alphaPlane >= 0;
+  const int colourType = layout.channels == 3
+                             ? (alpha ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB)
+                             : (alpha ? PNG_COLOR_TYPE_GRAY_ALPHA : PNG_COLOR_TYPE_GRAY);
   uint8_t chromaticities[32];
-  if (source.kind == ImageKind::tiff && pngChromaticities(source, chromaticities)) {
-    png_unknown_chunk u{};
-    std::memcpy(u.name, "cHRM", 5);
-    u.data = chromaticities;
-    u.size = sizeof chromaticities;
-    u.location = PNG_HAVE_IHDR;
-    chunks.push_back(u);
-  }
-  if (source.kind == ImageKind::png) {
-    for (const PngChunk& c : source.pngChunks) {
-      png_unknown_chunk u{};
-      std::memcpy(u.name, c.name, 5);
-      u.data = const_cast<png_bytep>(c.data.data());
-      u.size = c.data.size();
-      u.location = c.location;
-      chunks.push_back(u);
-    }
-  }
-  // A profile or chunk libpng finds fault with is left out with a warning.
-  auto describe = [&]() -> int {
-    if (setjmp(png_jmpbuf(png))) return 1;
-    png_set_benign_errors(png, 1);
-    png_set_write_fn(png, &sink, writeToSink, flushSink);
-    png_set_IHDR(png, info, uint32_t(image.width), uint32_t(image.height), image.depth, colourType,
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    uint32_t xPixels = 0, yPixels = 0;
-    int32_t unit = 0;
-    if (source.kind == ImageKind::png && source.hasPhysical) {
-      png_set_pHYs(png, info, source.xPixelsPerUnit, source.yPixelsPerUnit, source.physicalUnit);
-    } else if (source.kind != ImageKind::png &&
-               pngResolutionFromTiff(source, &xPixels, &yPixels, &unit)) {
-      png_set_pHYs(png, info, xPixels, yPixels, unit);
-    }
-    if (!source.iccProfile.empty()) {
-      png_set_iCCP(png, info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, source.iccProfile.data(),
-                   uint32_t(source.iccProfile.size()));
-    }
-    if (source.kind == ImageKind::png && source.hasSignificantBits) {
-      png_color_8 sig{};
-      sig.red = source.significantBits[0];
-      sig.green = source.significantBits[1];
-      sig.blue = source.significantBits[2];
-      sig.gray = source.significantBits[3];
-      // Alpha made from a palette's transparency has every bit.
-      sig.alpha =
-          source.significantBits[4] != 0 ? source.significantBits[4] : png_byte(image.depth);
-      png_set_sBIT(png, info, &sig);
-    }
-    if (!chunks.empty()) {
-      png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS, kCopiedChunks, kCopiedChunkCount);
-      png_set_unknown_chunks(png, info, chunks.data(), int(chunks.size()));
-    }
-    return 0;
-  };
-  if (describe() != 0) return failed();
-  // libpng takes the rows one call at a time; the jump target covers each.
-  struct Rows {
-    static int begin(png_structp png, png_infop info, bool wide) {
-      if (setjmp(png_jmpbuf(png))) return 1;
-      png_write_info(png, info);
-      if (wide) png_set_swap(png);
-      return 0;
-    }
-    static int put(png_structp png, png_bytepp rows, png_uint_32 count) {
-      if (setjmp(png_jmpbuf(png))) return 1;
-      png_write_rows(png, rows, count);
-      return 0;
-    }
-    static int end(png_structp png, png_infop info) {
-      if (setjmp(png_jmpbuf(png))) return 1;
-      png_write_end(png, info);
-      return 0;
-    }
-  };
-  const bool wide = image.depth == 16;
-  const size_t s = wide ? 2 : 1;
-  const size_t rowBytes = image.rowBytes();
-  const size_t outRowBytes = size_t(image.width) * size_t(planes) * s;
-  // 8-bit rows with every plane go out as they are; others are turned to the
-  // file's range, or stripped of planes, a block of rows at a time.
-  const bool direct = !wide && planes == image.planes;
-  const int32_t rowsPerBlock = direct ? image.height : int32_t((size_t(1) << 20) / outRowBytes + 1);
-  std::vector<uint8_t> block(direct ? 0 : outRowBytes * size_t(rowsPerBlock));
-  std::vector<png_bytep> rows(static_cast<size_t>(rowsPerBlock));
-  if (Rows::begin(png, info, wide) != 0) return failed();
-  for (int32_t top = 0; top < image.height; top += rowsPerBlock) {
-    const int32_t count = std::min(rowsPerBlock, image.height - top);
-    for (int32_t i = 0; i < count; ++i) {
-      const uint8_t* from = image.data.data() + size_t(top + i) * rowBytes;
-      if (direct) {
-        rows[size_t(i)] = const_cast<uint8_t*>(from);
-        continue;
-      }
-      uint8_t* to = block.data() + size_t(i) * outRowBytes;
-      rows[size_t(i)] = to;
-      if (planes == image.planes) {
-        colourSamplesFromHost(from, to, size_t(image.width), planes, channels);
-        continue;
-      }
-      const size_t alphaAt = size_t(channels + alphaPlane) * s;
-      for (int32_t x = 0; x < image.width; ++x) {
-        const uint8_t* pixel = from + size_t(x) * size_t(image.planes) * s;
-        if (wide) {
-          for (int32_t c = 0; c < channels; ++c) {
-            uint16_t v;
-            std::memcpy(&v, pixel + 2 * c, 2);
-            v = fileFromHostSample(v, 65535);
-            std::memcpy(to + 2 * c, &v, 2);
-          }
-        } else {
-          std::memcpy(to, pixel, size_t(channels));
-        }
-        // The alpha plane holds the file's own samples.
-        if (alphaPlane >= 0) std::memcpy(to + size_t(channels) * s, pixel + alphaAt, s);
-        to += size_t(planes) * s;
-      }
-    }
-    if (Rows::put(png, rows.data(), uint32_t(count)) != 0) return failed();
-  }
-  if (Rows::end(png, info) != 0) return failed();
+  std::vector<png_unknown_chunk> chunks = collectPngChunks(source, chromaticities);
+  if (describePng(png, info, &sink, image, source, colourType, &chunks) != 0) return failed();
+  if (writePngRows(png, info, image, layout) != 0) return failed();
   if (std::fflush(f) != 0) {
     *error = "cannot write " + path + ": " + std::strerror(errno);
     return false;

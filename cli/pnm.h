@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "cli/sampleHelpers.h"
-#include "hostSim/testHost.h"
+#include "pluginHost/pluginHost.h"
 
 // Reads a P5 or P6 file from its start into the image: 8-bit (maxval 255, or
 // a smaller maxval scaled to 0..255), 16-bit as it is (maxval 32768) or

@@ -8,13 +8,16 @@
 #include "cli/interrupt.h"
 #include "cli/moduleFiles.h"
 #include "cli/userFiles.h"
+#include "core/fixedFiles.h"
 #include "core/hostErrors.h"
-#include "hostSim/descriptorText.h"
+#include "pluginHost/descriptorText.h"
 #include "resources/filterParameters.h"
 
 namespace {
 
-const char* const kStoreNames[3] = {"BackingS.xxx", "OpacityS.xxx", "MaskImag.xxx"};
+const char* const kStoreNames[3] = {plainFileName(kColourStoreName), plainFileName(kExtraStoreName),
+                                    plainFileName(kMaskStoreName)};
+const char* const kSettingsName = plainFileName(kSettingsFileName);
 
 const char* fileErrorMeaning(int16_t code) {
   switch (code) {
@@ -101,17 +104,18 @@ std::string describeResult(int16_t code, const HostImage& image, const HostRunOp
 
 SettingsValues readSettingsValues() {
   SettingsValues settings;
-  const std::string path = moduleFilePath("OMKApref.xxx");
+  const std::string path = moduleFilePath(kSettingsName);
   std::string ignored;
   FILE* f = path.empty() ? nullptr : openPlainFile(path, &ignored);
   if (f == nullptr) {
-    settings.busy = isModuleFileInUse("OMKApref.xxx");
+    settings.busy = isModuleFileInUse(kSettingsName);
     return settings;
   }
   // Readable here while another run holds it under its lock (POSIX).
-  settings.busy = isModuleFileInUse("OMKApref.xxx");
-  unsigned char bytes[16];
-  if (std::fseek(f, 484, SEEK_SET) == 0 && std::fread(bytes, 1, 16, f) == 16) {
+  settings.busy = isModuleFileInUse(kSettingsName);
+  unsigned char bytes[4 * kParameterCount];
+  if (std::fseek(f, kSettingsParametersOffset, SEEK_SET) == 0 &&
+      std::fread(bytes, 1, sizeof bytes, f) == sizeof bytes) {
     for (int32_t p = 0; p < kParameterCount; ++p) {
       const uint32_t bits = uint32_t(bytes[4 * p]) | uint32_t(bytes[4 * p + 1]) << 8 |
                             uint32_t(bytes[4 * p + 2]) << 16 | uint32_t(bytes[4 * p + 3]) << 24;
@@ -178,7 +182,7 @@ void warnIfSettingsUnused(const SettingsValues& before, const bool given[kParame
     if (known) file += name + formatValue(inFile);
   }
   if (instead.empty()) return;
-  const std::string path = moduleFilePath("OMKApref.xxx");
+  const std::string path = moduleFilePath(kSettingsName);
   if (!unopened) {
     std::fprintf(stderr,
                  "brisel: warning: the settings file %s held values the filter cannot use (%s: "

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "hostSim/testHost.h"
+#include "pluginHost/pluginHost.h"
 #include "resources/filterParameters.h"
 
 // One error line; returns the exit code 1.

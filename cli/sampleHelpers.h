@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "core/sampleRange.h"
-#include "hostSim/testHost.h"
+#include "pluginHost/pluginHost.h"
 
 enum class ImageKind { pnm, tiff, png, jpeg };
 

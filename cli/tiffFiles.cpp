@@ -223,6 +223,111 @@ toff_t streamSize(thandle_t h) {
 int streamMap(thandle_t, void**, toff_t*) { return 0; }
 void streamUnmap(thandle_t, void*, toff_t) {}
 
+// Resolution, chromaticities, orientation, texts and ICC profile, kept for the
+// output; the predictor of the codecs that have one.
+void readTiffMetadata(TIFF* tif, uint16_t compression, ImageSource* source) {
+  // (Asked only of the codecs that have one: the others answer with an error.)
+  if (usesPredictor(compression)) {
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PREDICTOR, &source->predictor);
+  }
+  if (TIFFGetField(tif, TIFFTAG_XRESOLUTION, &source->xResolution) &&
+      TIFFGetField(tif, TIFFTAG_YRESOLUTION, &source->yResolution)) {
+    TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &source->resolutionUnit);
+    // A resolution no writer can take again is left out (with a warning on output).
+    source->hasResolution = std::isfinite(source->xResolution) && source->xResolution > 0 &&
+                            std::isfinite(source->yResolution) && source->yResolution > 0 &&
+                            source->resolutionUnit >= RESUNIT_NONE &&
+                            source->resolutionUnit <= RESUNIT_CENTIMETER;
+    source->badResolution = !source->hasResolution;
+  }
+  float* chromaticities = nullptr;
+  if (TIFFGetField(tif, TIFFTAG_WHITEPOINT, &chromaticities) && chromaticities) {
+    source->hasWhitePoint = true;
+    std::copy(chromaticities, chromaticities + 2, source->whitePoint);
+  }
+  chromaticities = nullptr;
+  if (TIFFGetField(tif, TIFFTAG_PRIMARYCHROMATICITIES, &chromaticities) && chromaticities) {
+    source->hasPrimaries = true;
+    std::copy(chromaticities, chromaticities + 6, source->primaries);
+  }
+  TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &source->orientation);
+  for (uint32_t tag : kTextTags) {
+    char* text = nullptr;
+    if (TIFFGetField(tif, tag, &text) && text != nullptr) source->texts.emplace_back(tag, text);
+  }
+  uint32_t iccSize = 0;
+  void* icc = nullptr;
+  if (TIFFGetField(tif, TIFFTAG_ICCPROFILE, &iccSize, &icc) && icc != nullptr) {
+    const uint8_t* bytes = static_cast<const uint8_t*>(icc);
+    source->iccProfile.assign(bytes, bytes + iccSize);
+  }
+}
+
+// Every tile into the image, one tile held beside it.
+bool readTiffTiles(TIFF* tif, const std::string& path, const TiffReport& report, HostImage* image,
+                   std::string* error) {
+  const uint32_t width = uint32_t(image->width), height = uint32_t(image->height);
+  const uint16_t samples = uint16_t(image->planes);
+  const int32_t s = image->bytesPerSample();
+  const size_t rowBytes = image->rowBytes();
+  uint32_t tileWidth = 0, tileHeight = 0;
+  TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileWidth);
+  TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileHeight);
+  const tmsize_t tileSize = TIFFTileSize(tif);
+  if (tileWidth == 0 || tileHeight == 0 || tileSize <= 0 ||
+      uint64_t(tileSize) < uint64_t(tileWidth) * tileHeight * samples * uint64_t(s)) {
+    *error = failure(path, "damaged TIFF file: bad tile size", report);
+    return false;
+  }
+  // One tile is held beside the image: a tile far larger than the image (a
+  // whole image in one padded tile is fine) is a lie, not a layout.
+  const uint64_t imageBytes = image->data.size();
+  if (uint64_t(tileSize) > std::max<uint64_t>(2 * imageBytes, uint64_t(16) << 20)) {
+    *error = path + ": damaged TIFF file: " + std::to_string(tileWidth) + "x" +
+             std::to_string(tileHeight) + " tiles for a " + std::to_string(width) + "x" +
+             std::to_string(height) + " image";
+    return false;
+  }
+  std::vector<uint8_t> tile(static_cast<size_t>(tileSize));
+  for (uint32_t y0 = 0; y0 < height; y0 += tileHeight) {
+    for (uint32_t x0 = 0; x0 < width; x0 += tileWidth) {
+      if (TIFFReadTile(tif, tile.data(), x0, y0, 0, 0) < 0) {
+        *error = failure(path,
+                         "damaged TIFF file: tile at " + std::to_string(x0) + "," +
+                             std::to_string(y0) + " unreadable",
+                         report);
+        return false;
+      }
+      const uint32_t columns = std::min(tileWidth, width - x0);
+      const size_t tileRowBytes = size_t(tileWidth) * samples * size_t(s);
+      for (uint32_t y = y0; y < std::min(height, y0 + tileHeight); ++y) {
+        std::memcpy(image->data.data() + size_t(y) * rowBytes + size_t(x0) * samples * size_t(s),
+                    tile.data() + size_t(y - y0) * tileRowBytes,
+                    size_t(columns) * samples * size_t(s));
+      }
+    }
+  }
+  return true;
+}
+
+// Every row into the image, as stored in strips.
+bool readTiffStrips(TIFF* tif, const std::string& path, const TiffReport& report, HostImage* image,
+                    std::string* error) {
+  const uint32_t height = uint32_t(image->height);
+  const size_t rowBytes = image->rowBytes();
+  if (uint64_t(TIFFScanlineSize64(tif)) != rowBytes) {
+    *error = failure(path, "damaged TIFF file: rows of an unexpected size", report);
+    return false;
+  }
+  for (uint32_t y = 0; y < height; ++y) {
+    if (TIFFReadScanline(tif, image->data.data() + size_t(y) * rowBytes, y, 0) < 0) {
+      *error = failure(path, "damaged TIFF file: row " + std::to_string(y) + " unreadable", report);
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 bool readTiff(FILE* f, const std::string& path, HostImage* image, ImageSource* source,
@@ -285,106 +390,91 @@ bool readTiff(FILE* f, const std::string& path, HostImage* image, ImageSource* s
   source->extraPlanes = samples - source->channels;
   source->bigEndian = TIFFIsBigEndian(tif.get()) != 0;
   source->compression = compression;
-  // (Asked only of the codecs that have one: the others answer with an error.)
-  if (usesPredictor(compression)) {
-    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_PREDICTOR, &source->predictor);
-  }
   if (extraKinds != nullptr) source->extraSampleKinds.assign(extraKinds, extraKinds + extraCount);
-  if (TIFFGetField(tif.get(), TIFFTAG_XRESOLUTION, &source->xResolution) &&
-      TIFFGetField(tif.get(), TIFFTAG_YRESOLUTION, &source->yResolution)) {
-    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_RESOLUTIONUNIT, &source->resolutionUnit);
-    // A resolution no writer can take again is left out (with a warning on output).
-    source->hasResolution = std::isfinite(source->xResolution) && source->xResolution > 0 &&
-                            std::isfinite(source->yResolution) && source->yResolution > 0 &&
-                            source->resolutionUnit >= RESUNIT_NONE &&
-                            source->resolutionUnit <= RESUNIT_CENTIMETER;
-    source->badResolution = !source->hasResolution;
-  }
-  float* chromaticities = nullptr;
-  if (TIFFGetField(tif.get(), TIFFTAG_WHITEPOINT, &chromaticities) && chromaticities) {
-    source->hasWhitePoint = true;
-    std::copy(chromaticities, chromaticities + 2, source->whitePoint);
-  }
-  chromaticities = nullptr;
-  if (TIFFGetField(tif.get(), TIFFTAG_PRIMARYCHROMATICITIES, &chromaticities) && chromaticities) {
-    source->hasPrimaries = true;
-    std::copy(chromaticities, chromaticities + 6, source->primaries);
-  }
-  TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ORIENTATION, &source->orientation);
-  for (uint32_t tag : kTextTags) {
-    char* text = nullptr;
-    if (TIFFGetField(tif.get(), tag, &text) && text != nullptr)
-      source->texts.emplace_back(tag, text);
-  }
-  uint32_t iccSize = 0;
-  void* icc = nullptr;
-  if (TIFFGetField(tif.get(), TIFFTAG_ICCPROFILE, &iccSize, &icc) && icc != nullptr) {
-    const uint8_t* bytes = static_cast<const uint8_t*>(icc);
-    source->iccProfile.assign(bytes, bytes + iccSize);
-  }
+  readTiffMetadata(tif.get(), compression, source);
 
-  const int32_t s = bits / 8;
   if (!allocateImage(path, width, height, bits, int32_t(samples), photometric == PHOTOMETRIC_RGB,
                      mostDecodedBytes(fileBytes, codecRatio(compression)), image, error)) {
     return false;
   }
-  const size_t rowBytes = image->rowBytes();
-  if (TIFFIsTiled(tif.get())) {
-    uint32_t tileWidth = 0, tileHeight = 0;
-    TIFFGetField(tif.get(), TIFFTAG_TILEWIDTH, &tileWidth);
-    TIFFGetField(tif.get(), TIFFTAG_TILELENGTH, &tileHeight);
-    const tmsize_t tileSize = TIFFTileSize(tif.get());
-    if (tileWidth == 0 || tileHeight == 0 || tileSize <= 0 ||
-        uint64_t(tileSize) < uint64_t(tileWidth) * tileHeight * samples * uint64_t(s)) {
-      *error = failure(path, "damaged TIFF file: bad tile size", report);
-      return false;
-    }
-    // One tile is held beside the image: a tile far larger than the image (a
-    // whole image in one padded tile is fine) is a lie, not a layout.
-    const uint64_t imageBytes = image->data.size();
-    if (uint64_t(tileSize) > std::max<uint64_t>(2 * imageBytes, uint64_t(16) << 20)) {
-      *error = path + ": damaged TIFF file: " + std::to_string(tileWidth) + "x" +
-               std::to_string(tileHeight) + " tiles for a " + std::to_string(width) + "x" +
-               std::to_string(height) + " image";
-      return false;
-    }
-    std::vector<uint8_t> tile(static_cast<size_t>(tileSize));
-    for (uint32_t y0 = 0; y0 < height; y0 += tileHeight) {
-      for (uint32_t x0 = 0; x0 < width; x0 += tileWidth) {
-        if (TIFFReadTile(tif.get(), tile.data(), x0, y0, 0, 0) < 0) {
-          *error = failure(path,
-                           "damaged TIFF file: tile at " + std::to_string(x0) + "," +
-                               std::to_string(y0) + " unreadable",
-                           report);
-          return false;
-        }
-        const uint32_t columns = std::min(tileWidth, width - x0);
-        const size_t tileRowBytes = size_t(tileWidth) * samples * size_t(s);
-        for (uint32_t y = y0; y < std::min(height, y0 + tileHeight); ++y) {
-          std::memcpy(image->data.data() + size_t(y) * rowBytes + size_t(x0) * samples * size_t(s),
-                      tile.data() + size_t(y - y0) * tileRowBytes,
-                      size_t(columns) * samples * size_t(s));
-        }
-      }
-    }
-  } else {
-    if (uint64_t(TIFFScanlineSize64(tif.get())) != rowBytes) {
-      *error = failure(path, "damaged TIFF file: rows of an unexpected size", report);
-      return false;
-    }
-    for (uint32_t y = 0; y < height; ++y) {
-      if (TIFFReadScanline(tif.get(), image->data.data() + size_t(y) * rowBytes, y, 0) < 0) {
-        *error =
-            failure(path, "damaged TIFF file: row " + std::to_string(y) + " unreadable", report);
-        return false;
-      }
-    }
-  }
+  const bool read = TIFFIsTiled(tif.get()) ? readTiffTiles(tif.get(), path, report, image, error)
+                                           : readTiffStrips(tif.get(), path, report, image, error);
+  if (!read) return false;
   if (bits == 16) {
     colourSamplesToHost(image->data.data(), size_t(width) * height, samples, source->channels);
   }
   return true;
 }
+
+namespace {
+
+// Size, samples, colour model and compression: another TIFF's compression and
+// predictor, else Deflate with the horizontal predictor; the extra planes'
+// kinds as the source had them.
+void setTiffLayout(TIFF* t, const HostImage& image, const ImageSource& source, int32_t channels) {
+  const bool sameKind = source.kind == ImageKind::tiff;
+  const uint16_t compression = sameKind ? source.compression : uint16_t(COMPRESSION_ADOBE_DEFLATE);
+  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, uint32_t(image.width));
+  TIFFSetField(t, TIFFTAG_IMAGELENGTH, uint32_t(image.height));
+  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, uint16_t(image.depth));
+  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t(image.planes));
+  TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, uint16_t(SAMPLEFORMAT_UINT));
+  TIFFSetField(t, TIFFTAG_PHOTOMETRIC,
+               uint16_t(channels == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK));
+  TIFFSetField(t, TIFFTAG_PLANARCONFIG, uint16_t(PLANARCONFIG_CONTIG));
+  TIFFSetField(t, TIFFTAG_COMPRESSION, compression);
+  if (usesPredictor(compression)) {
+    TIFFSetField(t, TIFFTAG_PREDICTOR,
+                 sameKind ? source.predictor : uint16_t(PREDICTOR_HORIZONTAL));
+  }
+  const int32_t extras = image.planes - channels;
+  if (extras > 0) {
+    std::vector<uint16_t> kinds(size_t(extras), uint16_t(EXTRASAMPLE_UNSPECIFIED));
+    for (size_t i = 0; i < kinds.size() && i < source.extraSampleKinds.size(); ++i) {
+      kinds[i] = source.extraSampleKinds[i];
+    }
+    // A PNG's alpha is unassociated.
+    if (source.kind == ImageKind::png) kinds[0] = EXTRASAMPLE_UNASSALPHA;
+    TIFFSetField(t, TIFFTAG_EXTRASAMPLES, uint16_t(extras), kinds.data());
+  }
+}
+
+// Resolution, orientation, texts, chromaticities and ICC profile, in TIFF's
+// terms whatever the source.
+void setTiffMetadata(TIFF* t, const ImageSource& source) {
+  // A JPEG's density and EXIF orientation are held in TIFF's terms.
+  if (source.kind == ImageKind::tiff || source.kind == ImageKind::jpeg) {
+    if (source.hasResolution) {
+      TIFFSetField(t, TIFFTAG_XRESOLUTION, source.xResolution);
+      TIFFSetField(t, TIFFTAG_YRESOLUTION, source.yResolution);
+      TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, source.resolutionUnit);
+    }
+    TIFFSetField(t, TIFFTAG_ORIENTATION, source.orientation);
+    for (const auto& text : source.texts) TIFFSetField(t, text.first, text.second.c_str());
+  } else if (source.hasPhysical && source.physicalUnit == 1) {
+    // A PNG's pixels a metre, as pixels a centimetre.
+    TIFFSetField(t, TIFFTAG_XRESOLUTION, float(source.xPixelsPerUnit) / 100.0f);
+    TIFFSetField(t, TIFFTAG_YRESOLUTION, float(source.yPixelsPerUnit) / 100.0f);
+    TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, uint16_t(RESUNIT_CENTIMETER));
+  } else if (source.hasPhysical && source.xPixelsPerUnit > 0 && source.yPixelsPerUnit > 0) {
+    // Without a unit, PNG's numbers give the pixels' aspect ratio, as TIFF's do.
+    TIFFSetField(t, TIFFTAG_XRESOLUTION, float(source.xPixelsPerUnit));
+    TIFFSetField(t, TIFFTAG_YRESOLUTION, float(source.yPixelsPerUnit));
+    TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, uint16_t(RESUNIT_NONE));
+  }
+  if (source.hasWhitePoint) {
+    TIFFSetField(t, TIFFTAG_WHITEPOINT, const_cast<float*>(source.whitePoint));
+  }
+  if (source.hasPrimaries) {
+    TIFFSetField(t, TIFFTAG_PRIMARYCHROMATICITIES, const_cast<float*>(source.primaries));
+  }
+  if (!source.iccProfile.empty()) {
+    TIFFSetField(t, TIFFTAG_ICCPROFILE, uint32_t(source.iccProfile.size()),
+                 source.iccProfile.data());
+  }
+}
+
+}  // namespace
 
 bool writeTiff(FILE* f, const std::string& path, const HostImage& image, const ImageSource& source,
                std::string* error) {
@@ -418,60 +508,8 @@ bool writeTiff(FILE* f, const std::string& path, const HostImage& image, const I
   TIFF* t = tif.get();
   const int32_t channels =
       image.imageMode == plugInModeRGBColor || image.imageMode == plugInModeRGB48 ? 3 : 1;
-  const uint16_t compression = sameKind ? source.compression : uint16_t(COMPRESSION_ADOBE_DEFLATE);
-  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, uint32_t(image.width));
-  TIFFSetField(t, TIFFTAG_IMAGELENGTH, uint32_t(image.height));
-  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, uint16_t(image.depth));
-  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t(image.planes));
-  TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, uint16_t(SAMPLEFORMAT_UINT));
-  TIFFSetField(t, TIFFTAG_PHOTOMETRIC,
-               uint16_t(channels == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK));
-  TIFFSetField(t, TIFFTAG_PLANARCONFIG, uint16_t(PLANARCONFIG_CONTIG));
-  TIFFSetField(t, TIFFTAG_COMPRESSION, compression);
-  if (usesPredictor(compression)) {
-    TIFFSetField(t, TIFFTAG_PREDICTOR,
-                 sameKind ? source.predictor : uint16_t(PREDICTOR_HORIZONTAL));
-  }
-  const int32_t extras = image.planes - channels;
-  if (extras > 0) {
-    std::vector<uint16_t> kinds(size_t(extras), uint16_t(EXTRASAMPLE_UNSPECIFIED));
-    for (size_t i = 0; i < kinds.size() && i < source.extraSampleKinds.size(); ++i) {
-      kinds[i] = source.extraSampleKinds[i];
-    }
-    // A PNG's alpha is unassociated.
-    if (source.kind == ImageKind::png) kinds[0] = EXTRASAMPLE_UNASSALPHA;
-    TIFFSetField(t, TIFFTAG_EXTRASAMPLES, uint16_t(extras), kinds.data());
-  }
-  // A JPEG's density and EXIF orientation are held in TIFF's terms.
-  if (sameKind || source.kind == ImageKind::jpeg) {
-    if (source.hasResolution) {
-      TIFFSetField(t, TIFFTAG_XRESOLUTION, source.xResolution);
-      TIFFSetField(t, TIFFTAG_YRESOLUTION, source.yResolution);
-      TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, source.resolutionUnit);
-    }
-    TIFFSetField(t, TIFFTAG_ORIENTATION, source.orientation);
-    for (const auto& text : source.texts) TIFFSetField(t, text.first, text.second.c_str());
-  } else if (source.hasPhysical && source.physicalUnit == 1) {
-    // A PNG's pixels a metre, as pixels a centimetre.
-    TIFFSetField(t, TIFFTAG_XRESOLUTION, float(source.xPixelsPerUnit) / 100.0f);
-    TIFFSetField(t, TIFFTAG_YRESOLUTION, float(source.yPixelsPerUnit) / 100.0f);
-    TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, uint16_t(RESUNIT_CENTIMETER));
-  } else if (source.hasPhysical && source.xPixelsPerUnit > 0 && source.yPixelsPerUnit > 0) {
-    // Without a unit, PNG's numbers give the pixels' aspect ratio, as TIFF's do.
-    TIFFSetField(t, TIFFTAG_XRESOLUTION, float(source.xPixelsPerUnit));
-    TIFFSetField(t, TIFFTAG_YRESOLUTION, float(source.yPixelsPerUnit));
-    TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, uint16_t(RESUNIT_NONE));
-  }
-  if (source.hasWhitePoint) {
-    TIFFSetField(t, TIFFTAG_WHITEPOINT, const_cast<float*>(source.whitePoint));
-  }
-  if (source.hasPrimaries) {
-    TIFFSetField(t, TIFFTAG_PRIMARYCHROMATICITIES, const_cast<float*>(source.primaries));
-  }
-  if (!source.iccProfile.empty()) {
-    TIFFSetField(t, TIFFTAG_ICCPROFILE, uint32_t(source.iccProfile.size()),
-                 source.iccProfile.data());
-  }
+  setTiffLayout(t, image, source, channels);
+  setTiffMetadata(t, source);
   TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
   // libtiff may change a row as it encodes it (the predictor works in place),
   // and 16-bit rows go back to the file's range: one row at a time.

@@ -28,7 +28,7 @@ float readSettingsFloat(const RunContext* context, int32_t offset) {
 }
 
 OSErr setStringSlot(RunContext* context, int32_t index, const char* text) {
-  if (index < 0 || index >= kStringSlotCount) return noErr;
+  if (index < 0 || index >= kRunStringSlots) return noErr;
   freeBlock(context->strings[index]);
   context->strings[index] = nullptr;
   char* block = static_cast<char*>(allocBlock(kStringSlotBytes));
@@ -46,7 +46,7 @@ OSErr setStringSlot(RunContext* context, int32_t index, const char* text) {
 }
 
 const char* getStringSlot(const RunContext* context, int32_t index) {
-  if (index < 0 || index >= kStringSlotCount) return nullptr;
+  if (index < 0 || index >= kRunStringSlots) return nullptr;
   return context->strings[index];
 }
 

@@ -3,13 +3,10 @@
 
 #include <cstdint>
 
+#include "core/fixedFiles.h"
 #include "core/hostInterface.h"
 
 struct RowStore;
-
-constexpr int32_t kSettingsBlockBytes = 800;
-constexpr int32_t kStringSlotCount = 17;
-constexpr int32_t kStringSlotBytes = 514;  // at most 513 characters and a zero
 
 struct RunContext {
   int16_t width;
@@ -18,7 +15,7 @@ struct RunContext {
   RowStore* previewStore;  // set by the dialog just before it opens
   FilterRecord* filterRecord;
   uint8_t settings[kSettingsBlockBytes];
-  char* strings[kStringSlotCount];  // null or a 514-byte zero-terminated block
+  char* strings[kRunStringSlots];  // null or a 514-byte zero-terminated block
 };
 
 // Zero-filled context from allocBlock, or null when memory is exhausted.

@@ -297,6 +297,107 @@ int32_t allocateWorkers(BandWork<D>* work, const RowBands& bands, int32_t worker
   return workers;
 }
 
+// The calling thread's side of the reads: the next store row to read, the
+// halo carried from the band before, and the first read that failed.
+template <class D>
+struct BandReader {
+  BandWork<D>* work;
+  const RowBands* bands;
+  RowTraffic* traffic;
+  typename D::Sample* carry;  // the last 2 x halo rows read, from row carryTop
+  int32_t height;
+  size_t rowBytes;
+  int32_t nextRead = 0;
+  int32_t carryTop = 0;
+  OSErr readErr = noErr;
+  int32_t failStep = 0;  // the row whose step meets the failed read in the one thread's walk
+};
+
+// Reads band `band` into its slot: the rows the previous band read too come
+// from the carried halo, the others from the store.
+template <class D>
+void readBand(BandReader<D>* reader, int32_t band) {
+  BandWork<D>* work = reader->work;
+  const size_t rowBytes = reader->rowBytes;
+  BandSlot<D>* slot = &work->slots[band % work->slotCount];
+  const BandSpan span = bandSpan(*reader->bands, band, 0, reader->height, kHalo, reader->height);
+  uint8_t* rows = reinterpret_cast<uint8_t*>(slot->rows);
+  const uint8_t* carried = reinterpret_cast<const uint8_t*>(reader->carry);
+  for (int32_t r = span.top; r < reader->nextRead; ++r) {
+    std::memcpy(rows + (r - span.top) * rowBytes, carried + (r - reader->carryTop) * rowBytes,
+                rowBytes);
+  }
+  int32_t r = reader->nextRead > span.top ? reader->nextRead : span.top;
+  for (; r < span.bottom; ++r) {
+    reader->readErr = readRunRow(reader->traffic, r, rows + (r - span.top) * rowBytes);
+    if (reader->readErr != noErr) {
+      // the one thread reads row r at row r - 7's step, or before the first
+      reader->failStep = r - kHalo;
+      break;
+    }
+  }
+  const int32_t nextRead = r;
+  const int32_t carryTop = nextRead - 2 * kHalo > span.top ? nextRead - 2 * kHalo : span.top;
+  reader->nextRead = nextRead;
+  reader->carryTop = carryTop;
+  std::memcpy(reader->carry, rows + (carryTop - span.top) * rowBytes,
+              (nextRead - carryTop) * rowBytes);
+  std::lock_guard<std::mutex> hold(work->lock);
+  slot->band = band;
+  slot->span = span;
+  slot->rowCount = nextRead - span.top;
+  slot->result = noErr;
+  // a band cut short before its first own row has nothing to equalise
+  slot->state = reader->failStep <= span.first ? kSlotDone : kSlotReady;
+  work->changed.notify_all();
+}
+
+// Writes an equalised band's own rows back to the store, reporting progress
+// and polling abort before each row, and meeting a failed read at the row
+// where the one thread's walk would.
+template <class D>
+OSErr writeBand(const BandSlot<D>& slot, const BandReader<D>& reader, const RunShape& shape,
+                const RunContext* context) {
+  OSErr err = slot.result;
+  const BandSpan span = slot.span;
+  for (int32_t i = span.first; err == noErr && i < span.end; ++i) {
+    if (i > reader.failStep) return reader.readErr;
+    if (context != nullptr) {
+      reportProgress(context, i, reader.height);
+      if (testAbort(context)) return userCanceledErr;
+    }
+    if (i == reader.failStep) return reader.readErr;
+    err =
+        writeRunRow(reader.traffic, i, slot.rows + size_t(i - span.top) * size_t(shape.rowSamples));
+  }
+  return err;
+}
+
+// Starts up to `workers` workers; the count that started.
+template <class D>
+int32_t startWorkers(BandWork<D>* work, int32_t workers) {
+  int32_t started = 0;
+  for (; started < workers; ++started) {
+    try {
+      work->threads[started] = std::thread(workBands<D>, work, started);
+    } catch (const std::exception&) {
+      break;  // no more threads to be had: the ones started do the work
+    }
+  }
+  return started;
+}
+
+// Workers stop after the band they hold (within one band of an abort).
+template <class D>
+void stopWorkers(BandWork<D>* work, int32_t started) {
+  {
+    std::lock_guard<std::mutex> hold(work->lock);
+    work->stop = true;
+    work->changed.notify_all();
+  }
+  for (int32_t w = 0; w < started; ++w) work->threads[w].join();
+}
+
 // Runs the store's rows on worker threads when the image has bands for two
 // of them and the memory for at least one. *ran false: nothing was touched,
 // and the run is the one thread's. Otherwise the run's codes as
@@ -336,14 +437,7 @@ OSErr equaliseInBands(RowStore* store, const RunShape& shape, int32_t height,
   work->curve = curve;
   work->slotCount = kSlotsPerWorker * workers;
   workers = allocateWorkers(work, bands, workers);
-  int32_t started = 0;
-  for (; started < workers; ++started) {
-    try {
-      work->threads[started] = std::thread(workBands<D>, work, started);
-    } catch (const std::exception&) {
-      break;  // no more threads to be had: the ones started do the work
-    }
-  }
+  const int32_t started = startWorkers(work, workers);
   if (started == 0) {
     releaseBandWork(work);
     freeBlock(carry);
@@ -356,84 +450,25 @@ OSErr equaliseInBands(RowStore* store, const RunShape& shape, int32_t height,
     work->slotCount = kSlotsPerWorker * started;
   }
 
-  // Reads band `band` into its slot: the rows the previous band read too come
-  // from the carried halo, the others from the store.
-  const size_t rowBytes = size_t(shape.rowBytes);
-  int32_t nextRead = 0;
-  int32_t carryTop = 0;
-  OSErr readErr = noErr;
-  int32_t failStep = height;  // the row whose step meets the failed read in the one thread's walk
-  auto readBand = [&](int32_t band) {
-    BandSlot<D>* slot = &work->slots[band % work->slotCount];
-    const BandSpan span = bandSpan(bands, band, 0, height, kHalo, height);
-    uint8_t* rows = reinterpret_cast<uint8_t*>(slot->rows);
-    const uint8_t* carried = reinterpret_cast<const uint8_t*>(carry);
-    for (int32_t r = span.top; r < nextRead; ++r) {
-      std::memcpy(rows + (r - span.top) * rowBytes, carried + (r - carryTop) * rowBytes, rowBytes);
-    }
-    int32_t r = nextRead > span.top ? nextRead : span.top;
-    for (; r < span.bottom; ++r) {
-      readErr = readRunRow(&traffic, r, rows + (r - span.top) * rowBytes);
-      if (readErr != noErr) {
-        // the one thread reads row r at row r - 7's step, or before the first
-        failStep = r - kHalo;
-        break;
-      }
-    }
-    nextRead = r;
-    carryTop = nextRead - 2 * kHalo > span.top ? nextRead - 2 * kHalo : span.top;
-    std::memcpy(carry, rows + (carryTop - span.top) * rowBytes, (nextRead - carryTop) * rowBytes);
-    std::lock_guard<std::mutex> hold(work->lock);
-    slot->band = band;
-    slot->span = span;
-    slot->rowCount = nextRead - span.top;
-    slot->result = noErr;
-    // a band cut short before its first own row has nothing to equalise
-    slot->state = failStep <= span.first ? kSlotDone : kSlotReady;
-    work->changed.notify_all();
-  };
-
+  BandReader<D> reader{work, &bands, &traffic, carry, height, size_t(shape.rowBytes)};
+  reader.failStep = height;  // past the last row: no read has failed
   int32_t read = 0;
   for (int32_t band = 0; band < bands.bandCount && err == noErr; ++band) {
-    for (; read < bands.bandCount && read < band + work->slotCount && readErr == noErr; ++read) {
-      readBand(read);
+    for (; read < bands.bandCount && read < band + work->slotCount && reader.readErr == noErr;
+         ++read) {
+      readBand(&reader, read);
     }
     BandSlot<D>* slot = &work->slots[band % work->slotCount];
     {
       std::unique_lock<std::mutex> hold(work->lock);
       work->changed.wait(hold, [&] { return slot->state == kSlotDone; });
     }
-    err = slot->result;
-    const BandSpan span = slot->span;
-    for (int32_t i = span.first; err == noErr && i < span.end; ++i) {
-      if (i > failStep) {
-        err = readErr;
-        break;
-      }
-      if (context != nullptr) {
-        reportProgress(context, i, height);
-        if (testAbort(context)) {
-          err = userCanceledErr;
-          break;
-        }
-      }
-      if (i == failStep) {
-        err = readErr;
-        break;
-      }
-      err = writeRunRow(&traffic, i, slot->rows + size_t(i - span.top) * size_t(shape.rowSamples));
-    }
+    err = writeBand(*slot, reader, shape, context);
     std::lock_guard<std::mutex> hold(work->lock);
     slot->state = kSlotFree;
   }
 
-  // Workers stop after the band they hold (within one band of an abort).
-  {
-    std::lock_guard<std::mutex> hold(work->lock);
-    work->stop = true;
-    work->changed.notify_all();
-  }
-  for (int32_t w = 0; w < started; ++w) work->threads[w].join();
+  stopWorkers(work, started);
 
   // Rows finished before an abort or an error are written all the same.
   const OSErr flushed = flushRunRows(&traffic);

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "core/fixedFiles.h"
 #include "core/hostErrors.h"
 #include "core/memory.h"
 #include "core/runContext.h"
@@ -10,7 +11,6 @@
 
 namespace {
 
-constexpr int32_t kStringReadBytes = 800;
 constexpr int32_t kCopyPieceBytes = 32768;
 
 // Replaces whatever is at path by an empty file and opens it. The create's
@@ -29,9 +29,9 @@ bool loadStringSlots(RunContext* context, FileHandle file) {
   char* buffer = static_cast<char*>(allocBlock(kSettingsStringBlockBytes));
   if (buffer == nullptr) return false;
   bool complete = true;
-  for (int32_t slot = 0; complete && slot < kSettingsStringSlots; ++slot) {
+  for (int32_t slot = 0; complete && slot < kSettingsFileStringSlots; ++slot) {
     std::memset(buffer, 0, kSettingsStringBlockBytes);
-    int32_t count = kStringReadBytes;
+    int32_t count = kStringBlockReadBytes;
     // A string area that ends early leaves the later slots empty: that is
     // what the file holds, not a failure.
     complete = fileSetPosition(file, kPositionFromStart,
@@ -143,7 +143,7 @@ void saveSettings(RunContext* context, FileHandle* file) {
     // The zero run makes up to 1024 whatever part of the block went out.
     int32_t zeros = kSettingsStringBlockBytes - written;
     (void)fileWrite(*file, &zeros, block);
-    for (int32_t slot = 0; slot < kSettingsStringSlots; ++slot) {
+    for (int32_t slot = 0; slot < kSettingsFileStringSlots; ++slot) {
       std::memset(block, 0, kSettingsStringBlockBytes);
       if (context->strings[slot] != nullptr) {
         // Slots hold at most 513 characters and a zero.
@@ -151,7 +151,7 @@ void saveSettings(RunContext* context, FileHandle* file) {
         freeBlock(context->strings[slot]);
         context->strings[slot] = nullptr;
       }
-      block[513] = '\0';
+      block[kStringSlotBytes - 1] = '\0';
       int32_t count = kSettingsStringBlockBytes;
       (void)fileWrite(*file, &count, block);
     }

@@ -7,11 +7,7 @@
 
 struct RunContext;
 
-// Layout: the 800-byte settings block, zeros up to 1024, then sixteen 1024-byte
-// string blocks, each a zero-terminated string of at most 513 characters.
-constexpr int32_t kSettingsFileBytes = 17408;
-constexpr int32_t kSettingsStringBlockBytes = 1024;
-constexpr int32_t kSettingsStringSlots = 16;
+// The file's layout is in core/fixedFiles.h.
 
 // Opens the settings file (creating it when missing) and loads the block and
 // the string slots into the context. Where the file may not be written or made

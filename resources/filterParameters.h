@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "core/fixedFiles.h"
 #include "core/hostInterface.h"
 #include "resources/resourceIds.h"
 
@@ -25,7 +26,7 @@ enum : int32_t {
 struct FilterParameter {
   const char* name;           // as the command-line host spells its option
   char keyText[5];            // descriptor key, also the signature block's entry key
-  int32_t settingsOffset;     // float32 in the run's settings block
+  int32_t settingsOffset;     // float32 in the run's settings block, from the settings file
   int32_t editId;             // the dialog's edit field
   int32_t barId;              // the dialog's scroll bar
   const char* label;          // the dialog's label beside the field
@@ -35,14 +36,14 @@ struct FilterParameter {
 // Indexed by ParameterAlpha .. ParameterDelta. The dialog template states the
 // labels again, as the resource compiler cannot read this table.
 constexpr FilterParameter kFilterParameters[kParameterCount] = {
-    {"alpha", "AEqa", 484, BRISEL_ID_EDIT_ALPHA, BRISEL_ID_SCROLL_ALPHA, "Region Center Weighting",
-     "Adaptive Equalization Alpha"},
-    {"beta", "AEqb", 488, BRISEL_ID_EDIT_BETA, BRISEL_ID_SCROLL_BETA, "Add Fraction of Original",
-     "Adaptive Equalization Beta"},
-    {"gamma", "AEqg", 492, BRISEL_ID_EDIT_GAMMA, BRISEL_ID_SCROLL_GAMMA, "Contrast Expansion",
-     "Adaptive Equalization Gamma"},
-    {"delta", "AEqd", 496, BRISEL_ID_EDIT_DELTA, BRISEL_ID_SCROLL_DELTA, "Noise Rejection",
-     "Adaptive Equalization Delta"},
+    {"alpha", "AEqa", kSettingsParametersOffset, BRISEL_ID_EDIT_ALPHA, BRISEL_ID_SCROLL_ALPHA,
+     "Region Center Weighting", "Adaptive Equalization Alpha"},
+    {"beta", "AEqb", kSettingsParametersOffset + 4, BRISEL_ID_EDIT_BETA, BRISEL_ID_SCROLL_BETA,
+     "Add Fraction of Original", "Adaptive Equalization Beta"},
+    {"gamma", "AEqg", kSettingsParametersOffset + 8, BRISEL_ID_EDIT_GAMMA, BRISEL_ID_SCROLL_GAMMA,
+     "Contrast Expansion", "Adaptive Equalization Gamma"},
+    {"delta", "AEqd", kSettingsParametersOffset + 12, BRISEL_ID_EDIT_DELTA, BRISEL_ID_SCROLL_DELTA,
+     "Noise Rejection", "Adaptive Equalization Delta"},
 };
 
 // The four values of a run, indexed by ParameterAlpha .. ParameterDelta. Each

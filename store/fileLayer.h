@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "core/fixedFiles.h"  // the fixed names these functions are given
 #include "core/hostInterface.h"
 
 // The platform's file handle: a Win32 HANDLE or a POSIX descriptor. Both
@@ -17,14 +18,6 @@ enum : int16_t {
   kPositionFromEnd = 2,
   kPositionFromCurrent = 3,
 };
-
-// The fixed file names. On platforms without drive letters they are mapped
-// into one private directory (filePath.h).
-extern const char kColourStoreName[];   // "c:\BackingS.xxx"
-extern const char kExtraStoreName[];    // "c:\OpacityS.xxx"
-extern const char kMaskStoreName[];     // "c:\MaskImag.xxx"
-extern const char kSettingsFileName[];  // "c:\OMKApref.xxx"
-extern const char kRunLogName[];        // "c:\OMKAlog.txt"
 
 // Opens an existing file for reading and writing; a file that may only be read
 // is opened read-only. -43 missing, -61 no access at all, -37 bad name,

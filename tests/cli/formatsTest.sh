@@ -77,6 +77,19 @@ check "TIFF in, PNG and PPM out" bash -c "
   '$brisel' apply t1-8-none-strips-l-1.tif t1.png $values > /dev/null &&
   '$brisel' apply t1-8-none-strips-l-1.tif t1.ppm $values > /dev/null &&
   '$fixtures' topnm t1.png t1.png.pnm && cmp -s t1.png.pnm t1.ppm && cmp -s t1.ppm t1-8-none-strips-l-1.tif.twin.pnm"
+# PNG holds the alpha plane of two extra planes: the colour as the twin's, the
+# alpha as it was: RGB rows narrowed from five planes to four, grey from three to two.
+keepsAlphaOnly() {
+  local file=$1
+  "$brisel" apply "$file" "$file.png" $values > /dev/null 2>&1 &&
+    "$fixtures" topnm "$file.png" "$file.png.pnm" "$file.png.extra" &&
+    cmp -s "$file.png.pnm" "$file.twin.pnm" &&
+    python3 -c "import sys; d = open(sys.argv[1], 'rb').read()
+sys.exit(b''.join(d[i:i + 2] for i in range(0, len(d), 4)) != open(sys.argv[2], 'rb').read())" \
+      "$file.extra" "$file.png.extra"
+}
+check "TIFF with alpha and another extra plane to PNG, 8-bit" keepsAlphaOnly t5-8-lzw-strips-l-2.tif
+check "TIFF with alpha and another extra plane to PNG, 16-bit" keepsAlphaOnly t2-16-none-strips-b-2.tif
 
 # ---- kinds the host does not take: one line, no output -------------------------------
 refused() {  # refused FILE WORDS: exit 1, one line naming FILE and saying WORDS, no output

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "core/fixedFiles.h"
 #include "core/hostErrors.h"
 #include "tests/engine/engineTestImages.h"
 #include "tests/reference/referenceEqualise.h"
@@ -39,9 +40,9 @@ class EngineHostTest : public HostTest {
   // dialog, so they run as they are.
   HostRunResult run(HostImage* image, const Parameters& p, int32_t abortAt = -1,
                     int32_t maxSpace = 64 << 20) {
-    std::vector<uint8_t> settings(17408, 0);
+    std::vector<uint8_t> settings(kSettingsFileBytes, 0);
     const float values[] = {p.alpha, p.beta, p.gamma, p.delta};
-    std::memcpy(settings.data() + 484, values, sizeof values);
+    std::memcpy(settings.data() + kSettingsParametersOffset, values, sizeof values);
     std::ofstream(fixedFilePath(kSettingsFileName), std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(settings.data()), std::streamsize(settings.size()));
     HostRunOptions options;

@@ -261,7 +261,7 @@ TEST_F(DriverTest, HostCommittingEveryRowThroughASoftMaskGetsTheSameImage) {
 }
 
 // The host reads and disposes of the parameters handle through its own suite
-// (the test host refuses a handle it did not make); without a suite the
+// (the plug-in host refuses a handle it did not make); without a suite the
 // module's own handle stands in.
 TEST_F(DriverTest, ParametersHandleIsMadeThroughTheHostsSuite) {
   HostImage image = makeNoiseImage(20, 3, 8, plugInModeRGBColor, 4, 16);

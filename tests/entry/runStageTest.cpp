@@ -11,7 +11,7 @@
 #include "core/memory.h"
 #include "core/runContext.h"
 #include "entry/settingsFile.h"
-#include "hostSim/descriptorText.h"
+#include "pluginHost/descriptorText.h"
 #include "resources/filterParameters.h"
 #include "tests/support/hostFixture.h"
 
@@ -37,7 +37,9 @@ float getFloat(const std::vector<uint8_t>& bytes, size_t offset) {
   return value;
 }
 
-// A settings file of the full layout with recognisable bytes in the block.
+// A settings file of the full layout with recognisable bytes in the block. The
+// numbers stay literal here: this is the layout other filters share, whatever
+// the named sizes say.
 std::vector<uint8_t> patternedSettings(float alpha, float beta, float gamma, float delta) {
   std::vector<uint8_t> bytes(17408, 0);
   for (size_t i = 0; i < 800; ++i) bytes[i] = uint8_t(i * 7 + 1);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/fixedFiles.h"
 #include "core/hostErrors.h"
 #include "tests/support/hostFixture.h"
 
@@ -80,7 +81,7 @@ TEST_F(StandardUserTest, StoresSettingsAndLogLiveInTheUserFolder) {
   EXPECT_EQ(userSeen, 3);  // the three stores were made in the user folder...
   EXPECT_EQ(rootSeen, 0);
   EXPECT_FALSE(anyStoreFileLeft());  // ...and are gone from it
-  EXPECT_EQ(readFile(userPath(kSettingsFileName)), std::vector<uint8_t>(17408, 0));
+  EXPECT_EQ(readFile(userPath(kSettingsFileName)), std::vector<uint8_t>(kSettingsFileBytes, 0));
   const std::vector<uint8_t> log = readFile(userPath(kRunLogName));
   const std::string text(log.begin(), log.end());
   EXPECT_EQ(text.rfind("-----------------------------\r\n", 0), 0u) << text;

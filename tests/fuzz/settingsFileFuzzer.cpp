@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "core/fixedFiles.h"
 #include "core/runContext.h"
 #include "entry/settingsFile.h"
 #include "params/signatureBlock.h"
@@ -22,7 +23,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   char pattern[] = "/tmp/briselFuzzSettingsXXXXXX";
   if (mkdtemp(pattern) == nullptr) std::abort();
   setenv("BRISEL_DIR", pattern, 1);
-  settingsPath = std::string(pattern) + "/OMKApref.xxx";
+  settingsPath = std::string(pattern) + "/" + plainFileName(kSettingsFileName);
   return 0;
 }
 
@@ -36,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (context == nullptr) __builtin_trap();
   FileHandle file = kNoFile;
   loadSettings(context, &file);
-  for (int32_t slot = 0; slot < kStringSlotCount; ++slot) {
+  for (int32_t slot = 0; slot < kRunStringSlots; ++slot) {
     const char* text = getStringSlot(context, slot);
     if (text != nullptr && strnlen(text, kStringSlotBytes) >= size_t(kStringSlotBytes)) {
       __builtin_trap();

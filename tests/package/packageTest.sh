@@ -44,7 +44,7 @@ epoch=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct)}
 cmp "$zip" copy/dist/"$(basename "$zip")" || { echo "packageTest: a build in another folder gives another zip"; exit 1; }
 rm -rf copy
 
-# Each module from the zip, loaded by the test host's loader inside the
+# Each module from the zip, loaded by the plug-in host's loader inside the
 # command-line host of its bitness, must filter as the native build does.
 cp "$root/tests/data/sample.ppm" .
 args=(--alpha 0.35 --beta 0.2 --gamma 0.65 --delta 0.1)

@@ -52,13 +52,13 @@ class RunLog : public ::testing::Test {
   void SetUp() override {
 #if defined(_WIN32)
     (void)fileDelete(kRunLogName);
-    logPath = "c:\\OMKAlog.txt";
+    logPath = kRunLogName;
 #else
     char pattern[] = "/tmp/briselRunLogXXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     directory = pattern;
     setenv("BRISEL_DIR", pattern, 1);
-    logPath = directory + "/OMKAlog.txt";
+    logPath = directory + "/" + plainFileName(kRunLogName);
 #endif
   }
   void TearDown() override {

@@ -1,4 +1,4 @@
-// hostFixture.h -- a test host session per test, with its own store directory
+// hostFixture.h -- a plug-in host session per test, with its own store directory
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "hostSim/testHost.h"
+#include "pluginHost/pluginHost.h"
 #include "store/fileLayer.h"
 #include "store/filePath.h"
 #include "tests/support/storeDirectory.h"

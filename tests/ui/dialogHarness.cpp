@@ -7,8 +7,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "hostSim/descriptorText.h"
 #include "params/textFormat.h"
+#include "pluginHost/descriptorText.h"
 #include "resources/resourceIds.h"
 #include "store/rowStore.h"
 

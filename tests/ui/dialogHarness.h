@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "core/hostInterface.h"
-#include "hostSim/testHost.h"
+#include "pluginHost/pluginHost.h"
 #include "tests/support/hostFixture.h"
 #include "ui/previewRender.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/hostErrors.h"
-#include "hostSim/descriptorText.h"
+#include "pluginHost/descriptorText.h"
 #include "resources/resourceIds.h"
 #include "tests/ui/dialogHarness.h"
 #include "tests/ui/pngFile.h"

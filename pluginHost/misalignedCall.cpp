@@ -1,6 +1,6 @@
 // misalignedCall.cpp -- calls the module's entry on a stack off the 16-byte boundary, as a 32-bit
 // host may
-#include "hostSim/moduleLoader.h"
+#include "pluginHost/moduleLoader.h"
 
 #if defined(__i386__)
 

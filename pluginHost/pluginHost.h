@@ -1,4 +1,4 @@
-// testHost.h -- plays the host's side of a filter run against a loaded module
+// pluginHost.h -- plays the host's side of a filter run against a loaded module
 #pragma once
 
 #include <csignal>
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "core/hostInterface.h"
-#include "hostSim/moduleLoader.h"
+#include "pluginHost/moduleLoader.h"
 
 // An image as the host holds it: planes interleaved per pixel, colour planes
 // first, 16-bit samples (0..32768) in machine order.

@@ -1,5 +1,5 @@
-// testHost.cpp -- the host's side of a filter run: record, suites, row delivery
-#include "hostSim/testHost.h"
+// pluginHost.cpp -- the host's side of a filter run: record, suites, row delivery
+#include "pluginHost/pluginHost.h"
 
 #include <algorithm>
 #include <cstring>

@@ -3,7 +3,7 @@
 #include <limits.h>
 #include <unistd.h>
 
-#include "hostSim/moduleLoader.h"
+#include "pluginHost/moduleLoader.h"
 
 bool loadModule(const std::string& path, LoadedModule* module, std::string* error) {
   // A bare name would make dlopen search the library path instead of the file.

@@ -1,7 +1,7 @@
 // moduleLoaderWin32.cpp -- LoadLibrary-based module loading
 #include <windows.h>
 
-#include "hostSim/moduleLoader.h"
+#include "pluginHost/moduleLoader.h"
 
 bool loadModule(const std::string& path, LoadedModule* module, std::string* error) {
   HMODULE library = LoadLibraryA(path.c_str());

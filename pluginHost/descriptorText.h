@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "hostSim/testHost.h"
+#include "pluginHost/pluginHost.h"
 
 // Four characters to a code and back; spaces are kept ("Pth ").
 uint32_t codeFromText(const char* text);

@@ -1,5 +1,5 @@
 // descriptorText.cpp -- recorded descriptors as small text files
-#include "hostSim/descriptorText.h"
+#include "pluginHost/descriptorText.h"
 
 #include <cerrno>
 #include <cmath>
