@@ -231,24 +231,29 @@ typedef int8_t SignedWideLanes __attribute__((vector_size(32)));
 
 typedef uint16_t WideWords __attribute__((vector_size(32)));
 
-// Rows 7 - R .. 7 + R of the window into the flipped rows. (These loops are
-// templates only so that no build but the one that counts from rows compiles them.)
+// Columns from .. to - 1 of rows 7 - R .. 7 + R of the window into the
+// flipped rows; `from` is 0 or a multiple of 32 past the left edge columns.
+// (These loops are templates only so that no build but the one that counts
+// from rows compiles them.)
 template <class D>
-void flipRows(FlippedRows* flipped, const uint8_t* const* window, int32_t width, int32_t radius) {
+void flipColumns(FlippedRows* flipped, const uint8_t* const* window, int32_t width, int32_t radius,
+                 int32_t from, int32_t to) {
   const size_t stride = size_t(flipped->stride);
+  const int32_t vectorEnd = to < width + kPad ? to : width + kPad;  // whole samples before it
   for (int32_t slot = kCentreSlot - radius; slot <= kCentreSlot + radius; ++slot) {
-    const uint8_t* row = window[slot];
-    uint8_t* to = flipped->rows + size_t(slot) * stride;
-    std::memset(to, row[0] ^ 0x80, kPad);
-    int32_t x = 0;
-    for (; x + 32 <= width; x += 32) {
+    const uint8_t* row = window[slot] - kPad;  // column j holds row[j], clamped to the row
+    uint8_t* at = flipped->rows + size_t(slot) * stride;
+    int32_t j = from;
+    for (; j < kPad && j < to; ++j) at[j] = uint8_t(row[kPad] ^ 0x80);
+#pragma GCC unroll 4
+    for (; j + 32 <= vectorEnd; j += 32) {
       WideLanes samples;
-      std::memcpy(&samples, row + x, sizeof samples);
+      std::memcpy(&samples, row + j, sizeof samples);
       samples ^= 0x80;
-      std::memcpy(to + kPad + x, &samples, sizeof samples);
+      std::memcpy(at + j, &samples, sizeof samples);
     }
-    for (; x < width; ++x) to[kPad + x] = uint8_t(row[x] ^ 0x80);
-    std::memset(to + kPad + width, row[width - 1] ^ 0x80, stride - size_t(kPad + width));
+    for (; j < vectorEnd; ++j) at[j] = uint8_t(row[j] ^ 0x80);
+    for (; j < to; ++j) at[j] = uint8_t(row[kPad + width - 1] ^ 0x80);
   }
 }
 
@@ -340,15 +345,25 @@ void computeLimits(FlippedRows* flipped, const uint8_t* const* window, int32_t w
 // The counts of samples at or below each lookup bin, as the column histograms
 // give them: a sample s is at or below bin b when s < b + 1, compared signed
 // after flipping; b = 255 wraps to the limit 0, which counts every sample (N).
-template <int32_t R>
-void countFromRows(FlippedRows* flipped, int32_t width, int32_t area) {
+// The rows are flipped a few hundred columns ahead of the counting, so that
+// the columns counted are still in the first-level cache.
+template <class D, int32_t R>
+void countFromRows(FlippedRows* flipped, const uint8_t* const* window, int32_t width,
+                   int32_t area) {
   constexpr int32_t kSpan = 2 * R + 1;
-  const size_t stride = size_t(flipped->stride);
-  const uint8_t* first = flipped->rows + size_t(kCentreSlot - R) * stride + (kPad - R);
+  constexpr int32_t kAhead = 512;
+  const int32_t stride = flipped->stride;
+  const uint8_t* first = flipped->rows + size_t(kCentreSlot - R) * size_t(stride) + (kPad - R);
   SignedWideLanes whole, wrapped;
   std::memset(&whole, area, sizeof whole);
   std::memset(&wrapped, 0x80, sizeof wrapped);
+  int32_t flippedTo = 0;
   for (int32_t x = 0; x < width; x += 32) {
+    if (flippedTo < x + 64) {  // block x reads columns up to x + 7 + R + 31
+      const int32_t to = x + kAhead < stride - 64 ? x + kAhead + 64 : stride;
+      flipColumns<D>(flipped, window, width, R, flippedTo, to);
+      flippedTo = to;
+    }
     SignedWideLanes limit;
     std::memcpy(&limit, flipped->limits + x, sizeof limit);
     // four chains, so that the additions overlap
@@ -380,22 +395,21 @@ void countRowFromRows(EqualiseWorkspace* workspace, const uint8_t* const* window
   const int32_t width = workspace->histograms.width;
   const int32_t radius = clampRadius(curve->radius);
   computeLimits<D>(flipped, window, width, curve->delta);
-  flipRows<D>(flipped, window, width, radius);
   switch (radius) {
     case 3:
-      countFromRows<3>(flipped, width, curve->area);
+      countFromRows<D, 3>(flipped, window, width, curve->area);
       break;
     case 4:
-      countFromRows<4>(flipped, width, curve->area);
+      countFromRows<D, 4>(flipped, window, width, curve->area);
       break;
     case 5:
-      countFromRows<5>(flipped, width, curve->area);
+      countFromRows<D, 5>(flipped, window, width, curve->area);
       break;
     case 6:
-      countFromRows<6>(flipped, width, curve->area);
+      countFromRows<D, 6>(flipped, window, width, curve->area);
       break;
     default:
-      countFromRows<7>(flipped, width, curve->area);
+      countFromRows<D, 7>(flipped, window, width, curve->area);
       break;
   }
 }

@@ -152,13 +152,16 @@ TYPED_TEST(RowKernelsTest, EveryBuildRunsFromEitherHalfOfA32ByteStackLine) {
 }
 
 // Every width from 1 to 70 pixels, which puts the row's ends at every place
-// in and around a vector step: the row step of each build on windows of
-// noise or of the two extreme samples (the top bin counts the whole window).
-TYPED_TEST(RowKernelsTest, EveryBuildMatchesTheReferenceAtEveryNarrowWidth) {
+// in and around a vector step, and wide rows that the loops take in several
+// stretches: the row step of each build on windows of noise or of the two
+// extreme samples (the top bin counts the whole window).
+TYPED_TEST(RowKernelsTest, EveryBuildMatchesTheReferenceAtNarrowAndWideWidths) {
   typedef typename TypeParam::Sample Sample;
+  std::vector<int> widths = {577, 1100, 1601};
+  for (int width = 1; width <= 70; ++width) widths.push_back(width);
   for (int32_t build = 0; build < kRowKernelBuilds; ++build) {
     if (!hasRowKernels(build)) continue;
-    for (int width = 1; width <= 70; ++width) {
+    for (int width : widths) {
       const Pattern pattern = width % 2 == 0 ? Pattern::Noise : Pattern::Extremes;
       const std::vector<Sample> image =
           makeImage<Sample>(pattern, width, kWindowSlots, 1, TypeParam::kMax, uint32_t(width));
