@@ -241,19 +241,19 @@ void flipColumns(FlippedRows* flipped, const uint8_t* const* window, int32_t wid
   const size_t stride = size_t(flipped->stride);
   const int32_t vectorEnd = to < width + kPad ? to : width + kPad;  // whole samples before it
   for (int32_t slot = kCentreSlot - radius; slot <= kCentreSlot + radius; ++slot) {
-    const uint8_t* row = window[slot] - kPad;  // column j holds row[j], clamped to the row
+    const uint8_t* row = window[slot];  // column j holds sample j - 7, clamped to the row
     uint8_t* at = flipped->rows + size_t(slot) * stride;
     int32_t j = from;
-    for (; j < kPad && j < to; ++j) at[j] = uint8_t(row[kPad] ^ 0x80);
+    for (; j < kPad && j < to; ++j) at[j] = uint8_t(row[0] ^ 0x80);
 #pragma GCC unroll 4
     for (; j + 32 <= vectorEnd; j += 32) {
       WideLanes samples;
-      std::memcpy(&samples, row + j, sizeof samples);
+      std::memcpy(&samples, row + (j - kPad), sizeof samples);
       samples ^= 0x80;
       std::memcpy(at + j, &samples, sizeof samples);
     }
-    for (; j < vectorEnd; ++j) at[j] = uint8_t(row[j] ^ 0x80);
-    for (; j < to; ++j) at[j] = uint8_t(row[kPad + width - 1] ^ 0x80);
+    for (; j < vectorEnd; ++j) at[j] = uint8_t(row[j - kPad] ^ 0x80);
+    for (; j < to; ++j) at[j] = uint8_t(row[width - 1] ^ 0x80);
   }
 }
 
