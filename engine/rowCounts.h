@@ -231,29 +231,47 @@ typedef int8_t SignedWideLanes __attribute__((vector_size(32)));
 
 typedef uint16_t WideWords __attribute__((vector_size(32)));
 
-// Columns from .. to - 1 of rows 7 - R .. 7 + R of the window into the
-// flipped rows; `from` is 0 or a multiple of 32 past the left edge columns.
+// Columns from .. to - 1 (and a few past it) of rows 7 - R .. 7 + R of the
+// window into the flipped rows, 32 at a time: the row's first sample in the
+// edge columns, its samples, then its last sample up to the row's stride.
 // (These loops are templates only so that no build but the one that counts
 // from rows compiles them.)
 template <class D>
 void flipColumns(FlippedRows* flipped, const uint8_t* const* window, int32_t width, int32_t radius,
                  int32_t from, int32_t to) {
-  const size_t stride = size_t(flipped->stride);
-  const int32_t vectorEnd = to < width + kPad ? to : width + kPad;  // whole samples before it
+  const int32_t stride = flipped->stride;  // a multiple of 32, at least width + 46
+  const int32_t end = width + kPad;        // the columns before it hold samples
+  auto copy = [&](uint8_t* at, const uint8_t* row, int32_t j) {
+    WideLanes samples;
+    std::memcpy(&samples, row + (j - kPad), sizeof samples);
+    samples ^= 0x80;
+    std::memcpy(at + j, &samples, sizeof samples);
+  };
+  auto fill = [&](uint8_t* at, int32_t j, uint8_t sample) {
+    WideLanes repeated;
+    std::memset(&repeated, sample ^ 0x80, sizeof repeated);
+    std::memcpy(at + j, &repeated, sizeof repeated);
+  };
   for (int32_t slot = kCentreSlot - radius; slot <= kCentreSlot + radius; ++slot) {
-    const uint8_t* row = window[slot];  // column j holds sample j - 7, clamped to the row
-    uint8_t* at = flipped->rows + size_t(slot) * stride;
+    const uint8_t* row = window[slot];  // column j holds sample j - 7
+    uint8_t* at = flipped->rows + size_t(slot) * size_t(stride);
     int32_t j = from;
-    for (; j < kPad && j < to; ++j) at[j] = uint8_t(row[0] ^ 0x80);
-#pragma GCC unroll 4
-    for (; j + 32 <= vectorEnd; j += 32) {
-      WideLanes samples;
-      std::memcpy(&samples, row + (j - kPad), sizeof samples);
-      samples ^= 0x80;
-      std::memcpy(at + j, &samples, sizeof samples);
+    if (j < kPad) {
+      fill(at, 0, row[0]);
+      j = kPad;
     }
-    for (; j < vectorEnd; ++j) at[j] = uint8_t(row[j - kPad] ^ 0x80);
-    for (; j < to; ++j) at[j] = uint8_t(row[width - 1] ^ 0x80);
+    const int32_t stop = to < end - 31 ? to : end - 31;
+#pragma GCC unroll 4
+    for (; j < stop; j += 32) copy(at, row, j);
+    if (j < to && j < end) {  // the row's last samples, in one step ending at its end
+      if (width >= 32) {
+        copy(at, row, end - 32);
+      } else {
+        for (; j < end; ++j) at[j] = uint8_t(row[j - kPad] ^ 0x80);
+      }
+      j = end;
+    }
+    for (; j < to; j += 32) fill(at, j + 32 <= stride ? j : stride - 32, row[width - 1]);
   }
 }
 
@@ -345,13 +363,13 @@ void computeLimits(FlippedRows* flipped, const uint8_t* const* window, int32_t w
 // The counts of samples at or below each lookup bin, as the column histograms
 // give them: a sample s is at or below bin b when s < b + 1, compared signed
 // after flipping; b = 255 wraps to the limit 0, which counts every sample (N).
-// The rows are flipped a few hundred columns ahead of the counting, so that
-// the columns counted are still in the first-level cache.
+// The rows are flipped a stretch of columns at a time, just before they are
+// counted, so that the columns counted are still in the first-level cache.
 template <class D, int32_t R>
 void countFromRows(FlippedRows* flipped, const uint8_t* const* window, int32_t width,
                    int32_t area) {
   constexpr int32_t kSpan = 2 * R + 1;
-  constexpr int32_t kAhead = 512;
+  constexpr int32_t kStretch = 512;  // pixels; 15 rows of its columns take about 8 KiB
   const int32_t stride = flipped->stride;
   const uint8_t* first = flipped->rows + size_t(kCentreSlot - R) * size_t(stride) + (kPad - R);
   SignedWideLanes whole, wrapped;
@@ -359,8 +377,8 @@ void countFromRows(FlippedRows* flipped, const uint8_t* const* window, int32_t w
   std::memset(&wrapped, 0x80, sizeof wrapped);
   int32_t flippedTo = 0;
   for (int32_t x = 0; x < width; x += 32) {
-    if (flippedTo < x + 64) {  // block x reads columns up to x + 7 + R + 31
-      const int32_t to = x + kAhead < stride - 64 ? x + kAhead + 64 : stride;
+    if (x % kStretch == 0) {  // blocks x .. x + kStretch - 1 read columns before x + kStretch + 46
+      const int32_t to = x + kStretch + 64 < stride ? x + kStretch + 64 : stride;
       flipColumns<D>(flipped, window, width, R, flippedTo, to);
       flippedTo = to;
     }
