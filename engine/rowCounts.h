@@ -372,7 +372,8 @@ void countFromRows(FlippedRows* flipped, const uint8_t* const* window, int32_t w
   constexpr int32_t kStretch = 512;  // pixels; 15 rows of its columns take about 8 KiB
   const int32_t stride = flipped->stride;
   const uint8_t* first = flipped->rows + size_t(kCentreSlot - R) * size_t(stride) + (kPad - R);
-  SignedWideLanes whole, wrapped;
+  WideLanes whole;
+  SignedWideLanes wrapped;
   std::memset(&whole, area, sizeof whole);
   std::memset(&wrapped, 0x80, sizeof wrapped);
   int32_t flippedTo = 0;
@@ -384,8 +385,9 @@ void countFromRows(FlippedRows* flipped, const uint8_t* const* window, int32_t w
     }
     SignedWideLanes limit;
     std::memcpy(&limit, flipped->limits + x, sizeof limit);
-    // four chains, so that the additions overlap
-    SignedWideLanes below[4] = {};
+    // four chains, so that the additions overlap; unsigned lanes, whose
+    // wrapping is defined, take the comparisons' all-ones
+    WideLanes below[4] = {};
     const uint8_t* row = first + x;
 #pragma GCC unroll 16
     for (int32_t dy = 0; dy < kSpan; ++dy) {
@@ -393,13 +395,13 @@ void countFromRows(FlippedRows* flipped, const uint8_t* const* window, int32_t w
       for (int32_t dx = 0; dx < kSpan; ++dx) {
         SignedWideLanes samples;
         std::memcpy(&samples, row + dx, sizeof samples);
-        below[(dy * kSpan + dx) & 3] += limit > samples;  // -1 a sample below the limit
+        below[(dy * kSpan + dx) & 3] -= WideLanes(limit > samples);  // 1 a sample below
       }
       row += stride;
     }
-    const SignedWideLanes counts = -((below[0] + below[1]) + (below[2] + below[3]));
-    const SignedWideLanes top = limit == wrapped;
-    const SignedWideLanes result = (counts & ~top) | (whole & top);
+    const WideLanes counts = (below[0] + below[1]) + (below[2] + below[3]);
+    const WideLanes top = WideLanes(limit == wrapped);
+    const WideLanes result = (counts & ~top) | (whole & top);
     std::memcpy(flipped->counts + x, &result, sizeof result);
   }
 }
