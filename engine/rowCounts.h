@@ -276,12 +276,12 @@ void flipColumns(FlippedRows* flipped, const uint8_t* const* window, int32_t wid
 }
 
 // One pixel's limit: its lookup bin + 1, wrapped to a byte and flipped.
-inline uint8_t limitOf(int32_t bin) { return uint8_t((bin + 1) ^ 0x80); }
+inline uint8_t makeLimit(int32_t bin) { return uint8_t((bin + 1) ^ 0x80); }
 
 // The 8-bit lookup value with noise rejection from the centre sample and the
 // neighbour sum, computed with the very operations of the term tables of
 // computeLookupBins, so that it truncates to the same bin.
-inline int32_t lookupBin8(double keep, double d, int32_t centre, int32_t sum) {
+inline int32_t computeWeightedBin(double keep, double d, int32_t centre, int32_t sum) {
   return Depth8::lookupBin(int32_t(keep * double(centre) + d * double(sum) * kNeighbourWeight));
 }
 
@@ -300,7 +300,7 @@ void computeLimits(FlippedRows* flipped, const uint8_t* const* window, int32_t w
       samples = (samples + 1) ^ 0x80;
       std::memcpy(limits + x, &samples, sizeof samples);
     }
-    for (; x < width; ++x) limits[x] = limitOf(mid[x]);
+    for (; x < width; ++x) limits[x] = makeLimit(mid[x]);
     return;
   }
   const double d = delta;
@@ -308,14 +308,14 @@ void computeLimits(FlippedRows* flipped, const uint8_t* const* window, int32_t w
   auto binAt = [&](int32_t x, int32_t left, int32_t right) {
     const int32_t sum = 2 * (up[x] + down[x] + mid[left] + mid[right]) +
                         (up[left] + up[right] + down[left] + down[right]);
-    return lookupBin8(keep, d, mid[x], sum);
+    return computeWeightedBin(keep, d, mid[x], sum);
   };
   if (width == 1) {
-    limits[0] = limitOf(binAt(0, 0, 0));
+    limits[0] = makeLimit(binAt(0, 0, 0));
     return;
   }
-  limits[0] = limitOf(binAt(0, 1, 1));
-  limits[width - 1] = limitOf(binAt(width - 1, width - 2, width - 2));
+  limits[0] = makeLimit(binAt(0, 1, 1));
+  limits[width - 1] = makeLimit(binAt(width - 1, width - 2, width - 2));
   auto widened = [&](const uint8_t* at) {
     return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)));
   };
@@ -357,7 +357,7 @@ void computeLimits(FlippedRows* flipped, const uint8_t* const* window, int32_t w
     const __m128i limit = _mm_xor_si128(_mm_add_epi8(bins, _mm_set1_epi8(1)), _mm_set1_epi8(-128));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(limits + x), limit);
   }
-  for (; x < width - 1; ++x) limits[x] = limitOf(binAt(x, x - 1, x + 1));
+  for (; x < width - 1; ++x) limits[x] = makeLimit(binAt(x, x - 1, x + 1));
 }
 
 // The counts of samples at or below each lookup bin, as the column histograms
