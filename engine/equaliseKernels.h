@@ -164,6 +164,18 @@ struct BlendTables {
   uint8_t* grey8;      // [256 counts][256 samples] the 8-bit grey results
 };
 
+// The 8-bit rows the AVX2 loops count from: each window row with its sign bits
+// flipped (so that a signed byte comparison orders samples as unsigned), the
+// 7 edge columns on each side repeating its first and last sample, and the
+// last sample again up to the row's end, as far as a 32-pixel block reads.
+struct FlippedRows {
+  int32_t stride;   // bytes a row: width + 14 edge columns + 32, a multiple of 32
+  uint8_t* rows;    // [15 slots][stride]; sample x of a slot's row at 7 + x
+  uint8_t* limits;  // [stride] each pixel's lookup bin + 1, wrapped to a byte, flipped
+  uint8_t* counts;  // [stride] each pixel's count
+  uint16_t* pairs;  // [stride] each 8-bit grey pixel's count * 256 + sample
+};
+
 // The builds of the row step's loops: plain vectors, SSE2, and AVX2 (x86-64
 // builds, Linux and Windows, where the CPU has it and the operating system
 // saves its registers). Every build gives the same integers.
@@ -179,6 +191,7 @@ struct EqualiseWorkspace {
   ColumnHistograms histograms;
   LookupBins lookup;
   BlendTables blend;
+  FlippedRows flipped;
   int32_t kernels;  // the RowKernelBuild used: the fastest, unless a test picks another
 };
 
@@ -238,6 +251,9 @@ struct RowKernels {
   void (*blendRgb)(EqualiseWorkspace*, const typename D::Sample* const*, const EqualiseCurve*,
                    typename D::Sample*);
   void (*collapseRgbInto)(const typename D::Sample*, int32_t, typename D::Sample*);
+  // False where the loops count from the window's rows: the column histograms
+  // then need neither loading nor moving.
+  bool readsHistograms;
 };
 
 // A build's entries, for builds hasRowKernels allows; one this module lacks gives the

@@ -70,8 +70,10 @@ const RowKernels<D>* rowKernelsOf(int32_t build) {
 template <class D>
 void equaliseRow(EqualiseWorkspace* workspace, const typename D::Sample* const* window,
                  const EqualiseCurve* curve, typename D::Sample* out) {
-  loadColumnHistograms<D>(&workspace->histograms, window, curve->radius);
-  rowKernelsOf<D>(workspace->kernels)->equaliseLoaded(workspace, window, curve, out);
+  const RowKernels<D>* kernels = rowKernelsOf<D>(workspace->kernels);
+  if (kernels->readsHistograms)
+    loadColumnHistograms<D>(&workspace->histograms, window, curve->radius);
+  kernels->equaliseLoaded(workspace, window, curve, out);
 }
 
 template <class D>

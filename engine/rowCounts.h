@@ -21,6 +21,10 @@
 #include "engine/byteLanes.h"
 #include "engine/equaliseKernels.h"
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 namespace {
 
 constexpr int32_t kPad = kHistogramPad;
@@ -214,12 +218,235 @@ void countRadius(const EqualiseWorkspace* workspace, const EqualiseCurve* curve,
   }
 }
 
+// ---- counts from the window's rows (8-bit, AVX2) ----
+
+// With 32 byte lanes, comparing every sample of the neighbourhood with the
+// lookup bins of 32 pixels at once takes fewer instructions than sliding the
+// column histograms (a compare and an add a sample, 225 samples for 32
+// pixels at R = 7), and the histograms then need no moving at all.
+template <class Held, class D>
+constexpr bool kCountsFromRows = sizeof(Held) == 32 && sizeof(typename D::Sample) == 1;
+
+typedef int8_t SignedWideLanes __attribute__((vector_size(32)));
+
+typedef uint16_t WideWords __attribute__((vector_size(32)));
+
+// Columns from .. to - 1 (and a few past it) of rows 7 - R .. 7 + R of the
+// window into the flipped rows, 32 at a time: the row's first sample in the
+// edge columns, its samples, then its last sample up to the row's stride.
+// (These loops are templates only so that no build but the one that counts
+// from rows compiles them.)
+template <class D>
+void flipColumns(FlippedRows* flipped, const uint8_t* const* window, int32_t width, int32_t radius,
+                 int32_t from, int32_t to) {
+  const int32_t stride = flipped->stride;  // a multiple of 32, at least width + 46
+  const int32_t end = width + kPad;        // the columns before it hold samples
+  auto copy = [&](uint8_t* at, const uint8_t* row, int32_t j) {
+    WideLanes samples;
+    std::memcpy(&samples, row + (j - kPad), sizeof samples);
+    samples ^= 0x80;
+    std::memcpy(at + j, &samples, sizeof samples);
+  };
+  auto fill = [&](uint8_t* at, int32_t j, uint8_t sample) {
+    WideLanes repeated;
+    std::memset(&repeated, sample ^ 0x80, sizeof repeated);
+    std::memcpy(at + j, &repeated, sizeof repeated);
+  };
+  for (int32_t slot = kCentreSlot - radius; slot <= kCentreSlot + radius; ++slot) {
+    const uint8_t* row = window[slot];  // column j holds sample j - 7
+    uint8_t* at = flipped->rows + size_t(slot) * size_t(stride);
+    int32_t j = from;
+    if (j < kPad) {
+      fill(at, 0, row[0]);
+      j = kPad;
+    }
+    const int32_t stop = to < end - 31 ? to : end - 31;
+#pragma GCC unroll 4
+    for (; j < stop; j += 32) copy(at, row, j);
+    if (j < to && j < end) {  // the row's last samples, in one step ending at its end
+      if (width >= 32) {
+        copy(at, row, end - 32);
+      } else {
+        for (; j < end; ++j) at[j] = uint8_t(row[j - kPad] ^ 0x80);
+      }
+      j = end;
+    }
+    for (; j < to; j += 32) fill(at, j + 32 <= stride ? j : stride - 32, row[width - 1]);
+  }
+}
+
+// One pixel's limit: its lookup bin + 1, wrapped to a byte and flipped.
+inline uint8_t makeLimit(int32_t bin) { return uint8_t((bin + 1) ^ 0x80); }
+
+// The 8-bit lookup value with noise rejection from the centre sample and the
+// neighbour sum, computed with the very operations of the term tables of
+// computeLookupBins, so that it truncates to the same bin.
+inline int32_t computeWeightedBin(double keep, double d, int32_t centre, int32_t sum) {
+  return Depth8::lookupBin(int32_t(keep * double(centre) + d * double(sum) * kNeighbourWeight));
+}
+
+// The limits of the current row's pixels (computeLookupBins, 8 pixels a step).
+template <class D>
+void computeLimits(FlippedRows* flipped, const uint8_t* const* window, int32_t width, float delta) {
+  uint8_t* limits = flipped->limits;
+  const uint8_t* up = window[kCentreSlot - 1];
+  const uint8_t* mid = window[kCentreSlot];
+  const uint8_t* down = window[kCentreSlot + 1];
+  if (!(delta > 0.0f)) {
+    int32_t x = 0;
+    for (; x + 32 <= width; x += 32) {
+      WideLanes samples;
+      std::memcpy(&samples, mid + x, sizeof samples);
+      samples = (samples + 1) ^ 0x80;
+      std::memcpy(limits + x, &samples, sizeof samples);
+    }
+    for (; x < width; ++x) limits[x] = makeLimit(mid[x]);
+    return;
+  }
+  const double d = delta;
+  const double keep = 1.0 - d;
+  auto binAt = [&](int32_t x, int32_t left, int32_t right) {
+    const int32_t sum = 2 * (up[x] + down[x] + mid[left] + mid[right]) +
+                        (up[left] + up[right] + down[left] + down[right]);
+    return computeWeightedBin(keep, d, mid[x], sum);
+  };
+  if (width == 1) {
+    limits[0] = makeLimit(binAt(0, 0, 0));
+    return;
+  }
+  limits[0] = makeLimit(binAt(0, 1, 1));
+  limits[width - 1] = makeLimit(binAt(width - 1, width - 2, width - 2));
+  auto widened = [&](const uint8_t* at) {
+    return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)));
+  };
+  const __m256d keeps = _mm256_set1_pd(keep);
+  const __m256d ds = _mm256_set1_pd(d);
+  const __m256d ws = _mm256_set1_pd(double(kNeighbourWeight));
+  // four pixels' bins from their centre samples and neighbour sums (32-bit lanes)
+  auto binsOf = [&](__m128i centres, __m128i sums) {
+    const __m256d value =
+        _mm256_add_pd(_mm256_mul_pd(keeps, _mm256_cvtepi32_pd(centres)),
+                      _mm256_mul_pd(_mm256_mul_pd(ds, _mm256_cvtepi32_pd(sums)), ws));
+    return _mm256_cvttpd_epi32(value);
+  };
+  // eight pixels' bins (16-bit lanes), bounded as Depth8::lookupBin bounds them
+  auto eightBins = [&](__m128i centres, __m128i sums) {
+    const __m256i wideCentres = _mm256_cvtepu16_epi32(centres);
+    const __m256i wideSums = _mm256_cvtepu16_epi32(sums);
+    const __m128i low =
+        binsOf(_mm256_castsi256_si128(wideCentres), _mm256_castsi256_si128(wideSums));
+    const __m128i high =
+        binsOf(_mm256_extracti128_si256(wideCentres, 1), _mm256_extracti128_si256(wideSums, 1));
+    return _mm_packs_epi32(low, high);
+  };
+  int32_t x = 1;
+  for (; x + 17 <= width; x += 16) {  // reads x - 1 .. x + 16
+    const __m256i edges =
+        _mm256_add_epi16(_mm256_add_epi16(widened(up + x), widened(down + x)),
+                         _mm256_add_epi16(widened(mid + x - 1), widened(mid + x + 1)));
+    const __m256i corners =
+        _mm256_add_epi16(_mm256_add_epi16(widened(up + x - 1), widened(up + x + 1)),
+                         _mm256_add_epi16(widened(down + x - 1), widened(down + x + 1)));
+    const __m256i sums = _mm256_add_epi16(_mm256_add_epi16(edges, edges), corners);
+    const __m256i centres = widened(mid + x);
+    const __m128i low = eightBins(_mm256_castsi256_si128(centres), _mm256_castsi256_si128(sums));
+    const __m128i high =
+        eightBins(_mm256_extracti128_si256(centres, 1), _mm256_extracti128_si256(sums, 1));
+    // packus bounds the bins to 0 .. 255; + 1 wraps 255 to 0
+    const __m128i bins = _mm_packus_epi16(low, high);
+    const __m128i limit = _mm_xor_si128(_mm_add_epi8(bins, _mm_set1_epi8(1)), _mm_set1_epi8(-128));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(limits + x), limit);
+  }
+  for (; x < width - 1; ++x) limits[x] = makeLimit(binAt(x, x - 1, x + 1));
+}
+
+// The counts of samples at or below each lookup bin, as the column histograms
+// give them: a sample s is at or below bin b when s < b + 1, compared signed
+// after flipping; b = 255 wraps to the limit 0, which counts every sample (N).
+// The rows are flipped a stretch of columns at a time, just before they are
+// counted, so that the columns counted are still in the first-level cache.
+template <class D, int32_t R>
+void countFromRows(FlippedRows* flipped, const uint8_t* const* window, int32_t width,
+                   int32_t area) {
+  constexpr int32_t kSpan = 2 * R + 1;
+  constexpr int32_t kStretch = 512;  // pixels; 15 rows of its columns take about 8 KiB
+  const int32_t stride = flipped->stride;
+  const uint8_t* first = flipped->rows + size_t(kCentreSlot - R) * size_t(stride) + (kPad - R);
+  WideLanes whole;
+  SignedWideLanes wrapped;
+  std::memset(&whole, area, sizeof whole);
+  std::memset(&wrapped, 0x80, sizeof wrapped);
+  int32_t flippedTo = 0;
+  for (int32_t x = 0; x < width; x += 32) {
+    if (x % kStretch == 0) {  // blocks x .. x + kStretch - 1 read columns before x + kStretch + 46
+      const int32_t to = x + kStretch + 64 < stride ? x + kStretch + 64 : stride;
+      flipColumns<D>(flipped, window, width, R, flippedTo, to);
+      flippedTo = to;
+    }
+    SignedWideLanes limit;
+    std::memcpy(&limit, flipped->limits + x, sizeof limit);
+    // four chains, so that the additions overlap; unsigned lanes, whose
+    // wrapping is defined, take the comparisons' all-ones
+    WideLanes below[4] = {};
+    const uint8_t* row = first + x;
+#pragma GCC unroll 16
+    for (int32_t dy = 0; dy < kSpan; ++dy) {
+#pragma GCC unroll 16
+      for (int32_t dx = 0; dx < kSpan; ++dx) {
+        SignedWideLanes samples;
+        std::memcpy(&samples, row + dx, sizeof samples);
+        below[(dy * kSpan + dx) & 3] -= WideLanes(limit > samples);  // 1 a sample below
+      }
+      row += stride;
+    }
+    const WideLanes counts = (below[0] + below[1]) + (below[2] + below[3]);
+    const WideLanes top = WideLanes(limit == wrapped);
+    const WideLanes result = (counts & ~top) | (whole & top);
+    std::memcpy(flipped->counts + x, &result, sizeof result);
+  }
+}
+
+// The counts of the window's current row into flipped->counts, from the
+// window's rows 7 - R .. 7 + R.
+template <class D>
+void countRowFromRows(EqualiseWorkspace* workspace, const uint8_t* const* window,
+                      const EqualiseCurve* curve) {
+  FlippedRows* flipped = &workspace->flipped;
+  const int32_t width = workspace->histograms.width;
+  const int32_t radius = clampRadius(curve->radius);
+  computeLimits<D>(flipped, window, width, curve->delta);
+  switch (radius) {
+    case 3:
+      countFromRows<D, 3>(flipped, window, width, curve->area);
+      break;
+    case 4:
+      countFromRows<D, 4>(flipped, window, width, curve->area);
+      break;
+    case 5:
+      countFromRows<D, 5>(flipped, window, width, curve->area);
+      break;
+    case 6:
+      countFromRows<D, 6>(flipped, window, width, curve->area);
+      break;
+    default:
+      countFromRows<D, 7>(flipped, window, width, curve->area);
+      break;
+  }
+}
+
 // The counts of the window's current row, from histograms that hold slots
-// 7 - R .. 7 + R, handed to emit(x, count).
+// 7 - R .. 7 + R (or from the rows themselves), handed to emit(x, count).
 template <class SumLanes, class Held, class D, class Emit>
 void emitCounts(EqualiseWorkspace* workspace, const typename D::Sample* const* window,
                 const EqualiseCurve* curve, Emit emit) {
-  computeLookupBins<D>(&workspace->lookup, window, workspace->histograms.width, curve->delta);
+  const int32_t width = workspace->histograms.width;
+  if constexpr (kCountsFromRows<Held, D>) {
+    countRowFromRows<D>(workspace, window, curve);
+    const uint8_t* counts = workspace->flipped.counts;
+    for (int32_t x = 0; x < width; ++x) emit(x, counts[x]);
+    return;
+  }
+  computeLookupBins<D>(&workspace->lookup, window, width, curve->delta);
   switch (clampRadius(curve->radius)) {
     case 3:
       countRadius<SumLanes, Held, D, 3>(workspace, curve, emit);
@@ -257,6 +484,26 @@ void blendGreyRowWith(EqualiseWorkspace* workspace, const typename D::Sample* co
   const BlendTables* tables = &workspace->blend;
   if (sizeof(typename D::Sample) == 1) {
     const uint8_t* results = tables->grey8;
+    if constexpr (kCountsFromRows<Held, D>) {
+      // count * 256 + sample, 16 pixels a step, then one table load a pixel
+      countRowFromRows<D>(workspace, window, curve);
+      const int32_t width = workspace->histograms.width;
+      const uint8_t* counts = workspace->flipped.counts;
+      uint16_t* pairs = workspace->flipped.pairs;
+      int32_t x = 0;
+      for (; x + 16 <= width; x += 16) {
+        Lanes count, sample;
+        std::memcpy(&count, counts + x, sizeof count);
+        std::memcpy(&sample, source + x, sizeof sample);
+        const WideWords pair = __builtin_convertvector(count, WideWords) << 8 |
+                               __builtin_convertvector(sample, WideWords);
+        std::memcpy(pairs + x, &pair, sizeof pair);
+      }
+      for (; x < width; ++x) pairs[x] = uint16_t(counts[x] * 256 + source[x]);
+#pragma GCC unroll 8
+      for (x = 0; x < width; ++x) out[x] = results[pairs[x]];
+      return;
+    }
     emitCounts<SumLanes, Held, D>(workspace, window, curve, [&](int32_t x, int32_t count) {
       out[x] = typename D::Sample(results[count * 256 + source[x]]);
     });
@@ -308,9 +555,9 @@ void collapseRgbIntoWith(const typename D::Sample* __restrict rgb, int32_t pixel
 // The entries of one build, for one depth.
 template <class SumLanes, class Held, class D>
 const RowKernels<D>* rowKernelsWith() {
-  static const RowKernels<D> kernels = {equaliseLoadedRowWith<SumLanes, Held, D>,
-                                        blendGreyRowWith<SumLanes, Held, D>,
-                                        blendRgbRowWith<SumLanes, Held, D>, collapseRgbIntoWith<D>};
+  static const RowKernels<D> kernels = {
+      equaliseLoadedRowWith<SumLanes, Held, D>, blendGreyRowWith<SumLanes, Held, D>,
+      blendRgbRowWith<SumLanes, Held, D>, collapseRgbIntoWith<D>, !kCountsFromRows<Held, D>};
   return &kernels;
 }
 

@@ -24,6 +24,7 @@ OSErr walkWindow(WindowRows<D>* rows, int64_t bufferBytes, int32_t rowCount, int
   typedef typename D::Sample Sample;
   Sample** window = rows->window;
   ColumnHistograms* histograms = &rows->workspace->histograms;
+  const bool histogramsRead = rowKernelsOf<D>(rows->workspace->kernels)->readsHistograms;
   const int32_t last = rowCount - 1;
   auto fetch = [&](int32_t row, Sample* buffer) {
     return source->fetch(row < last ? row : last, buffer);
@@ -56,7 +57,7 @@ OSErr walkWindow(WindowRows<D>* rows, int64_t bufferBytes, int32_t rowCount, int
       if (err != noErr) break;
       for (int32_t slot = 0; slot < kWindowSlots; ++slot)
         levels[slot] = source->levels(window[slot]);
-      loadColumnHistograms<D>(histograms, levels, radius);
+      if (histogramsRead) loadColumnHistograms<D>(histograms, levels, radius);
     } else {
       Sample*& spare = rows->work[1];
       err = fetch(i + kCentreSlot, spare);
@@ -64,7 +65,8 @@ OSErr walkWindow(WindowRows<D>* rows, int64_t bufferBytes, int32_t rowCount, int
       Sample* stale = window[kWindowSlots - 1];
       Sample* leaving = radius == kMaxRadius ? stale : window[kCentreSlot - radius - 1];
       Sample* entering = radius == kMaxRadius ? spare : window[kCentreSlot + radius];
-      moveHistogramRow<D>(histograms, source->levels(leaving), source->levels(entering));
+      if (histogramsRead)
+        moveHistogramRow<D>(histograms, source->levels(leaving), source->levels(entering));
       window[kWindowSlots - 1] = spare;
       spare = stale;
       for (int32_t slot = 0; slot < kWindowSlots; ++slot)

@@ -21,8 +21,10 @@ OSErr createEqualiseWorkspace(int32_t width, EqualiseWorkspace** slot) {
   const int64_t levelTermBytes = kLevelCount * int64_t(sizeof(double));
   const int64_t sumTermBytes = rounded((kMaxRgbSum8 + 1) * int64_t(sizeof(double)));
   const int64_t greyBlendBytes = kLevelCount * 256;
+  const int64_t flippedStride = (int64_t(width) + 2 * kHistogramPad + 32 + 31) / 32 * 32;
+  const int64_t flippedBytes = (kWindowSlots + 4) * flippedStride;
   const int64_t total = recordBytes + centreBytes + neighbourBytes + levelTermBytes + sumTermBytes +
-                        greyBlendBytes + fineBytes + coarseBytes + lookupBytes;
+                        greyBlendBytes + fineBytes + coarseBytes + lookupBytes + flippedBytes;
   if (total > INT32_MAX) return memFullErr;
   uint8_t* block = static_cast<uint8_t*>(allocBlock(int32_t(total)));
   if (block == nullptr) return memFullErr;
@@ -47,6 +49,15 @@ OSErr createEqualiseWorkspace(int32_t width, EqualiseWorkspace** slot) {
   workspace->histograms.coarse = part;
   part += coarseBytes;
   workspace->lookup.bins = reinterpret_cast<int32_t*>(part);
+  part += lookupBytes;
+  workspace->flipped.stride = int32_t(flippedStride);
+  workspace->flipped.rows = part;
+  part += kWindowSlots * flippedStride;
+  workspace->flipped.limits = part;
+  part += flippedStride;
+  workspace->flipped.counts = part;
+  part += flippedStride;
+  workspace->flipped.pairs = reinterpret_cast<uint16_t*>(part);
   *slot = workspace;
   return noErr;
 }

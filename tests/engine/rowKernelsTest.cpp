@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/equaliseKernels.h"
+#include "engine/windowWalk.h"
 #include "tests/engine/engineTestImages.h"
 #include "tests/reference/referenceEqualise.h"
 
@@ -146,6 +147,86 @@ TYPED_TEST(RowKernelsTest, EveryBuildRunsFromEitherHalfOfA32ByteStackLine) {
         expectBuildMatchesWithStackShifted<TypeParam>(build, &random, shift);
         if (::testing::Test::HasFatalFailure()) return;
       }
+    }
+  }
+}
+
+// Every width from 1 to 70 pixels, which puts the row's ends at every place
+// in and around a vector step, and wide rows that the loops take in several
+// stretches: the row step of each build on windows of noise or of the two
+// extreme samples (the top bin counts the whole window).
+TYPED_TEST(RowKernelsTest, EveryBuildMatchesTheReferenceAtNarrowAndWideWidths) {
+  typedef typename TypeParam::Sample Sample;
+  std::vector<int> widths = {577, 1100, 1601};
+  for (int width = 1; width <= 70; ++width) widths.push_back(width);
+  for (int32_t build = 0; build < kRowKernelBuilds; ++build) {
+    if (!hasRowKernels(build)) continue;
+    for (int width : widths) {
+      const Pattern pattern = width % 2 == 0 ? Pattern::Noise : Pattern::Extremes;
+      const std::vector<Sample> image =
+          makeImage<Sample>(pattern, width, kWindowSlots, 1, TypeParam::kMax, uint32_t(width));
+      const Sample* window[kWindowSlots];
+      for (int s = 0; s < kWindowSlots; ++s) window[s] = image.data() + size_t(s) * width;
+      EqualiseWorkspace* workspace = nullptr;
+      ASSERT_EQ(createEqualiseWorkspace(width, &workspace), 0);
+      workspace->kernels = build;
+      for (float alpha : {0.0f, 1.0f}) {
+        for (float delta : {0.0f, 0.37f, 1.0f}) {
+          EqualiseCurve curve;
+          makeEqualiseCurve<TypeParam>(&curve, {alpha, 0.0f, 0.5f, delta});
+          std::vector<Sample> engine(static_cast<size_t>(width)), reference(engine);
+          equaliseRow<TypeParam>(workspace, window, &curve, engine.data());
+          referenceEqualiseRow(window, width, curve.radius, areaForRadius(curve.radius),
+                               referenceClamp(0.5f), referenceClamp(delta), reference.data());
+          EXPECT_EQ(engine, reference) << kBuildNames[build] << " width " << width << " alpha "
+                                       << alpha << " delta " << delta;
+        }
+      }
+      disposeEqualiseWorkspace(workspace);
+    }
+  }
+}
+
+// The rows of an image in memory, as a walk fetches them.
+template <class D>
+struct ImageRows {
+  const std::vector<typename D::Sample>* image;
+  int32_t width;
+  OSErr fetch(int32_t row, typename D::Sample* buffer) {
+    std::memcpy(buffer, image->data() + size_t(row) * width, size_t(width) * sizeof *buffer);
+    return noErr;
+  }
+  typename D::Sample* levels(typename D::Sample* buffer) { return buffer; }
+};
+
+// A walk keeps up whatever its build's loops read (the column histograms, or
+// nothing beyond the window's rows): each build's rows down a whole image.
+TYPED_TEST(RowKernelsTest, EveryBuildsWalkMatchesTheReferenceDownAnImage) {
+  typedef typename TypeParam::Sample Sample;
+  const int32_t width = 37, height = 23;
+  const std::vector<Sample> image =
+      makeImage<Sample>(Pattern::Photo, width, height, 1, TypeParam::kMax, 7);
+  for (int32_t build = 0; build < kRowKernelBuilds; ++build) {
+    if (!hasRowKernels(build)) continue;
+    for (float alpha : {0.0f, 0.5f}) {
+      EqualiseCurve curve;
+      makeEqualiseCurve<TypeParam>(&curve, {alpha, 0.0f, 0.3f, 0.6f});
+      WindowRows<TypeParam> rows;
+      ASSERT_EQ(allocateWindowRows<TypeParam>(width, width * int64_t(sizeof(Sample)), &rows), 0);
+      rows.workspace->kernels = build;
+      ImageRows<TypeParam> source{&image, width};
+      const OSErr err = walkWindow<TypeParam>(
+          &rows, width * int64_t(sizeof(Sample)), height, curve.radius, &source, nullptr,
+          [&](int32_t i, Sample**, Sample** levels) {
+            std::vector<Sample> engine(static_cast<size_t>(width)), reference(engine);
+            equaliseLoadedRow<TypeParam>(rows.workspace, levels, &curve, engine.data());
+            referenceEqualiseRow(levels, width, curve.radius, areaForRadius(curve.radius),
+                                 referenceClamp(0.3f), referenceClamp(0.6f), reference.data());
+            EXPECT_EQ(engine, reference) << kBuildNames[build] << " row " << i;
+            return noErr;
+          });
+      EXPECT_EQ(err, noErr);
+      releaseWindowRows(&rows);
     }
   }
 }
