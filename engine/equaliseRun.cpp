@@ -163,9 +163,12 @@ OSErr equaliseOnOneThread(RunRows rows, const RunShape& shape, int32_t height,
 // transfer: it reads the rows once, in order, into band buffers, hands each
 // band with its halo to the workers, and writes the bands' own rows back in
 // order, reporting progress and polling abort before each row as the one
-// thread's walk does. The workers only walk rows in memory, with buffers
-// allocated before they start (so that a failed allocation only means fewer
-// workers, and the test build's allocation count stays on one thread).
+// thread's walk does. Between reads and writes it equalises bands itself, as
+// one of the run's threads: a run on N threads starts N - 1 workers, so that
+// the host's thread never sits waiting on a busy core. The workers only walk
+// rows in memory, with buffers allocated before they start (so that a failed
+// allocation only means fewer workers, and the test build's allocation count
+// stays on one thread).
 
 constexpr int32_t kHalo = kCentreSlot;  // the window's rows on either side of its centre
 // The rows held at once, unless the host offers less: enough for two threads'
@@ -178,7 +181,7 @@ constexpr int32_t kMinRunBandRows = 16;  // bands this short would be mostly hal
 constexpr int64_t kRunBandBytes = int64_t(512) << 10;
 constexpr int32_t kRunBandRows = 48;
 constexpr int32_t kMaxWorkers = 64;
-// A band waits for each worker while it works on one, so that a worker finds
+// A band waits for each thread while it works on one, so that a thread finds
 // the next band read when it is done.
 constexpr int32_t kSlotsPerWorker = 2;
 
@@ -200,37 +203,48 @@ struct BandWork {
   const EqualiseCurve* curve;
   int32_t slotCount;
   BandSlot<D> slots[kSlotsPerWorker * kMaxWorkers];
-  WindowRows<D> buffers[kMaxWorkers];
+  WindowRows<D> buffers[kMaxWorkers];  // 0: the host's thread, then one a worker
   std::thread threads[kMaxWorkers];
   std::mutex lock;
   std::condition_variable changed;
-  int32_t nextBand;  // the band the next free worker takes, in order
+  int32_t nextBand;  // the band the next free thread takes, in order
   bool stop;
 };
 
+// Equalises a slot's band with the window rows of `unit`, outside the lock.
+template <class D>
+OSErr equaliseBand(BandWork<D>* work, const BandSlot<D>* slot, int32_t unit) {
+  RowTraffic traffic;
+  std::memset(&traffic, 0, sizeof traffic);
+  traffic.rows = RunRows{nullptr, slot->rows};
+  traffic.rowBytes = work->shape.rowBytes;
+  const int32_t top = slot->span.top;
+  const int32_t end = slot->span.end < top + slot->rowCount ? slot->span.end : top + slot->rowCount;
+  return walkRows<D>(&traffic, &work->buffers[unit], work->shape, slot->rowCount,
+                     slot->span.first - top, end - top, work->curve, nullptr);
+}
+
+// The slot of the next band in order when it is read and nobody has taken
+// it, marked taken; null otherwise. Under the lock.
+template <class D>
+BandSlot<D>* takeReadyBand(BandWork<D>* work) {
+  BandSlot<D>* slot = &work->slots[work->nextBand % work->slotCount];
+  if (slot->state != kSlotReady || slot->band != work->nextBand) return nullptr;
+  ++work->nextBand;
+  slot->state = kSlotBusy;
+  return slot;
+}
+
 // A worker: takes the bands in order as they are read, until told to stop.
 template <class D>
-void workBands(BandWork<D>* work, int32_t worker) {
+void workBands(BandWork<D>* work, int32_t unit) {
   std::unique_lock<std::mutex> hold(work->lock);
   for (;;) {
     BandSlot<D>* slot = nullptr;
-    work->changed.wait(hold, [&] {
-      slot = &work->slots[work->nextBand % work->slotCount];
-      return work->stop || (slot->state == kSlotReady && slot->band == work->nextBand);
-    });
+    work->changed.wait(hold, [&] { return work->stop || (slot = takeReadyBand(work)) != nullptr; });
     if (work->stop) return;
-    ++work->nextBand;
-    slot->state = kSlotBusy;
     hold.unlock();
-    RowTraffic traffic;
-    std::memset(&traffic, 0, sizeof traffic);
-    traffic.rows = RunRows{nullptr, slot->rows};
-    traffic.rowBytes = work->shape.rowBytes;
-    const int32_t top = slot->span.top;
-    const int32_t end =
-        slot->span.end < top + slot->rowCount ? slot->span.end : top + slot->rowCount;
-    const OSErr err = walkRows<D>(&traffic, &work->buffers[worker], work->shape, slot->rowCount,
-                                  slot->span.first - top, end - top, work->curve, nullptr);
+    const OSErr err = equaliseBand(work, slot, unit);
     hold.lock();
     slot->result = err;
     slot->state = kSlotDone;
@@ -238,15 +252,16 @@ void workBands(BandWork<D>* work, int32_t worker) {
   }
 }
 
-// The band plan for up to `threads` workers whose rows fit the memory
-// budget; *workers becomes 0 when fewer than two would have bands.
+// The band plan for up to `threads` threads, the host's among them, whose
+// rows fit the memory budget; *workers becomes 0 when fewer than two would
+// have bands.
 RowBands planRunBands(const RunShape& shape, int32_t height, int64_t budget, int32_t threads,
                       int32_t* workers) {
   const int64_t rowBytes = shape.rowBytes;
   if (threads > kMaxWorkers) threads = kMaxWorkers;
   if (threads > height / kMinRunBandRows) threads = height / kMinRunBandRows;
   for (; threads >= 2; --threads) {
-    // each worker's window rows, and the halo rows carried from band to band
+    // each thread's window rows, and the halo rows carried from band to band
     const int64_t fixed = threads * (kWindowSlots + 2) * shape.bufferBytes + 2 * kHalo * rowBytes;
     const int64_t slots = int64_t(kSlotsPerWorker) * threads;
     const int64_t fit = (budget - fixed) / (slots * rowBytes) - 2 * kHalo;
@@ -272,7 +287,8 @@ void releaseBandWork(BandWork<D>* work) {
   freeBlock(work);
 }
 
-// The buffers of up to `workers` workers; the count that has all of its own.
+// The buffers of up to `workers` threads, the host's first; the count that
+// has all of its own.
 template <class D>
 int32_t allocateWorkers(BandWork<D>* work, const RowBands& bands, int32_t workers) {
   const int64_t slotBytes = int64_t(bands.bandRows + 2 * kHalo) * work->shape.rowBytes;
@@ -373,34 +389,62 @@ OSErr writeBand(const BandSlot<D>& slot, const BandReader<D>& reader, const RunS
   return err;
 }
 
-// Starts up to `workers` workers; the count that started.
+// Starts workers for the threads after the host's, up to `workers` threads in
+// all; the count running, the host's thread among them.
 template <class D>
 int32_t startWorkers(BandWork<D>* work, int32_t workers) {
-  int32_t started = 0;
-  for (; started < workers; ++started) {
+  int32_t running = 1;
+  for (; running < workers; ++running) {
     try {
-      work->threads[started] = std::thread(workBands<D>, work, started);
+      work->threads[running] = std::thread(workBands<D>, work, running);
     } catch (const std::exception&) {
-      break;  // no more threads to be had: the ones started do the work
+      break;  // no more threads to be had: the ones running do the work
     }
   }
-  return started;
+  return running;
 }
 
 // Workers stop after the band they hold (within one band of an abort).
 template <class D>
-void stopWorkers(BandWork<D>* work, int32_t started) {
+void stopWorkers(BandWork<D>* work, int32_t running) {
   {
     std::lock_guard<std::mutex> hold(work->lock);
     work->stop = true;
     work->changed.notify_all();
   }
-  for (int32_t w = 0; w < started; ++w) work->threads[w].join();
+  for (int32_t w = 1; w < running; ++w) work->threads[w].join();
 }
 
-// Runs the store's rows on worker threads when the image has bands for two
-// of them and the memory for at least one. *ran false: nothing was touched,
-// and the run is the one thread's. Otherwise the run's codes as
+// Until band `band`'s slot is done: reads what the slots take, then equalises
+// the next band no worker has taken, or waits for the one being equalised.
+template <class D>
+void awaitBand(BandWork<D>* work, BandSlot<D>* slot, BandReader<D>* reader, int32_t band,
+               int32_t* read) {
+  const int32_t bandCount = reader->bands->bandCount;
+  for (;;) {
+    for (; *read < bandCount && *read < band + work->slotCount && reader->readErr == noErr;
+         ++*read) {
+      readBand(reader, *read);
+    }
+    std::unique_lock<std::mutex> hold(work->lock);
+    if (slot->state == kSlotDone) return;
+    BandSlot<D>* taken = takeReadyBand(work);
+    if (taken == nullptr) {
+      // every read is made: only a worker's band can change now
+      work->changed.wait(hold, [&] { return slot->state == kSlotDone; });
+      return;
+    }
+    hold.unlock();
+    const OSErr bandErr = equaliseBand(work, taken, 0);
+    hold.lock();
+    taken->result = bandErr;
+    taken->state = kSlotDone;
+  }
+}
+
+// Runs the store's rows on threads when the image has bands for two of them
+// and the memory for at least the host's thread. *ran false: nothing was
+// touched, and the run is the one thread's. Otherwise the run's codes as
 // equaliseOnOneThread gives them, with every host call and store transfer
 // made here, on the calling thread.
 template <class D>
@@ -419,7 +463,7 @@ OSErr equaliseInBands(RowStore* store, const RunShape& shape, int32_t height,
   if (workers < 2) return noErr;
 
   // working memory: the store's batches, the record, the carried halo, each
-  // worker's bands and window rows; any worker without them is left out
+  // thread's bands and window rows; any worker without them is left out
   const int64_t carryBytes = int64_t(2 * kHalo) * shape.rowBytes;
   RowTraffic traffic;
   void* workBlock = nullptr;
@@ -437,38 +481,31 @@ OSErr equaliseInBands(RowStore* store, const RunShape& shape, int32_t height,
   work->curve = curve;
   work->slotCount = kSlotsPerWorker * workers;
   workers = allocateWorkers(work, bands, workers);
-  const int32_t started = startWorkers(work, workers);
-  if (started == 0) {
+  if (workers == 0) {
     releaseBandWork(work);
     freeBlock(carry);
     closeTraffic(&traffic);
     return noErr;
   }
+  const int32_t running = startWorkers(work, workers);
   *ran = true;
   {
     std::lock_guard<std::mutex> hold(work->lock);
-    work->slotCount = kSlotsPerWorker * started;
+    work->slotCount = kSlotsPerWorker * running;
   }
 
   BandReader<D> reader{work, &bands, &traffic, carry, height, size_t(shape.rowBytes)};
   reader.failStep = height;  // past the last row: no read has failed
   int32_t read = 0;
   for (int32_t band = 0; band < bands.bandCount && err == noErr; ++band) {
-    for (; read < bands.bandCount && read < band + work->slotCount && reader.readErr == noErr;
-         ++read) {
-      readBand(&reader, read);
-    }
     BandSlot<D>* slot = &work->slots[band % work->slotCount];
-    {
-      std::unique_lock<std::mutex> hold(work->lock);
-      work->changed.wait(hold, [&] { return slot->state == kSlotDone; });
-    }
+    awaitBand(work, slot, &reader, band, &read);
     err = writeBand(*slot, reader, shape, context);
     std::lock_guard<std::mutex> hold(work->lock);
     slot->state = kSlotFree;
   }
 
-  stopWorkers(work, started);
+  stopWorkers(work, running);
 
   // Rows finished before an abort or an error are written all the same.
   const OSErr flushed = flushRunRows(&traffic);
