@@ -4,7 +4,8 @@
 Run with Debian's interpreter after the native build and an in-place build of
 the package (scripts/test does both):
 
-    PYTHONPATH=python /usr/bin/python3 bench/pythonBench.py [--skip-dask] [--stack-only]
+    PYTHONPATH=python /usr/bin/python3 bench/pythonBench.py [--skip-dask] [--stack-only
+    [--keep-memory]]
 
 Prints, for 4096x4096 8-bit grey (alpha 0, beta 0.5, gamma 0.7, delta 0.5):
 the C++ in-memory run and whole-image entry (build/native/imageBench),
@@ -312,9 +313,16 @@ def main():
     parser.add_argument("--skip-dask", action="store_true")
     parser.add_argument("--stack-only", action="store_true",
                         help="only the stack of frames on a local cluster")
+    parser.add_argument("--keep-memory", action="store_true",
+                        help="the stack's workers started with KEEP_MEMORY")
     args = parser.parse_args()
     if args.stack_only:
-        print_stack_figures(stack_figures())
+        import dask
+        import distributed  # noqa: F401 (its configuration defaults)
+        environ = {**dask.config.get("distributed.nanny.pre-spawn-environ"),
+                   **(KEEP_MEMORY if args.keep_memory else {})}
+        with dask.config.set({"distributed.nanny.pre-spawn-environ": environ}):
+            print_stack_figures(stack_figures())
         return
 
     engine = {}
