@@ -4,7 +4,8 @@
 Run with Debian's interpreter after the native build and an in-place build of
 the package (scripts/test does both):
 
-    PYTHONPATH=python /usr/bin/python3 bench/pythonBench.py [--skip-dask]
+    PYTHONPATH=python /usr/bin/python3 bench/pythonBench.py [--skip-dask] [--stack-only
+    [--keep-memory]]
 
 Prints, for 4096x4096 8-bit grey (alpha 0, beta 0.5, gamma 0.7, delta 0.5):
 the C++ in-memory run and whole-image entry (build/native/imageBench),
@@ -12,14 +13,18 @@ brisel.equalize with 1 and 2 threads (wall and CPU seconds, best of 5), the
 peak memory of one call beyond its input; then brisel.dask.equalize of
 8192x8192 in 1024-pixel chunks on Dask's threaded scheduler and on a local
 cluster of 2 worker processes against brisel.equalize(threads=2) of the
-same image. Figures from a machine
+same image; then a stack of 16 frames of 4096x4096, one frame a chunk, on a
+local cluster of 2 worker processes against brisel.equalize with 1 and 2
+threads (--stack-only runs only that). Figures from a machine
 shared with other work are noisy: the CPU times show the work done.
 """
 
 import argparse
+import os
 import pathlib
 import subprocess
 import sys
+import tempfile
 import time
 
 import numpy as np
@@ -104,9 +109,9 @@ def dask_figures(worker_environ=None):
         "distributed.nanny.pre-spawn-environ": {
             **dask.config.get("distributed.nanny.pre-spawn-environ"), **worker_environ}}
     with dask.config.set(settings), distributed.LocalCluster(
-            n_workers=2, threads_per_worker=1, processes=True,
-                                  host="127.0.0.1", dashboard_address=None,
-                                  silence_logs=40) as cluster, distributed.Client(cluster) as client:
+            n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
+            dashboard_address=None, silence_logs=40) as cluster, \
+            distributed.Client(cluster) as client:
         # The input is made on the workers and kept there, as a cluster job's would be.
         lazy = da.map_blocks(lambda block, block_info=None: photo(
             *block.shape, top=block_info[None]["array-location"][0][0]),
@@ -170,10 +175,155 @@ def fresh_pages_seconds(count=32, size=1 << 20):
     return took
 
 
+STACK_FRAMES, STACK_SIDE, STACK_ROUNDS = 16, 4096, 3
+
+
+def load_frames(path, start, stop):
+    """Frames start..stop of the .npy stack at path, mapped from the file
+    (the page cache), not read into fresh memory."""
+    return np.load(path, mmap_mode="r")[start:stop]
+
+
+def frames_from_file(path, shape, dtype, per_chunk=1):
+    """A Dask array of the stack in path whose chunks are read by the
+    workers themselves, a few frames each: only the path crosses the network."""
+    import dask.array as da
+    from dask.base import tokenize
+    from dask.highlevelgraph import HighLevelGraph
+
+    name = "frames-" + tokenize(path, shape, dtype, per_chunk)
+    starts = range(0, shape[0], per_chunk)
+    graph = {(name, k, 0, 0): (load_frames, path, start, min(start + per_chunk, shape[0]))
+             for k, start in enumerate(starts)}
+    chunks = (tuple(min(per_chunk, shape[0] - start) for start in starts),
+              (shape[1],), (shape[2],))
+    return da.Array(HighLevelGraph.from_collections(name, graph), name, chunks, dtype=dtype,
+                    meta=np.empty((0, 0, 0), dtype=dtype))
+
+
+def stack_figures():
+    """A stack of frames as a cluster job holds it: brisel.equalize with 1 and 2
+    threads in this process against brisel.dask.equalize on 2 worker processes,
+    interleaved, best of STACK_ROUNDS. Two ways in: (a) every side reads the
+    frames from the same .npy file in the timed run (this process the whole
+    stack, each worker its own chunks, both mapped from the page cache), and
+    (b) the frames already in memory (this process's array; on the cluster
+    persisted on the workers before timing). The results stay where they were
+    made: this process's array, the workers' memory; the time to gather them
+    back to this process is shown beside."""
+    import dask
+    import distributed
+
+    frames = [photo(STACK_SIDE, STACK_SIDE, seed=seed) for seed in range(STACK_FRAMES)]
+    stack = np.stack(frames)
+    del frames
+    folder = tempfile.mkdtemp(prefix="brisel-stack-")
+    path = os.path.join(folder, "stack.npy")
+    np.save(path, stack)
+    expected = brisel.equalize(stack, *PARAMS, threads=2)
+    times, cpu = {}, {}
+    workers_cpu = None  # the workers' CPU seconds so far, once the cluster is up
+
+    def timed(label, run):
+        # Wall time, and the CPU time of this process (on the cluster: with the
+        # scheduler in it) and of the workers, which a loaded machine leaves alone.
+        before = workers_cpu() if workers_cpu else 0.0
+        start, start_cpu = time.perf_counter(), time.process_time()
+        result = run()
+        times.setdefault(label, []).append(time.perf_counter() - start)
+        spent = time.process_time() - start_cpu
+        if label.endswith("cluster"):
+            spent += workers_cpu() - before
+        cpu.setdefault(label, []).append(spent)
+        return result
+
+    print(f"load before: {open('/proc/loadavg').read().split()[:3]}")
+    try:
+        with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                                      host="127.0.0.1", dashboard_address=None,
+                                      silence_logs=40) as cluster, \
+                distributed.Client(cluster) as client:
+            def workers_cpu():
+                return sum(client.run(time.process_time).values())
+            from_file = frames_from_file(path, stack.shape, stack.dtype)
+            held = client.persist(from_file)
+            distributed.wait(held)
+            lazy = {"file": brisel.dask.equalize(from_file, *PARAMS, threads=1),
+                    "memory": brisel.dask.equalize(held, *PARAMS, threads=1)}
+            keys = {str(key) for result in lazy.values()
+                    for key in dask.core.flatten(result.__dask_keys__())}
+
+            def forget():
+                def holds(dask_scheduler):
+                    return any(str(key) in keys for key in dask_scheduler.tasks)
+                while client.run_on_scheduler(holds):
+                    time.sleep(0.01)
+
+            def on_cluster(result):
+                kept = client.persist(result)
+                distributed.wait(kept)
+                return kept
+
+            for round in range(STACK_ROUNDS + 1):  # round 0 warms up the workers, uncounted
+                for threads in (1, 2):
+                    out = timed(f"file {threads}", lambda: brisel.equalize(
+                        np.load(path, mmap_mode="r"), *PARAMS, threads=threads))
+                    assert round or np.array_equal(out, expected)
+                    del out
+                    timed(f"memory {threads}",
+                          lambda: brisel.equalize(stack, *PARAMS, threads=threads))
+                for way in ("file", "memory"):
+                    kept = timed(f"{way} cluster", lambda: on_cluster(lazy[way]))
+                    start = time.perf_counter()
+                    out = kept.compute()
+                    times.setdefault(f"{way} gathered", []).append(time.perf_counter() - start)
+                    assert np.array_equal(out, expected), "the cluster gave other bytes"
+                    del out, kept
+                    forget()
+    finally:
+        os.remove(path)
+        os.rmdir(folder)
+    print(f"load after: {open('/proc/loadavg').read().split()[:3]}")
+    return ({label: min(values[1:]) for label, values in times.items()},
+            {label: min(values[1:]) for label, values in cpu.items()})
+
+
+def print_stack_figures(figures):
+    best_of, cpu = figures
+    print(f"{STACK_FRAMES} frames of {STACK_SIDE}x{STACK_SIDE} uint8 grey, one frame a chunk; "
+          f"LocalCluster of 2 worker processes, 1 thread each; best of {STACK_ROUNDS} "
+          "interleaved rounds")
+    for way, how in (("file", "read from one .npy file inside the timed run"),
+                     ("memory", "already in memory (on the cluster: persisted on the workers)")):
+        one, two, cluster = (best_of[f"{way} {k}"] for k in (1, 2, "cluster"))
+        print(f"  frames {how}")
+        one_cpu, two_cpu, cluster_cpu = (cpu[f"{way} {k}"] for k in (1, 2, "cluster"))
+        print(f"    brisel.equalize threads=1              {one:.3f} s ({one_cpu:.3f} s CPU)")
+        print(f"    brisel.equalize threads=2              {two:.3f} s ({two_cpu:.3f} s CPU)")
+        print(f"    brisel.dask.equalize on the cluster    {cluster:.3f} s ({cluster_cpu:.3f} s "
+              f"CPU with the scheduler's): {one / cluster:.2f}x faster than threads=1 "
+              f"(target >= 1.5), {cluster / two:.2f}x the time of threads=2 (target <= 1.3); "
+              f"CPU {cluster_cpu / one_cpu:.2f}x of threads=1")
+        print(f"    and gathered to this process           "
+              f"+{best_of[f'{way} gathered']:.3f} s")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--skip-dask", action="store_true")
+    parser.add_argument("--stack-only", action="store_true",
+                        help="only the stack of frames on a local cluster")
+    parser.add_argument("--keep-memory", action="store_true",
+                        help="the stack's workers started with KEEP_MEMORY")
     args = parser.parse_args()
+    if args.stack_only:
+        import dask
+        import distributed  # noqa: F401 (its configuration defaults)
+        environ = {**dask.config.get("distributed.nanny.pre-spawn-environ"),
+                   **(KEEP_MEMORY if args.keep_memory else {})}
+        with dask.config.set({"distributed.nanny.pre-spawn-environ": environ}):
+            print_stack_figures(stack_figures())
+        return
 
     engine = {}
     bench = ROOT / "build" / "native" / "imageBench"
@@ -215,6 +365,8 @@ def main():
               f"{copied / local_wall:.2f}x")
         print(f"  filling 32 fresh 1 MiB arrays on each worker: {faults:.3f} s CPU in all "
               "(the first touch of the results' memory)")
+    if not args.skip_dask:
+        print_stack_figures(stack_figures())
 
 
 if __name__ == "__main__":

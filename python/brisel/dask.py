@@ -190,6 +190,17 @@ def _equalize_frames(block: np.ndarray, parameters: Tuple[float, ...],
     return out
 
 
+def _equalize_whole_frames(block: np.ndarray, parameters: Tuple[float, float, float, float],
+                           threads: int, full_range: bool) -> np.ndarray:
+    """A chunk of whole frames: each equalised on its own, straight from the
+    chunk (a view or a file's mapping is read in place, not copied)."""
+    block = np.require(block, requirements=["A", "C"])
+    out = np.empty(block.shape, dtype=block.dtype)
+    for frame in range(block.shape[0]):
+        _core.equalize_into(block[frame], out[frame], *parameters, threads, full_range)
+    return out
+
+
 def _rechunk_frames(array, rows_axis: int):
     """Rows and columns (the axes from rows_axis on) in chunks no smaller than
     DEPTH, merged into their neighbours where smaller; the channels, when there
@@ -210,6 +221,12 @@ def _equalize_stack(array, parameters: Tuple[float, ...], threads: int,
     a frame take DEPTH rows or columns from their neighbours, as for one image."""
     array = _rechunk_frames(array, 1)
     halo = (len(array.chunks[1]) > 1, len(array.chunks[2]) > 1)
+    if not any(halo):
+        # Chunks of whole frames need nothing from each other: one task a
+        # chunk, no overlap machinery and no per-chunk location in the graph.
+        return array.map_blocks(_equalize_whole_frames, dtype=array.dtype,
+                                meta=np.empty((0,) * array.ndim, dtype=array.dtype),
+                                parameters=parameters, threads=threads, full_range=full_range)
     depth = {axis: 0 for axis in range(array.ndim)}
     depth[1] = DEPTH if halo[0] else 0
     depth[2] = DEPTH if halo[1] else 0

@@ -101,3 +101,25 @@ def test_chunked_stack_equals_frame_by_frame(frame, chunks):
         result = lazy.compute()
     for index, f in enumerate(stack):
         np.testing.assert_array_equal(result[index], brisel.equalize(f, *params))
+
+
+@pytest.mark.parametrize("frame, chunks, dtype, value_range", [
+    ((40, 30), (1, 40, 30), np.uint8, "full"),
+    ((40, 30, 3), (2, 40, 30, 3), np.uint16, "host"),
+])
+def test_stack_of_whole_frame_chunks_takes_one_task_a_chunk(frame, chunks, dtype, value_range):
+    # Whole frames need nothing from other chunks: the graph adds one task a
+    # chunk to the source's, with nothing cut, joined or located in between.
+    top = 40000 if value_range == "host" else None  # above 32768 read as 32768
+    stack = np.stack([make_image(frame, dtype, seed=s, top=top) for s in range(5)])
+    params = (0.2, 0.3, 0.6, 0.7)
+    source = da.from_array(stack, chunks=chunks)
+    lazy = brisel.dask.equalize(source, *params, value_range=value_range)
+    graph = dict(lazy.__dask_graph__())
+    ours = [key for key in graph if key not in dict(source.__dask_graph__())]
+    assert len(ours) == len(source.chunks[0])
+    with dask.config.set(scheduler="sync"):
+        result = lazy.compute()
+    for index, f in enumerate(stack):
+        np.testing.assert_array_equal(result[index],
+                                      brisel.equalize(f, *params, value_range=value_range))
