@@ -197,7 +197,7 @@ def _equalize_whole_frames(block: np.ndarray, parameters: Tuple[float, float, fl
     block = np.require(block, requirements=["A", "C"])
     out = np.empty(block.shape, dtype=block.dtype)
     for frame in range(block.shape[0]):
-        _core.equalize_into(block[frame], out[frame], *parameters, threads, full_range)
+        _core.equalize_into(block[frame], out[frame], parameters, threads, full_range)
     return out
 
 
