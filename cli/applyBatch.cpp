@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -25,9 +26,8 @@ int writeRecord(const std::string& path, const HostDescriptor& descriptor) {
   std::string error;
   OutputTarget target;
   if (!planOutput(path, &target, &error)) return fail(error);
-  if (target.stream) {
-    return writeDescriptorText(path, descriptor, &error) ? 0 : fail(error);
-  }
+  if (target.stream)
+    return writeRecordIntoStream(target, path, descriptor, &error) ? 0 : fail(error);
   TemporaryFile record;
   if (!createTemporaryBeside(target, &record, &error) ||
       !writeDescriptorStream(record.stream, record.path, descriptor, &error) ||
@@ -68,14 +68,15 @@ int resolveBatchValues(const Arguments& args, FilterValues* used) {
   return 0;
 }
 
-std::string baseName(const std::string& path) {
-  const size_t slash = path.find_last_of(
+// The characters that end a folder's name: a backslash is one only on Windows.
 #if defined(_WIN32)
-      "/\\"
+constexpr char kSeparators[] = "/\\";
 #else
-      "/"
+constexpr char kSeparators[] = "/";
 #endif
-  );
+
+std::string baseName(const std::string& path) {
+  const size_t slash = path.find_last_of(kSeparators);
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
@@ -90,7 +91,7 @@ std::string batchOutputName(const Arguments& args, const std::string& input) {
     }
   }
   const std::string& folder = args.outputFolder;
-  const bool separated = !folder.empty() && (folder.back() == '/' || folder.back() == '\\');
+  const bool separated = !folder.empty() && std::strchr(kSeparators, folder.back()) != nullptr;
   return separated ? folder + name : folder + "/" + name;
 }
 

@@ -13,6 +13,14 @@
 #include "cli/userFiles.h"
 #include "pluginHost/descriptorText.h"
 
+bool writeRecordIntoStream(const OutputTarget& target, const std::string& path,
+                           const HostDescriptor& descriptor, std::string* error) {
+  FILE* f = openStreamTarget(target, error);
+  const bool written = f != nullptr && writeDescriptorStream(f, path, descriptor, error);
+  if (f != nullptr) std::fclose(f);
+  return written;
+}
+
 namespace {
 
 class ProgressLine {
@@ -172,12 +180,10 @@ int writeOutputs(const Arguments& args, const std::string& output, const OutputT
                                &error)) {
       return fail(error);
     }
-  } else if (!batch && !args.recordPath.empty()) {
-    FILE* f = openStreamTarget(recordTarget, &error);
-    const bool written = f != nullptr && writeDescriptorStream(f, args.recordPath,
-                                                               result.recordedDescriptor, &error);
-    if (f != nullptr) std::fclose(f);
-    if (!written) return fail(error);
+  } else if (!batch && !args.recordPath.empty() &&
+             !writeRecordIntoStream(recordTarget, args.recordPath, result.recordedDescriptor,
+                                    &error)) {
+    return fail(error);
   }
   if (target.stream) {
     // A pipe, a device or an open descriptor takes the image as it comes;

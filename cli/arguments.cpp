@@ -336,6 +336,9 @@ int parseArguments(int argc, char** argv, Arguments* args) {
   }
   if (!args->outputFolder.empty()) {
     if (positional.empty()) return usageError("apply -o DIR needs at least one input file");
+    // a batch writes each file in its input's kind, and its children are not
+    // told of a kind for OUT
+    if (!args->format.empty()) return usageError("--format goes with one OUT, not with -o DIR");
     args->inputs = positional;
     return 0;
   }

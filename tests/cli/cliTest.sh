@@ -253,6 +253,17 @@ run apply sample.ppm grey16.pgm narrow.pgm short.pgm -o batch --suffix -eq --job
 check "batch: exit 1, the good files written as single runs write them" bash -c "[ $rc = 1 ] && cmp -s batch/sample-eq.ppm ref.ppm && [ -e batch/grey16-eq.pgm ] && [ \"\$(ls batch | wc -l)\" = 2 ]"
 check "batch: the failures named, one line each, and a summary" bash -c "[ \"\$(wc -l < err.txt)\" = 2 ] && grep -q 'narrow.pgm' err.txt && grep -q 'short.pgm' err.txt && tr -d '\r' < said.txt | tail -1 | grep -qx 'brisel: 2 of 4 files written, 2 failed'"
 check "batch: --jobs without -o is a usage error" bash -c "$runner '$brisel' apply sample.ppm x.ppm --jobs 2 2> /dev/null; [ \$? = 2 ] && [ ! -e x.ppm ]"
+check "batch: --format with -o is a usage error" bash -c "$runner '$brisel' apply sample.ppm -o fmt --format png 2> /dev/null; [ \$? = 2 ] && [ ! -e fmt ]"
+# A batch's replay record into standard output goes there, not into a file named '-'.
+mkdir -p recb
+run apply sample.ppm -o recb --alpha 0.6 --beta 0.3 --gamma 0.8 --delta 0.1 --record - > said.txt 2> err.txt; rc=$?
+check "batch: --record - writes the record to standard output" bash -c "[ $rc = 0 ] && [ \"\$(grep -c ' doub ' said.txt)\" = 4 ] && [ ! -e recb/- ] && [ ! -e ./- ] && cmp -s recb/sample.ppm ref.ppm"
+if [ -z "$runner" ]; then
+  # Outside Windows a backslash is part of a name: the folder 'bs\' gets the file.
+  mkdir -p 'bs\'
+  run apply sample.ppm -o 'bs\' --alpha 0.6 --beta 0.3 --gamma 0.8 --delta 0.1 > /dev/null 2>&1
+  check "batch: a folder whose name ends in a backslash takes the file (POSIX)" bash -c "cmp -s 'bs\\/sample.ppm' ref.ppm && [ ! -e 'bs\\sample.ppm' ]"
+fi
 # A missing DIR is made, one level as mkdir makes it; a folder that cannot be is named.
 run apply sample.ppm -o made --alpha 0.6 --beta 0.3 --gamma 0.8 --delta 0.1 > /dev/null 2> err.txt; rc=$?
 check "batch: a missing folder is made" bash -c "[ $rc = 0 ] && [ ! -s err.txt ] && cmp -s made/sample.ppm ref.ppm"
