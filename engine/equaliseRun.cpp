@@ -215,9 +215,8 @@ struct BandWork {
 template <class D>
 OSErr equaliseBand(BandWork<D>* work, const BandSlot<D>* slot, int32_t unit) {
   RowTraffic traffic;
-  std::memset(&traffic, 0, sizeof traffic);
-  traffic.rows = RunRows{nullptr, slot->rows};
-  traffic.rowBytes = work->shape.rowBytes;
+  // rows in memory: nothing to open, so nothing can fail
+  openTraffic(RunRows{nullptr, slot->rows}, slot->rowCount, work->shape.rowBytes, &traffic);
   const int32_t top = slot->span.top;
   const int32_t end = slot->span.end < top + slot->rowCount ? slot->span.end : top + slot->rowCount;
   return walkRows<D>(&traffic, &work->buffers[unit], work->shape, slot->rowCount,

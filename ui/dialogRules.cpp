@@ -86,7 +86,6 @@ int32_t frameHeight(const DialogState* state) {
 }
 
 void beginDialogState(DialogState* state, const DialogParams* params) {
-  state->params = *params;
   state->target = params->values;
   state->context = params->context;
   if (state->context != nullptr) state->context->previewStore = params->store;

@@ -38,7 +38,6 @@ struct DialogParams {
 // The values are in 0..1 throughout: every value the dialog accepts is clamped
 // as it is taken.
 struct DialogState {
-  DialogParams params;
   FilterValues* target;  // null: nothing is written back
   RunContext* context;
   FilterValues values;
