@@ -407,7 +407,10 @@ int buildParameters(const Arguments& args, HostRunOptions* options, bool given[k
     std::string text;
     char piece[4096];
     for (size_t n; (n = std::fread(piece, 1, sizeof piece, f)) > 0;) text.append(piece, n);
+    const bool failed = std::ferror(f) != 0;
     std::fclose(f);
+    // a read cut short must not pass for the whole file
+    if (failed) return fail("cannot read " + args.replayPath);
     // Read once and parsed once: the items and the lines they came from.
     std::vector<DescriptorLine> lines;
     if (!parseDescriptorText(text, args.replayPath, &options->descriptor, &lines, &error)) {

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
 namespace {
@@ -70,17 +69,6 @@ void setDescriptorFloat(HostDescriptor* descriptor, DescriptorKeyID key, double 
   item.type = codeFromText("doub");
   item.number = value;
   descriptor->items.push_back(item);
-}
-
-bool readDescriptorText(const std::string& path, HostDescriptor* descriptor, std::string* error) {
-  std::ifstream in(path);
-  if (!in) {
-    *error = "cannot open " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  std::ostringstream text;
-  text << in.rdbuf();
-  return parseDescriptorText(text.str(), path, descriptor, nullptr, error);
 }
 
 bool parseDescriptorText(const std::string& text, const std::string& path,
@@ -151,21 +139,6 @@ bool parseDescriptorText(const std::string& text, const std::string& path,
     if (lines != nullptr) lines->push_back(DescriptorLine{lineNumber, key, type, value});
   }
   return true;
-}
-
-bool writeDescriptorText(const std::string& path, const HostDescriptor& descriptor,
-                         std::string* error) {
-  FILE* f = std::fopen(path.c_str(), "w");
-  if (f == nullptr) {
-    *error = "cannot write " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  const bool written = writeDescriptorStream(f, path, descriptor, error);
-  if (std::fclose(f) != 0 && written) {
-    *error = "cannot write " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  return written;
 }
 
 bool writeDescriptorStream(FILE* f, const std::string& path, const HostDescriptor& descriptor,

@@ -14,21 +14,19 @@ std::string codeToText(uint32_t code);
 // Replaces or appends a float item under key.
 void setDescriptorFloat(HostDescriptor* descriptor, DescriptorKeyID key, double value);
 
-// Lines: "AEqa doub 0.5", "KEY long 12", "KEY bool 1", "KEY enum TYPE 3",
-// "KEY TEXT 68656c6c6f" (hex bytes). Blank lines and lines from '#' are skipped.
-bool readDescriptorText(const std::string& path, HostDescriptor* descriptor, std::string* error);
 // Where each item came from: its line and fields as written.
 struct DescriptorLine {
   int number;
   std::string key, type, value;
 };
-// The same from text already read, path naming it in errors; lines (may be
-// null) gets one entry an item.
+// Lines: "AEqa doub 0.5", "KEY long 12", "KEY bool 1", "KEY enum TYPE 3",
+// "KEY TEXT 68656c6c6f" (hex bytes). Blank lines and lines from '#' are skipped.
+// Parses text already read, path naming it in errors; lines (may be null)
+// gets one entry an item.
 bool parseDescriptorText(const std::string& text, const std::string& path,
                          HostDescriptor* descriptor, std::vector<DescriptorLine>* lines,
                          std::string* error);
-bool writeDescriptorText(const std::string& path, const HostDescriptor& descriptor,
-                         std::string* error);
-// The same into an open stream, flushed but not closed; path names it in errors.
+// Writes the items as such lines into an open stream, flushed but not closed;
+// path names it in errors.
 bool writeDescriptorStream(FILE* f, const std::string& path, const HostDescriptor& descriptor,
                            std::string* error);
