@@ -220,6 +220,14 @@ void countRadius(const EqualiseWorkspace* workspace, const EqualiseCurve* curve,
 
 // ---- counts from the window's rows (8-bit, AVX2) ----
 
+// Sixteen 16-bit words: a count and a sample side by side, for the blend table.
+typedef uint16_t WideWords __attribute__((vector_size(32)));
+
+// The x86 intrinsics below are looked up when the templates are read, so other
+// processors, whose plain vectors hold 16 lanes and never count this way, do
+// not see them.
+#if defined(__x86_64__) || defined(__i386__)
+
 // With 32 byte lanes, comparing every sample of the neighbourhood with the
 // lookup bins of 32 pixels at once takes fewer instructions than sliding the
 // column histograms (a compare and an add a sample, 225 samples for 32
@@ -228,8 +236,6 @@ template <class Held, class D>
 constexpr bool kCountsFromRows = sizeof(Held) == 32 && sizeof(typename D::Sample) == 1;
 
 typedef int8_t SignedWideLanes __attribute__((vector_size(32)));
-
-typedef uint16_t WideWords __attribute__((vector_size(32)));
 
 // Columns from .. to - 1 (and a few past it) of rows 7 - R .. 7 + R of the
 // window into the flipped rows, 32 at a time: the row's first sample in the
@@ -433,6 +439,14 @@ void countRowFromRows(EqualiseWorkspace* workspace, const uint8_t* const* window
       break;
   }
 }
+#else
+template <class Held, class D>
+constexpr bool kCountsFromRows = false;
+
+template <class D>
+void countRowFromRows(EqualiseWorkspace* workspace, const uint8_t* const* window,
+                      const EqualiseCurve* curve);
+#endif
 
 // The counts of the window's current row, from histograms that hold slots
 // 7 - R .. 7 + R (or from the rows themselves), handed to emit(x, count).
