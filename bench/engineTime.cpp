@@ -120,8 +120,8 @@ int runModule(const char* library, const char* path, const float values[kParamet
   HostRunOptions options;
   options.inPlace = true;  // as the command-line host runs it
   options.hasDescriptor = true;
-  for (int k = 0; k < 4; ++k) {
-    setDescriptorFloat(&options.descriptor, codeFromText(kFilterParameters[k].keyText), values[k]);
+  for (int32_t k = 0; k < kParameterCount; ++k) {
+    setDescriptorFloat(&options.descriptor, parameterKey(k), values[k]);
   }
   HostRunResult result;
   const auto start = std::chrono::steady_clock::now();
@@ -148,8 +148,8 @@ int main(int argc, char** argv) {
     return runImage(argv[2], clampFilterValues(p));  // as the filter takes them
   }
   if (command == "module" && argc == 8) {
-    const float values[kParameterCount] = {float(std::atof(argv[4])), float(std::atof(argv[5])),
-                                           float(std::atof(argv[6])), float(std::atof(argv[7]))};
+    float values[kParameterCount];
+    for (int32_t i = 0; i < kParameterCount; ++i) values[i] = float(std::atof(argv[4 + i]));
     return runModule(argv[2], argv[3], values);
   }
   std::fprintf(stderr,

@@ -421,8 +421,7 @@ int buildParameters(const Arguments& args, HostRunOptions* options, bool given[k
   }
   for (int32_t p = 0; p < kParameterCount; ++p) {
     if (!args.given[p]) continue;
-    setDescriptorFloat(&options->descriptor, codeFromText(kFilterParameters[p].keyText),
-                       args.values[p]);
+    setDescriptorFloat(&options->descriptor, parameterKey(p), args.values[p]);
     options->hasDescriptor = true;
   }
   return 0;

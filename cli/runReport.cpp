@@ -143,8 +143,7 @@ bool findUsedValues(const HostRunResult& result, FilterValues* used) {
   bool found[kParameterCount] = {};
   for (const HostDescriptorItem& item : result.recordedDescriptor.items) {
     for (int32_t p = 0; p < kParameterCount; ++p) {
-      if (item.key == codeFromText(kFilterParameters[p].keyText) &&
-          item.type == codeFromText("doub")) {
+      if (item.key == parameterKey(p) && item.type == codeFromText("doub")) {
         used->value[p] = float(item.number);
         found[p] = true;
       }
