@@ -190,10 +190,20 @@ def _equalize_frames(block: np.ndarray, parameters: Tuple[float, ...],
     return out
 
 
-def _equalize_whole_frames(block: np.ndarray, parameters: Tuple[float, float, float, float],
-                           threads: int, full_range: bool) -> np.ndarray:
+def _equalize_whole_frames(block, parameters: Tuple[float, ...], threads: int,
+                           full_range: bool, declared: np.dtype,
+                           frame: Tuple[int, ...]) -> np.ndarray:
     """A chunk of whole frames: each equalised on its own, straight from the
-    chunk (a view or a file's mapping is read in place, not copied)."""
+    chunk (a view or a file's mapping is read in place, not copied). A chunk of
+    another dtype or frame shape than the array declares is refused, as the
+    framed chunks are (without asking each chunk's place, which would double
+    the graph)."""
+    block = np.asarray(block)
+    if block.dtype != declared:
+        raise TypeError(f"a chunk has dtype {block.dtype}, the array declares {declared}")
+    if block.shape[1:] != frame:
+        raise ValueError(f"a chunk has frames of shape {block.shape[1:]}, "
+                         f"the array declares {frame}")
     block = np.require(block, requirements=["A", "C"])
     out = np.empty(block.shape, dtype=block.dtype)
     for frame in range(block.shape[0]):
@@ -226,7 +236,8 @@ def _equalize_stack(array, parameters: Tuple[float, ...], threads: int,
         # chunk, no overlap machinery and no per-chunk location in the graph.
         return array.map_blocks(_equalize_whole_frames, dtype=array.dtype,
                                 meta=np.empty((0,) * array.ndim, dtype=array.dtype),
-                                parameters=parameters, threads=threads, full_range=full_range)
+                                parameters=parameters, threads=threads, full_range=full_range,
+                                declared=np.dtype(array.dtype), frame=tuple(array.shape[1:]))
     depth = {axis: 0 for axis in range(array.ndim)}
     depth[1] = DEPTH if halo[0] else 0
     depth[2] = DEPTH if halo[1] else 0

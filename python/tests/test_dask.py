@@ -67,6 +67,15 @@ def test_chunks_unlike_the_declared_array_raise_when_computed(chunks):
             brisel.dask.equalize(wider).compute()
         with pytest.raises(ValueError, match=r"chunk \(\d+, \d+\) has shape \(\d+, \d+\)"):
             brisel.dask.equalize(narrower).compute()
+    # the same for a stack chunked in whole frames, which takes its own path
+    frames = da.from_array(np.stack([image] * 3), chunks=(1, 60, 52))
+    wider = frames.map_blocks(lambda block: block.astype(np.uint16), dtype=np.uint8)
+    narrower = frames.map_blocks(lambda block: block[:, :, 1:], dtype=np.uint8)
+    with dask.config.set(scheduler="sync"):
+        with pytest.raises(TypeError, match=r"a chunk has dtype uint16, the array declares uint8"):
+            brisel.dask.equalize(wider).compute()
+        with pytest.raises(ValueError, match=r"a chunk has frames of shape \(60, 51\)"):
+            brisel.dask.equalize(narrower).compute()
 
 
 def test_parameters_refused_when_called():
