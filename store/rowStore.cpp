@@ -60,15 +60,12 @@ OSErr writeAll(FileHandle file, int32_t count, const void* buffer) {
   return done < count ? dskFulErr : noErr;
 }
 
-// Header, then rows x rowBytes zero bytes. The rows are not written one by
-// one: the same bytes go out in pieces of up to 64 KiB from one zero buffer.
+// Header, then rows x rowBytes zero bytes: the file made that long at once
+// where the system reserves the space without writing it, else the same bytes
+// written in pieces of up to 64 KiB from one zero buffer.
 OSErr fillStoreFile(FileHandle file, int32_t pixelsPerRow, int32_t rows, int32_t bytesPerPixel,
                     int32_t rowBytes) {
   int64_t remaining = rows > 0 ? int64_t(rows) * rowBytes : 0;
-  int32_t pieceBytes = int32_t(std::min(remaining, kFillPieceBytes));
-  void* zeros = allocBlock(pieceBytes);
-  if (zeros == nullptr) return memFullErr;
-
   uint8_t header[kHeaderBytes];
   putHeaderField(header + 0, bytesPerPixel);
   putHeaderField(header + 2, pixelsPerRow);
@@ -76,6 +73,14 @@ OSErr fillStoreFile(FileHandle file, int32_t pixelsPerRow, int32_t rows, int32_t
   // A header that did not go out whole would shift every row: it fails the
   // create like any other write.
   OSErr err = writeAll(file, kHeaderBytes, header);
+  if (err != noErr || remaining == 0) return err;
+  bool extended = false;
+  err = extendStoreFile(file, kHeaderBytes + remaining, &extended);
+  if (err != noErr || extended) return err;
+
+  int32_t pieceBytes = int32_t(std::min(remaining, kFillPieceBytes));
+  void* zeros = allocBlock(pieceBytes);
+  if (zeros == nullptr) return memFullErr;
   while (err == noErr && remaining > 0) {
     int32_t piece = int32_t(std::min<int64_t>(remaining, pieceBytes));
     err = writeAll(file, piece, zeros);

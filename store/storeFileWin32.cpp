@@ -76,6 +76,23 @@ OSErr openStoreFile(const char* name, StoreFile* file) {
   return noErr;
 }
 
+OSErr extendStoreFile(FileHandle data, int64_t length, bool* extended) {
+  *extended = false;
+  // The end moved out reserves the clusters; the bytes between the written
+  // ones and the end read as zeros until they are written. The position is
+  // left at the end, as the zeros' writes would leave it.
+  HANDLE file = reinterpret_cast<HANDLE>(data);
+  LARGE_INTEGER end;
+  end.QuadPart = length;
+  if (!SetFilePointerEx(file, end, nullptr, FILE_BEGIN)) return ioErr;
+  if (!SetEndOfFile(file)) {
+    const DWORD cause = GetLastError();
+    return cause == ERROR_DISK_FULL || cause == ERROR_HANDLE_DISK_FULL ? dskFulErr : ioErr;
+  }
+  *extended = true;
+  return noErr;
+}
+
 void closeStoreFile(StoreFile* file) {
   // The close deletes the file at file->path: where it was made, not where
   // the name would go now.
