@@ -15,6 +15,7 @@
 #include "engine/runThreads.h"
 #include "engine/windowWalk.h"
 #include "store/rowBatch.h"
+#include "store/rowStore.h"
 
 namespace {
 
@@ -29,19 +30,22 @@ constexpr int32_t kBatchRows = 256;
 struct RowTraffic {
   RunRows rows;
   int32_t rowBytes;
-  RowBatch reads;
+  RowBatch reads;   // without a block when the caller reads the store itself
   RowBatch writes;  // finished rows, written in ascending order, each once
 };
 
-OSErr openTraffic(RunRows rows, int32_t height, int32_t rowBytes, RowTraffic* traffic) {
+OSErr openTraffic(RunRows rows, int32_t height, int32_t rowBytes, bool readAhead,
+                  RowTraffic* traffic) {
   std::memset(traffic, 0, sizeof *traffic);
   traffic->rows = rows;
   traffic->rowBytes = rowBytes;
   if (rows.store == nullptr) return noErr;
   const int64_t fit = kBatchBytes / (rowBytes > 0 ? rowBytes : 1);
   const int32_t batchRows = int32_t(fit < 1 ? 1 : fit > kBatchRows ? kBatchRows : fit);
-  const OSErr err = openRowBatch(rows.store, height, rowBytes, batchRows, &traffic->reads);
-  if (err != noErr) return err;
+  if (readAhead) {
+    const OSErr err = openRowBatch(rows.store, height, rowBytes, batchRows, &traffic->reads);
+    if (err != noErr) return err;
+  }
   return openRowBatch(rows.store, height, rowBytes, batchRows, &traffic->writes);
 }
 
@@ -141,7 +145,7 @@ OSErr equaliseOnOneThread(RunRows rows, const RunShape& shape, int32_t height,
   WindowRows<D> buffers;
   if (allocateWindowRows(shape.width, shape.bufferBytes, &buffers) != noErr) return memFullErr;
   RowTraffic traffic;
-  if (openTraffic(rows, height, shape.rowBytes, &traffic) != noErr) {
+  if (openTraffic(rows, height, shape.rowBytes, true, &traffic) != noErr) {
     closeTraffic(&traffic);
     releaseWindowRows(&buffers);
     return memFullErr;
@@ -216,7 +220,7 @@ template <class D>
 OSErr equaliseBand(BandWork<D>* work, const BandSlot<D>* slot, int32_t unit) {
   RowTraffic traffic;
   // rows in memory: nothing to open, so nothing can fail
-  openTraffic(RunRows{nullptr, slot->rows}, slot->rowCount, work->shape.rowBytes, &traffic);
+  openTraffic(RunRows{nullptr, slot->rows}, slot->rowCount, work->shape.rowBytes, false, &traffic);
   const int32_t top = slot->span.top;
   const int32_t end = slot->span.end < top + slot->rowCount ? slot->span.end : top + slot->rowCount;
   return walkRows<D>(&traffic, &work->buffers[unit], work->shape, slot->rowCount,
@@ -342,16 +346,16 @@ void readBand(BandReader<D>* reader, int32_t band) {
     std::memcpy(rows + (r - span.top) * rowBytes, carried + (r - reader->carryTop) * rowBytes,
                 rowBytes);
   }
-  int32_t r = reader->nextRead > span.top ? reader->nextRead : span.top;
-  for (; r < span.bottom; ++r) {
-    reader->readErr = readRunRow(reader->traffic, r, rows + (r - span.top) * rowBytes);
-    if (reader->readErr != noErr) {
-      // the one thread reads row r at row r - 7's step, or before the first
-      reader->failStep = r - kHalo;
-      break;
-    }
+  const int32_t from = reader->nextRead > span.top ? reader->nextRead : span.top;
+  int32_t good = 0;
+  if (from < span.bottom) {
+    reader->readErr = readStoreRowsUpToBad(reader->traffic->rows.store, from, span.bottom - from,
+                                           rows + (from - span.top) * rowBytes, &good);
   }
-  const int32_t nextRead = r;
+  const int32_t nextRead = from + good;
+  // the one thread reads row r at row r - 7's step, or before the first; a
+  // failed read fails at its first bad row there too (readStoreRowsUpToBad)
+  if (reader->readErr != noErr) reader->failStep = nextRead - kHalo;
   const int32_t carryTop = nextRead - 2 * kHalo > span.top ? nextRead - 2 * kHalo : span.top;
   reader->nextRead = nextRead;
   reader->carryTop = carryTop;
@@ -467,7 +471,8 @@ OSErr equaliseInBands(RowStore* store, const RunShape& shape, int32_t height,
   RowTraffic traffic;
   void* workBlock = nullptr;
   Sample* carry = nullptr;
-  OSErr err = openTraffic(RunRows{store, nullptr}, height, shape.rowBytes, &traffic);
+  // the bands are read straight from the store; only the writes go through a batch
+  OSErr err = openTraffic(RunRows{store, nullptr}, height, shape.rowBytes, false, &traffic);
   if (err == noErr) workBlock = allocBlock(int32_t(sizeof(BandWork<D>)));
   if (workBlock != nullptr) carry = static_cast<Sample*>(allocBlock(int32_t(carryBytes)));
   if (carry == nullptr) {

@@ -31,10 +31,12 @@ OSErr readBatchedRow(RowBatch* batch, int32_t row, void* buffer) {
     const int32_t left = batch->height - row;
     batch->count = 0;
     const int32_t rows = left < batch->capacity ? left : batch->capacity;
-    const OSErr err = readStoreRows(batch->store, row, rows, batch->block);
-    if (err != noErr) return err;
+    int32_t good = 0;
+    const OSErr err = readStoreRowsUpToBad(batch->store, row, rows, batch->block, &good);
     batch->first = row;
-    batch->count = rows;
+    batch->count = good;
+    // the rows before a bad one are served; the bad one fails when asked for
+    if (good == 0) return err;
   }
   std::memcpy(buffer, batch->block + int64_t(row - batch->first) * batch->rowBytes,
               size_t(batch->rowBytes));

@@ -292,3 +292,21 @@ OSErr writeStoreRows(RowStore* store, int32_t row, int32_t rowCount, const void*
   }
   return noErr;
 }
+
+OSErr readStoreRowsUpToBad(RowStore* store, int32_t row, int32_t rowCount, void* buffer,
+                           int32_t* good) {
+  *good = 0;
+  if (store == nullptr || row < 0 || row >= store->rows || rowCount <= 0) return noErr;
+  if (rowCount > store->rows - row) rowCount = store->rows - row;
+  if (readStoreRows(store, row, rowCount, buffer) == noErr) {
+    *good = rowCount;
+    return noErr;
+  }
+  uint8_t* bytes = static_cast<uint8_t*>(buffer);
+  for (; *good < rowCount; ++*good) {
+    const OSErr err = readStoreRow(store, 0, row + *good, store->rowBytes,
+                                   bytes + size_t(*good) * size_t(store->rowBytes));
+    if (err != noErr) return err;
+  }
+  return noErr;
+}

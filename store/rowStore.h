@@ -52,3 +52,8 @@ OSErr writeStoreRow(RowStore* store, int32_t offset, int32_t row, int32_t count,
 // codes of readStoreRow and writeStoreRow, checked for every row.
 OSErr readStoreRows(RowStore* store, int32_t row, int32_t rowCount, void* buffer);
 OSErr writeStoreRows(RowStore* store, int32_t row, int32_t rowCount, const void* buffer);
+// As readStoreRows, but a failed read is read again a row at a time: *good
+// rows came back whole and as written, and the code is the first bad row's.
+// Where a read fails then does not depend on how the rows were grouped.
+OSErr readStoreRowsUpToBad(RowStore* store, int32_t row, int32_t rowCount, void* buffer,
+                           int32_t* good);
