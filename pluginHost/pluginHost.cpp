@@ -2,6 +2,7 @@
 #include "pluginHost/pluginHost.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -623,7 +624,11 @@ bool continueOnce(HostSession* session, HostImage* image, const HostRunOptions& 
     record->maskRowBytes = w;
   }
   ++result->continueCalls;
+  const auto start = std::chrono::steady_clock::now();
   const int16_t code = callNoted(session, filterSelectorContinue, record, result);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (seconds > result->longestContinueSeconds) result->longestContinueSeconds = seconds;
   if (outGathered && record->outData != nullptr) {
     scatterRect(run->work, outRect, record->outLoPlane, record->outHiPlane, run->outBuffer,
                 record->outRowBytes);

@@ -124,6 +124,9 @@ struct HostRunResult {
   // parameters handle excluded.
   int32_t liveHostHandles = 0;
   std::vector<Rect> maskRequests;  // every non-empty mask rectangle asked for
+  // The longest continue call, in seconds: the one in which the filter runs,
+  // between the calls that hand rows over one at a time.
+  double longestContinueSeconds = 0;
 };
 
 // A host session keeps the module's data slot across runs, as a host does
