@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <random>
 #include <utility>
@@ -175,12 +176,14 @@ TEST(Run16, WideRgbRowsPassTheSixteenBitRowLength) {
 struct FakeHost {
   std::vector<std::pair<int32_t, int32_t>> progress;
   int32_t abortAnswers = 0;
-  int32_t abortAtAnswer = -1;  // the 0-based abort query that answers true
+  int32_t abortAtAnswer = -1;        // the 0-based abort query that answers true
+  std::function<void()> onProgress;  // after the call is recorded
 };
 FakeHost* host = nullptr;
 
 void BRISEL_CDECL recordProgress(int32_t done, int32_t total) {
   host->progress.emplace_back(done, total);
+  if (host->onProgress) host->onProgress();
 }
 
 Boolean BRISEL_CDECL answerAbort() { return host->abortAnswers++ == host->abortAtAnswer ? 1 : 0; }
@@ -277,6 +280,47 @@ TEST_F(RunHostTest, AFailedStoreReadStopsEveryThreadCountAtTheSameRow) {
     EXPECT_EQ(calls[k].progress, calls[0].progress);
     EXPECT_EQ(calls[k].abortAnswers, calls[0].abortAnswers);
     EXPECT_EQ(written[k], written[0]);
+  }
+}
+
+// The same for a store write that fails part way (the file turns read-only
+// behind the store at a given row's progress call, one a row): the code comes at the row
+// where the one thread's batch of writes meets it, whatever the bands.
+TEST_F(RunHostTest, AFailedStoreWriteStopsEveryThreadCountAtTheSameRow) {
+  const int width = 20;
+  const int height = 600;
+  const auto image = makeImage<uint8_t>(Pattern::Photo, width, height, 1, 255, 8);
+  const FilterValues p = {0.3f, 0.1f, 0.6f, 0.5f};
+  for (int32_t failAt : {200, 280, 400, 590}) {
+    std::vector<OSErr> codes;
+    std::vector<size_t> calls;
+    for (const char* threads : {"1", "2", "3"}) {
+      SCOPED_TRACE(std::to_string(failAt) + ", " + threads + " threads");
+      StoreDirectory directory;
+      directory.enter("briselWrite");
+      RowStore* store = nullptr;
+      ASSERT_EQ(createColourStore(width, height, 1, &store), noErr);
+      ASSERT_EQ(writeStoreRows(store, 0, height, image.data()), noErr);
+      fake = FakeHost();
+      const int data = int(store->fileHandle);
+      fake.onProgress = [&] {
+        if (fake.progress.size() != size_t(failAt) + 1) return;  // row failAt's call
+        const int readOnly = open(("/proc/self/fd/" + std::to_string(data)).c_str(), O_RDONLY);
+        ASSERT_GE(readOnly, 0);
+        ASSERT_EQ(dup2(readOnly, data), data);
+        close(readOnly);
+      };
+      setenv("BRISEL_THREADS", threads, 1);
+      codes.push_back(equaliseRows<Depth8>(RunRows{store, nullptr}, width, height, 1, &p, context));
+      unsetenv("BRISEL_THREADS");
+      calls.push_back(fake.progress.size());
+      disposeColourStore(store);
+      directory.leave();
+    }
+    // batches of 256 rows: the failed batch's last row, or the image's
+    const size_t metAt = failAt < 256 ? 256 : failAt < 512 ? 512 : size_t(height);
+    EXPECT_EQ(codes, std::vector<OSErr>(3, ioErr)) << failAt;
+    EXPECT_EQ(calls, std::vector<size_t>(3, metAt)) << failAt;
   }
 }
 #endif
