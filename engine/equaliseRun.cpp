@@ -184,7 +184,7 @@ constexpr int32_t kMinRunBandRows = 16;  // bands this short would be mostly hal
 // costs nearly as much as equalising it, so they stay near this size.
 constexpr int64_t kRunBandBytes = int64_t(512) << 10;
 constexpr int32_t kRunBandRows = 48;
-constexpr int32_t kMaxWorkers = 64;
+constexpr int32_t kMaxWorkers = kMaxAskedThreads;
 // A band waits for each thread while it works on one, so that a thread finds
 // the next band read when it is done.
 constexpr int32_t kSlotsPerWorker = 2;
