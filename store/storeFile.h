@@ -24,10 +24,10 @@ struct StoreFile {
 // to the per-user folder, whose own codes (filePath.h) then stand.
 OSErr openStoreFile(const char* name, StoreFile* file);
 // Makes the store file `length` bytes long, the bytes past what was written
-// all zero and the disk space for them taken now, without writing them, where
-// the system can: *extended false (and 0) where it cannot, and the caller
-// writes the zeros itself. -34 the disk or the file size limit is too small
-// for `length`, -36 another failure.
+// all zero, without writing them, and takes the disk space for them now where
+// the file system reserves it: *extended false (and 0) where the system cannot,
+// and the caller writes the zeros itself. -34 the disk, the quota or the file
+// size limit is too small for `length`, -36 another failure.
 OSErr extendStoreFile(FileHandle data, int64_t length, bool* extended);
 // Closes the file and gives up its name; a file never opened is accepted.
 void closeStoreFile(StoreFile* file);

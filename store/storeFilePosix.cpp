@@ -172,17 +172,20 @@ OSErr openStoreFile(const char* name, StoreFile* file) {
 
 OSErr extendStoreFile(FileHandle data, int64_t length, bool* extended) {
   *extended = false;
+  const off_t end = off_t(length);
+  if (int64_t(end) != length) return dskFulErr;  // beyond a 32-bit off_t
   // Reserved blocks read as zeros; a full disk shows here rather than at a
   // row's write halfway through the run.
   int failed;
   do {
-    failed = posix_fallocate(int(data), 0, off_t(length));
+    failed = posix_fallocate(int(data), 0, end);
   } while (failed == EINTR);
   switch (failed) {
     case 0:
       *extended = true;
       return noErr;
     case ENOSPC:
+    case EDQUOT:
     case EFBIG:
       return dskFulErr;
     case EOPNOTSUPP:

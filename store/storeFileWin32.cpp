@@ -78,16 +78,19 @@ OSErr openStoreFile(const char* name, StoreFile* file) {
 
 OSErr extendStoreFile(FileHandle data, int64_t length, bool* extended) {
   *extended = false;
-  // The end moved out reserves the clusters; the bytes between the written
-  // ones and the end read as zeros until they are written. The position is
-  // left at the end, as the zeros' writes would leave it.
+  // The end moved out takes the clusters where the file system reserves them
+  // (NTFS; elsewhere a full disk shows at a row's write instead); the bytes
+  // between the written ones and the end read as zeros until they are
+  // written. The position is left at the end, as the zeros' writes would leave it.
   HANDLE file = reinterpret_cast<HANDLE>(data);
   LARGE_INTEGER end;
   end.QuadPart = length;
   if (!SetFilePointerEx(file, end, nullptr, FILE_BEGIN)) return ioErr;
   if (!SetEndOfFile(file)) {
     const DWORD cause = GetLastError();
-    return cause == ERROR_DISK_FULL || cause == ERROR_HANDLE_DISK_FULL ? dskFulErr : ioErr;
+    const bool full = cause == ERROR_DISK_FULL || cause == ERROR_HANDLE_DISK_FULL ||
+                      cause == ERROR_FILE_TOO_LARGE;
+    return full ? dskFulErr : ioErr;
   }
   *extended = true;
   return noErr;

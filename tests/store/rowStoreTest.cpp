@@ -217,7 +217,7 @@ TEST_F(RowStoreTest, FailuresLeaveAnEmptyRecordAndNoFile) {
   EXPECT_EQ(createColourStore(100, 10, 3, &colour_), memFullErr);
   EXPECT_EQ(colour_, nullptr);
 
-  // No memory for the zero row: the file goes, the record stays, empty.
+  // No memory for the row checks: no file, the record stays, empty.
   setAllocationBudget(1);
   EXPECT_EQ(createColourStore(100, 10, 3, &colour_), memFullErr);
   setAllocationBudget(-1);
@@ -398,7 +398,8 @@ TEST_F(RowStoreTest, DisposeGivesUpTheFileWhereItWasMade) {
 }
 
 TEST_F(RowStoreTest, ShortZeroFillIsDiskFull) {
-  // A file size limit makes the fill's write come back short, as a full disk does.
+  // A file size limit below the store's size fails the fill as a full disk does
+  // (the extension refused, or a zero row's write come back short).
   int failed = runInChild([this] {
     signal(SIGXFSZ, SIG_IGN);
     rlimit limit = {1000, 1000};
